@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native unit tests, the same tests
+# under AddressSanitizer + UndefinedBehaviorSanitizer, and the cross builds of
+# the portable libraries and the Win32 updater for x86_64 and i686.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+configure_and_build() {  # build-dir, cmake arguments...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+  cmake --build "$dir" -j "$jobs"
+}
+
+mkdir -p out
+echo "== native build and unit tests"
+configure_and_build out/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir out/native --output-on-failure -j "$jobs"
+
+echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+configure_and_build out/sanitize -DCMAKE_BUILD_TYPE=Debug -DFIX_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir out/sanitize --output-on-failure -j "$jobs"
+
+for arch in x86_64 i686; do
+  echo "== cross build for Windows ($arch)"
+  configure_and_build "out/$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
+done
+echo "== all builds and tests passed"
