@@ -19,20 +19,29 @@ extern const uint8_t BookFileMagic[8];
 // size does not fit in 32 bits.
 uint32_t RawBodySize(uint32_t bucketCount, uint32_t nodeCount, uint32_t moveCount);
 
-// Builds a table from the raw body in `buffer` (which stays the caller's).
-// Returns null when the body is damaged: its size is not exactly what its
-// counts give, the bucket node counts do not add up to nodeCount, or the node
-// move counts do not add up to moveCount. A body written by SaveJosekiTable
-// always loads.
+// Builds a table from the raw body in `buffer` (which stays the caller's and
+// is not needed after the call). Returns null when the body is damaged: its
+// size is not exactly what its counts give, the bucket node counts do not add
+// up to nodeCount, or the node move counts do not add up to moveCount; no
+// allocation is ever more than a small multiple of `size`. A node record with
+// a move count of 0 stands for no position and is left out, with the table's
+// nodeCount and its bucket's size lowered to match. The firstNode and
+// firstMove fields are not looked at. A body written by SaveJosekiTable
+// always loads, into an equal table.
 JosekiTable* LoadJosekiTable(const uint8_t* buffer, uint32_t size);
 
-// Reads a table from the stream's current position; null when damaged.
+// Reads one raw body from the stream's current position, as LoadJosekiTable
+// does from memory, leaving the stream right behind it. Null when damaged or
+// when the stream ends before the body does.
 JosekiTable* ReadJosekiTable(ByteStream* stream);
 
-// Serialises the table into `buffer`, which must hold exactly
-// RawBodySize(table counts) bytes. 0 when written, -1 when the writing stream
-// cannot be made.
+// Serialises the table into `buffer`, which must hold at least
+// RawBodySize(table counts) bytes (exactly that many are written). 0 when
+// written; -1 when the buffer is too small or the table cannot be stored
+// (counts out of step with its chains, or past the stored form's limits,
+// which no table kept by PutMove and RemoveMove reaches).
 int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size);
 
-// Writes the table to the stream. Always 0.
+// Writes the table's raw body to the stream. 0 when written; -1 when the
+// stream took fewer bytes than given or the table cannot be stored.
 int32_t WriteJosekiTable(const JosekiTable* table, ByteStream* stream);

@@ -30,36 +30,66 @@ static_assert(sizeof(BookMove) == 8, "a book move is 8 bytes");
 constexpr int32_t MaxMovesPerNode = 255;
 constexpr int32_t MaxNodesPerBucket = 65535;
 
+// One position. A new node starts with every field zero.
 struct JosekiNode {
   PositionKey key;     // the position
   int32_t moveCount;   // entries in `moves`
   JosekiNode* next;    // next node of the same chain, or none at its end
-  BookMove* moves;     // exactly moveCount entries
+  BookMove* moves;     // exactly moveCount entries, no spare room
 };
 
+// The hash table of one opening-book body. A new table starts with every
+// field zero.
+//
+// Invariants: every node lies in the bucket of its key; a chain holds its
+// nodes in strictly descending key order (as PutMove inserts them; a loaded
+// chain keeps the body's order); every node holds 1 to MaxMovesPerNode moves
+// and every chain at most MaxNodesPerBucket nodes; nodeCount, bucketSizes and
+// moveCount are always in step with the chains.
+//
+// Loading places all its nodes in one block and all their move arrays in
+// another, both owned by the table; a node or moves array made later by
+// PutMove is an allocation of its own. Destruction tells them apart by
+// address, so either kind may stand anywhere in a chain.
 struct JosekiTable {
   int32_t bucketCount;   // fixed for the table's life
   int32_t nodeCount;     // nodes in all chains
   int32_t moveCount;     // moves in all nodes
   int32_t* bucketSizes;  // bucketCount entries: nodes in each chain
   JosekiNode** buckets;  // bucketCount chain heads; none for an empty bucket
+  JosekiNode* nodeBlock;     // the loaded nodes' storage, or none
+  int32_t nodeBlockSize;     // nodes the block has room for
+  BookMove* moveBlock;       // the loaded nodes' move arrays, or none
+  int32_t moveBlockSize;     // moves the block has room for
 };
 
-// The bucket of a key: (low XOR high) modulo bucketCount, unsigned.
+// An empty table with `bucketCount` buckets (0 or more), or null when
+// bucketCount is negative or memory runs out. Loading is the usual way to get
+// a table; this one serves tools and tests.
+JosekiTable* CreateJosekiTable(int32_t bucketCount);
+
+// The bucket of a key: (low XOR high) modulo bucketCount, unsigned; 0 for a
+// table without buckets (which has no bucket for any key).
 uint32_t BucketOf(const JosekiTable& table, const PositionKey& key);
 
 // Puts one move for a position. 1: the entry with the same code was
 // overwritten (all 8 bytes); 2: appended to the key's node; 3: a new node was
-// made for the key. 0: nothing was put, because the table has no buckets or
-// the node or bucket is already at the stored form's limit.
+// made for the key. 0: nothing was put, because the table has no buckets,
+// the node already holds MaxMovesPerNode moves or the bucket already holds
+// MaxNodesPerBucket nodes (beyond which the stored form cannot carry the
+// table), or memory ran out. The key and move are copied, not kept.
 int32_t PutMove(JosekiTable* table, const PositionKey& key, const BookMove& move);
 
 // Removes the entry whose code equals move.code (aux and data are not looked
-// at); a node left without moves is removed. 1: removed; 0: no such entry.
+// at); later entries keep their order and the array keeps its size. A node
+// left without moves is removed. 1: removed; 0: the key is absent, its node
+// has no entry with that code, or the table has no buckets.
 int32_t RemoveMove(JosekiTable* table, const PositionKey& key, const BookMove& move);
 
 // Orders every node's moves ascending by code (unsigned 16-bit), by selection
-// sort. Chains, keys and counts are untouched. Always 0.
+// sort: not stable, so entries with equal codes (which only a loaded body can
+// bring into one node) may change places. Chains, keys and counts are
+// untouched. Always 0.
 int32_t SortMoves(JosekiTable* table);
 
 // Frees the table and everything it owns. Accepts null.

@@ -1,0 +1,217 @@
+// Round trips of tables through raw bodies (memory and streams), and damaged
+// bodies that must load into a sound table or not at all.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "book/book_body.h"
+#include "stream/byte_stream.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string Dump(const JosekiTable& t) {
+  std::ostringstream out;
+  out << t.bucketCount << '/' << t.nodeCount << '/' << t.moveCount << ':';
+  int32_t nodes = 0, moves = 0;
+  for (int32_t b = 0; b < t.bucketCount; ++b) {
+    out << " [" << t.bucketSizes[b];
+    int32_t length = 0;
+    for (const JosekiNode* n = t.buckets[b]; n != nullptr; n = n->next, ++length) {
+      out << " " << n->key.low << ',' << n->key.high << '=';
+      for (int32_t i = 0; i < n->moveCount; ++i) {
+        out << n->moves[i].code << '.' << n->moves[i].aux << '.' << n->moves[i].data << ';';
+      }
+      ++nodes;
+      moves += n->moveCount;
+    }
+    out << "]";
+    if (length != t.bucketSizes[b]) out << " BUCKET SIZE OUT OF STEP";
+  }
+  if (nodes != t.nodeCount || moves != t.moveCount) out << " COUNTS OUT OF STEP";
+  return out.str();
+}
+
+Bytes Save(const JosekiTable& table) {
+  Bytes body(RawBodySize(table.bucketCount, table.nodeCount, table.moveCount));
+  EXPECT_EQ(SaveJosekiTable(&table, body.data(), static_cast<uint32_t>(body.size())), 0);
+  return body;
+}
+
+JosekiTablePtr Load(const Bytes& body, size_t size) {
+  return JosekiTablePtr(LoadJosekiTable(body.data(), static_cast<uint32_t>(size)));
+}
+
+// Applies `steps` random puts and removes over a small key space, so that
+// chains grow long, nodes gain and lose moves, and nodes vanish.
+void Churn(JosekiTable* table, std::mt19937& random, int steps) {
+  std::uniform_int_distribution<uint32_t> word(0, 40), code(0, 12), any;
+  for (int i = 0; i < steps; ++i) {
+    const PositionKey key{word(random) * 0x10001u, word(random) % 5 == 0 ? 0x80000000u + word(random) : word(random)};
+    const BookMove move{static_cast<uint16_t>(code(random) * 0x1555), static_cast<uint16_t>(any(random)), any(random)};
+    if (any(random) % 3 == 0) {
+      RemoveMove(table, key, move);
+    } else {
+      PutMove(table, key, move);
+    }
+  }
+}
+
+JosekiTablePtr RandomTable(std::mt19937& random, int32_t buckets, int steps) {
+  JosekiTablePtr table(CreateJosekiTable(buckets));
+  if (table) Churn(table.get(), random, steps);
+  return table;
+}
+
+TEST(BookBodyRoundTrip, RandomTablesReloadEqualAndKeepChanging) {
+  std::mt19937 random(20240601);
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE(round);
+    const int32_t buckets = round % 10 == 0 ? 0 : 1 + static_cast<int32_t>(random() % 13);
+    JosekiTablePtr table = RandomTable(random, buckets, static_cast<int>(random() % 400));
+    ASSERT_TRUE(table);
+    if (round % 2 == 1) SortMoves(table.get());
+    const Bytes body = Save(*table);
+    JosekiTablePtr loaded = Load(body, body.size());
+    ASSERT_TRUE(loaded);
+    ASSERT_EQ(Dump(*loaded), Dump(*table));
+    EXPECT_EQ(Save(*loaded), body);
+
+    // The loaded table keeps its nodes in shared blocks; the same changes on
+    // both tables must still give the same result, mixing in nodes and move
+    // arrays of their own (the sanitizers check the freeing of both kinds).
+    std::mt19937 a(static_cast<uint32_t>(round)), b(static_cast<uint32_t>(round));
+    Churn(table.get(), a, 300);
+    Churn(loaded.get(), b, 300);
+    SortMoves(table.get());
+    SortMoves(loaded.get());
+    ASSERT_EQ(Dump(*loaded), Dump(*table));
+    EXPECT_EQ(Dump(*loaded).find("OUT OF STEP"), std::string::npos);
+    EXPECT_EQ(Save(*loaded), Save(*table));
+  }
+}
+
+TEST(BookBodyRoundTrip, StreamsCarryTheSameBytes) {
+  std::mt19937 random(7);
+  // Large enough that reading gathers the body in several pieces.
+  JosekiTablePtr big = RandomTable(random, 64, 0);
+  ASSERT_TRUE(big);
+  for (uint32_t i = 0; i < 6000; ++i) {
+    for (uint16_t c = 0; c <= i % 5; ++c) PutMove(big.get(), PositionKey{i * 2654435761u, i}, BookMove{c, 1, i});
+  }
+  JosekiTablePtr small = RandomTable(random, 5, 200);
+  ASSERT_TRUE(small);
+  const Bytes bigBody = Save(*big), smallBody = Save(*small);
+  ASSERT_GT(bigBody.size(), 3 * 64 * 1024u);
+
+  Bytes block(bigBody.size());
+  MemoryStreamPtr out(OpenMemoryStream(block.data(), static_cast<uint32_t>(block.size()), false));
+  EXPECT_EQ(WriteJosekiTable(big.get(), out.get()), 0);
+  EXPECT_EQ(block, bigBody);
+
+  // Two bodies back to back in a real file: each read stops right behind
+  // its body, and a read at the end of the file finds nothing.
+  const std::string path = testing::TempDir() + "book_body_round_trip.bin";
+  {
+    FileStreamPtr file(OpenFileStream(path.c_str(), false));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(WriteJosekiTable(small.get(), file.get()), 0);
+    EXPECT_EQ(WriteJosekiTable(big.get(), file.get()), 0);
+  }
+  FileStreamPtr file(OpenFileStream(path.c_str(), true));
+  ASSERT_TRUE(file);
+  JosekiTablePtr first(ReadJosekiTable(file.get()));
+  JosekiTablePtr second(ReadJosekiTable(file.get()));
+  JosekiTablePtr third(ReadJosekiTable(file.get()));
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(second);
+  EXPECT_FALSE(third);
+  EXPECT_EQ(Dump(*first), Dump(*small));
+  EXPECT_EQ(Dump(*second), Dump(*big));
+  file.reset();
+  std::remove(path.c_str());
+}
+
+TEST(BookBodyRoundTrip, WriteReportsAStreamThatTakesTooLittle) {
+  std::mt19937 random(3);
+  JosekiTablePtr table = RandomTable(random, 3, 50);
+  ASSERT_TRUE(table);
+  Bytes block(Save(*table).size() - 1);
+  MemoryStreamPtr tooShort(OpenMemoryStream(block.data(), static_cast<uint32_t>(block.size()), false));
+  EXPECT_EQ(WriteJosekiTable(table.get(), tooShort.get()), -1);
+  MemoryStreamPtr reading(OpenMemoryStream(block.data(), static_cast<uint32_t>(block.size()), true));
+  EXPECT_EQ(WriteJosekiTable(table.get(), reading.get()), -1);
+}
+
+// Whatever a damaged body holds, it loads into a table that keeps every
+// invariant the writer relies on, or it does not load.
+void ExpectSoundOrRefused(const Bytes& body, size_t size) {
+  JosekiTablePtr table = Load(body, size);
+  Bytes copy(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(size));
+  MemoryStreamPtr stream(OpenMemoryStream(copy.data(), static_cast<uint32_t>(size), true));
+  JosekiTablePtr read(ReadJosekiTable(stream.get()));
+  EXPECT_EQ(static_cast<bool>(read), static_cast<bool>(table));
+  if (!table) return;
+  const std::string dump = Dump(*table);
+  ASSERT_EQ(dump.find("OUT OF STEP"), std::string::npos) << dump;
+  EXPECT_EQ(Dump(*read), dump);
+  const Bytes saved = Save(*table);
+  JosekiTablePtr again = Load(saved, saved.size());
+  ASSERT_TRUE(again);
+  EXPECT_EQ(Dump(*again), dump);
+  // Changing it must be as safe as changing any table: grow the first node,
+  // then take all its moves away so that it goes.
+  PutMove(table.get(), PositionKey{1, 1}, BookMove{1, 0, 0});
+  const JosekiNode* head = nullptr;
+  for (int32_t b = 0; b < table->bucketCount && head == nullptr; ++b) head = table->buckets[b];
+  if (head != nullptr) {
+    const PositionKey key = head->key;
+    PutMove(table.get(), key, BookMove{static_cast<uint16_t>(head->moves[0].code + 1), 0, 0});
+    std::vector<BookMove> moves(head->moves, head->moves + head->moveCount);
+    for (const BookMove& move : moves) RemoveMove(table.get(), key, move);
+  }
+  ASSERT_EQ(Dump(*table).find("OUT OF STEP"), std::string::npos);
+  SortMoves(table.get());
+}
+
+TEST(BookBodyDamage, EveryTruncationIsRefused) {
+  std::mt19937 random(11);
+  JosekiTablePtr table = RandomTable(random, 3, 60);
+  ASSERT_TRUE(table);
+  const Bytes body = Save(*table);
+  ASSERT_GT(table->nodeCount, 4);
+  for (size_t size = 0; size < body.size(); ++size) {
+    SCOPED_TRACE(size);
+    EXPECT_FALSE(Load(body, size));
+    Bytes copy(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(size));
+    MemoryStreamPtr stream(OpenMemoryStream(copy.data(), static_cast<uint32_t>(size), true));
+    EXPECT_FALSE(JosekiTablePtr(ReadJosekiTable(stream.get())));
+  }
+}
+
+TEST(BookBodyDamage, EveryFlippedByteLoadsSoundlyOrNotAtAll) {
+  std::mt19937 random(12);
+  JosekiTablePtr table = RandomTable(random, 3, 60);
+  ASSERT_TRUE(table);
+  const Bytes body = Save(*table);
+  int loaded = 0, refused = 0;
+  for (size_t at = 0; at < body.size(); ++at) {
+    for (uint8_t mask : {0x01, 0x02, 0x80, 0xFF}) {
+      SCOPED_TRACE(testing::Message() << "byte " << at << " ^ " << int{mask});
+      Bytes damaged = body;
+      damaged[at] ^= mask;
+      ExpectSoundOrRefused(damaged, damaged.size());
+      (Load(damaged, damaged.size()) ? loaded : refused) += 1;
+    }
+  }
+  // Both outcomes occur: flips in moves and keys load, flips in counts not.
+  EXPECT_GT(loaded, 0);
+  EXPECT_GT(refused, 0);
+}
+
+}  // namespace
