@@ -167,9 +167,15 @@ int32_t SortMoves(JosekiTable* table) {
       // nothing; most nodes of a book are already in order.
       if (count < 2 || IsSortedByCode(moves, count)) continue;
       for (int32_t j = 0; j < count - 1; ++j) {
+        // The smallest code is carried alongside its place so that the scan
+        // compiles to conditional moves rather than unpredictable branches.
         int32_t smallest = j;
+        uint16_t smallestCode = moves[j].code;
         for (int32_t k = j + 1; k < count; ++k) {
-          if (moves[k].code < moves[smallest].code) smallest = k;
+          const uint16_t code = moves[k].code;
+          const bool less = code < smallestCode;
+          smallest = less ? k : smallest;
+          smallestCode = less ? code : smallestCode;
         }
         if (smallest != j) {
           const BookMove held = moves[j];
