@@ -1,0 +1,192 @@
+#include "app/install_lookup.h"
+
+#include "app/testing/fake_platform.h"
+
+namespace {
+
+const ProductEntry& RowA = ProductTable[0];
+const std::string KeyA = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\BantokiA.exe";
+const std::string NotFoundText = "The system cannot find the file specified.\r\n";
+const std::string StatusRow4 = StatusMessages[LookupNotFound];
+// The filter list of row 1: description, pattern, and the empty string that ends it.
+const std::string FilterA = std::string("盤燈 青の巻実行ファイル") + '\0' + "BantokiA.exe" + '\0' + '\0';
+
+class InstallLookupTest : public FakePlatformTest {
+ protected:
+  void TearDown() override {
+    FakePlatformTest::TearDown();
+    EXPECT_EQ(fake.messagesOutstanding, 0) << "system text not released";
+    EXPECT_EQ(fake.keysOutstanding, 0) << "registry key not closed";
+  }
+  int32_t Find(bool allowBrowse = true) { return FindInstallPath(&folder, RowA, allowBrowse); }
+  std::string Folder() const { return folder.text != nullptr ? folder.text : "(none)"; }
+  TextBuffer folder;
+};
+
+TEST_F(InstallLookupTest, OnlyTheTwoPlatformFamiliesAreTried) {
+  fake.RegisterAppPath("BantokiA.exe", "C:\\Apps\\Game");
+  for (int32_t id : {0, 3, -1, 4}) {
+    fake.platformId = id;
+    EXPECT_EQ(Find(), LookupUnknownPlatform) << id;
+  }
+  EXPECT_EQ(fake.registryCalls, 0);
+  EXPECT_TRUE(fake.prompts.empty());
+  EXPECT_TRUE(fake.pickerCalls.empty());
+  for (int32_t id : {1, 2}) {
+    fake.platformId = id;
+    EXPECT_EQ(Find(), LookupLocated) << id;
+    EXPECT_EQ(Folder(), "C:\\Apps\\Game");
+  }
+  EXPECT_EQ(fake.keysOpened, (std::vector<std::string>{KeyA, KeyA}));
+}
+
+// The value is taken as stored: no backslash added or removed, nothing
+// expanded, the text ending at the first NUL or at the extra byte.
+TEST_F(InstallLookupTest, RegisteredFolderComesBackAsStored) {
+  const struct {
+    std::string stored;
+    std::string folder;
+  } cases[] = {
+      {std::string("C:\\Apps\\Game") + '\0', "C:\\Apps\\Game"},
+      {std::string("C:\\Apps\\") + '\0', "C:\\Apps\\"},
+      {"C:\\NoTerminator", "C:\\NoTerminator"},
+      {std::string("C:\\A") + '\0' + "rest", "C:\\A"},
+      {std::string("%ProgramFiles%\\\x83\x5C") + '\0', "%ProgramFiles%\\\x83\x5C"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    fake.registry[KeyA].data = c.stored;
+    TextBuffer located;
+    EXPECT_EQ(FindInstallPath(&located, RowA, true), LookupLocated) << c.folder;
+    EXPECT_EQ(std::string(located.text), c.folder);
+    EXPECT_EQ(located.capacity, static_cast<int32_t>(c.stored.size()) + 1);
+  }
+  EXPECT_TRUE(fake.prompts.empty());
+}
+
+// Each failing registry step shows row 4, "\r\nError:" and the system text
+// of its own code (or row 4 alone when the system has no text), then
+// offers the Open dialog; cancelling it gives 1.
+TEST_F(InstallLookupTest, RegistryFailureShowsItsReasonThenThePicker) {
+  const struct {
+    const char* what;
+    FakePlatform::RegistryEntry entry;
+    bool registered;
+    int32_t code;
+  } cases[] = {
+      {"key missing", {}, false, 2},
+      {"key refused", {5, 0, 0, "C:\\x"}, true, 5},
+      {"value missing", {0, 2, 0, ""}, true, 2},
+      {"value unreadable", {0, 0, 1117, "C:\\x"}, true, 1117},
+  };
+  for (const auto& c : cases) {
+    for (bool hasText : {true, false}) {
+      fake.Reset();
+      if (c.registered) fake.registry[KeyA] = c.entry;
+      const std::string text = "text of " + std::to_string(c.code) + "\r\n";
+      if (hasText) fake.systemTexts[c.code] = text;
+      fake.script = {Press(IDOK)};
+      fake.picks = {std::nullopt};
+      EXPECT_EQ(Find(), LookupCancelled) << c.what;
+      const std::string shown = hasText ? StatusRow4 + "\r\nError:" + text : StatusRow4;
+      EXPECT_EQ(fake.prompts, (std::vector<FakePlatform::Prompt>{{shown, true, false}})) << c.what;
+      ASSERT_EQ(fake.pickerCalls.size(), 1u) << c.what;
+      EXPECT_EQ(fake.pickerCalls[0].filter, FilterA);
+      EXPECT_EQ(fake.pickerCalls[0].size, 8192u);
+      EXPECT_EQ(fake.pickerCalls[0].initial, "");
+      EXPECT_EQ(fake.messagesOutstanding, 0) << c.what;
+      EXPECT_EQ(fake.keysOutstanding, 0) << c.what;
+    }
+  }
+}
+
+TEST_F(InstallLookupTest, WithoutBrowsingAFailureIsSilent) {
+  fake.systemTexts[2] = NotFoundText;
+  EXPECT_EQ(Find(false), LookupNotFound);
+  EXPECT_TRUE(fake.prompts.empty());
+  EXPECT_TRUE(fake.pickerCalls.empty());
+}
+
+// A value that changed size between the two queries is a failed read, with
+// the text of that read's code.
+TEST_F(InstallLookupTest, ValueGrowingBetweenTheQueriesIsAFailedRead) {
+  fake.registry[KeyA].data = std::string("C:\\Apps") + '\0';
+  fake.registry[KeyA].readError = 234;
+  fake.systemTexts[234] = "More data is available.\r\n";
+  fake.script = {Press(IDOK)};
+  fake.picks = {std::nullopt};
+  EXPECT_EQ(Find(), LookupCancelled);
+  ASSERT_EQ(fake.prompts.size(), 1u);
+  EXPECT_EQ(fake.prompts[0].text, StatusRow4 + "\r\nError:More data is available.\r\n");
+}
+
+TEST_F(InstallLookupTest, WrongPicksRepeatTheMessageUntilARightOne) {
+  fake.systemTexts[2] = NotFoundText;
+  fake.script = {Press(IDOK), Press(IDOK), Press(IDOK)};
+  fake.picks = {"C:\\Apps\\Game\\other.exe", "C:\\Apps\\Game\\BantokiB.exe",
+                "C:\\Apps\\Game\\bantokia.exe"};
+  EXPECT_EQ(Find(), LookupLocated);
+  EXPECT_EQ(Folder(), "C:\\Apps\\Game\\");
+  const FakePlatform::Prompt error{StatusRow4 + "\r\nError:" + NotFoundText, true, false};
+  EXPECT_EQ(fake.prompts, (std::vector<FakePlatform::Prompt>{error, error, error}));
+  EXPECT_EQ(fake.pickerCalls.size(), 3u);
+}
+
+// The picked name, a to z upper-cased and nothing else, must equal the
+// expected name exactly; the folder is cut right after the last real
+// backslash.
+TEST_F(InstallLookupTest, PickedNameMustBeTheProductsExecutable) {
+  const struct {
+    const char* picked;
+    int32_t status;
+    const char* folder;  // when located
+  } cases[] = {
+      {"C:\\Apps\\Game\\bantokia.exe", LookupLocated, "C:\\Apps\\Game\\"},
+      {"C:\\Apps\\Game\\BANTOKIA.EXE", LookupLocated, "C:\\Apps\\Game\\"},
+      {"C:\\Apps\\Game\\BantokiA.exe", LookupLocated, "C:\\Apps\\Game\\"},
+      {"\\\\server\\share\\bAnToKiA.eXe", LookupLocated, "\\\\server\\share\\"},
+      {"C:\\\x83\x5C\\bantokia.exe", LookupLocated, "C:\\\x83\x5C\\"},  // folder ソ
+      {"bantokia.exe", LookupNotFound, nullptr},                       // no backslash
+      {"C:\\Apps\\", LookupNotFound, nullptr},                         // no name
+      {"C:\\Apps\\bantokia.exe ", LookupNotFound, nullptr},
+      {"C:\\Apps\\bantokia.ex", LookupNotFound, nullptr},
+      {"C:\\Apps\\bantokia.exe.lnk", LookupNotFound, nullptr},
+      {"C:\\Apps\\ｂａｎｔｏｋｉａ.exe", LookupNotFound, nullptr},      // full-width letters
+      {"C:\\Apps\\ＢＡＮＴＯＫＩＡ.ＥＸＥ", LookupNotFound, nullptr},
+      // ソ (83 5C) right before the name: its 5C is no separator, so the
+      // file is "ソBANTOKIA.EXE" and not the product's.
+      {"C:\\Apps\\\x83\x5C" "BANTOKIA.EXE", LookupNotFound, nullptr},
+  };
+  for (const auto& c : cases) {
+    fake.picks = {c.picked};
+    EXPECT_EQ(BrowseForInstallPath(&folder, RowA), c.status) << c.picked;
+    if (c.folder != nullptr) {
+      EXPECT_EQ(Folder(), c.folder) << c.picked;
+    }
+  }
+}
+
+TEST_F(InstallLookupTest, EachRowOffersItsOwnFilter) {
+  for (const ProductEntry* row = ProductTable; row->displayName != nullptr; ++row) {
+    fake.Reset();
+    fake.script = {Press(IDOK)};
+    fake.picks = {std::nullopt};
+    EXPECT_EQ(FindInstallPath(&folder, *row, true), LookupCancelled);
+    ASSERT_EQ(fake.pickerCalls.size(), 1u);
+    EXPECT_EQ(fake.pickerCalls[0].filter, std::string(row->displayName) + "実行ファイル" + '\0' +
+                                              row->appPathsName + '\0' + '\0');
+    EXPECT_EQ(fake.keysOpened,
+              (std::vector<std::string>{std::string(AppPathsKey) + row->appPathsName}));
+  }
+}
+
+TEST_F(InstallLookupTest, StatusErrorShowsTheRowAndTheSystemText) {
+  fake.script = {Press(IDOK), Press(IDOK)};
+  ShowStatusError(LookupNotFound, nullptr);
+  ShowStatusError(3, "why\r\n");
+  EXPECT_EQ(fake.prompts, (std::vector<FakePlatform::Prompt>{
+                              {StatusRow4, true, false},
+                              {std::string(StatusMessages[3]) + "\r\nError:why\r\n", true, false}}));
+}
+
+}  // namespace
