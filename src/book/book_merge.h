@@ -3,9 +3,10 @@
 // A BookDiff list, inside an unpacked package script: groups of
 //   u32 low (>= 64, != 0xFFFFFFFF), u32 high, u8 count, count x 8-byte records
 // ended by a u32 terminator below 64 or equal to 0xFFFFFFFF, which is
-// consumed; the end of the data ends a list as well. A record whose aux is
-// 0xFFFF and whose data is 0xFFFFFFFF deletes the move with its code; any
-// other record puts a move.
+// consumed; the end of the data ends a list as well, also inside a group or a
+// record (a record cut short is not applied). A record whose aux is 0xFFFF
+// and whose data is 0xFFFFFFFF deletes the move with its code; any other
+// record puts a move. Records take effect strictly in stream order.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +16,19 @@ class ByteStream;
 // The result of a merge that could not be carried out.
 constexpr uint32_t MergeFailed = 0xFFFFFFFF;
 
-// Reads the old BookBody from oldFile, applies the BookDiff list that the
-// package stream stands at, and writes the new body (u32 packedSize, u32
-// rawSize, zlib stream) to newFile. Returns the number of bytes written,
-// 8 + the new packed size, or MergeFailed, in which case nothing at all has
-// been written to newFile.
+// Reads the old BookBody (u32 packedSize, u32 rawSize, zlib stream) from
+// oldFile, applies the BookDiff list that the package stream stands at, sorts
+// every position's moves and writes the new body, recompressed at zlib's
+// default level, to newFile. Returns the number of bytes written, 8 + the new
+// packed size; the package then stands behind the list's terminator and
+// oldFile behind the old body.
+//
+// Returns MergeFailed, having written nothing at all to newFile, when the old
+// body cannot be read in full, does not unpack to exactly rawSize bytes or
+// does not load as a table (the package is then untouched); when the table
+// refuses a put (no buckets, or a node or bucket at the stored form's limit;
+// the rest of the list is still read through its terminator); when memory
+// runs out or the new body cannot be compressed. The one exception is a write
+// that newFile itself cuts short, which is also reported as MergeFailed.
+// The streams stay the caller's.
 uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);

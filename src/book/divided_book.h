@@ -1,5 +1,12 @@
 // The divided opening-book file: an 8-byte magic ("JSKDIV1" and its NUL), a
 // table of 64 u32 absolute offsets at offset 8, and 64 BookBody blocks.
+//
+// A file that the system writes has its first block at the old file's first
+// offset (264 in a well-formed file, directly behind the table; any bytes
+// between the table and it are zero) and the blocks in division order without
+// gaps, each followed by 0 to 3 zero bytes so that its length is a multiple of
+// 4. When reading, the blocks are found through the offsets wherever they
+// stand.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +17,23 @@ constexpr int32_t DivisionCount = 64;
 constexpr uint32_t DividedTableOffset = 8;     // where the offset table stands
 constexpr uint32_t DividedFirstBlock = 264;    // directly behind the table
 
+// The result of MergeDividedBook when the book cannot be brought up to date.
+constexpr int32_t DividedMergeFailed = -1;
+
 // The 8-byte magic of a divided opening-book file.
 extern const uint8_t DividedBookMagic[8];
 
 // Merges the package's 64 BookDiff lists (behind one ignored u32) into the
 // 64 divisions of oldFile, writing them in division order into newFile, each
 // block padded with zero bytes to a multiple of 4, and fills in the offset
-// table at offset 8 at the end. Both files stand at offset 8 on entry.
-// 0 on success; non-zero as soon as a division cannot be merged or an old
-// offset is unusable (newFile's content is then not a book).
+// table at offset 8 once the last division is written; newFile then stands
+// behind the last block. Both files stand at offset 8, behind their magics,
+// on entry; only one division's table is in memory at a time.
+//
+// 0 on success. DividedMergeFailed, with nothing written to newFile, when
+// oldFile's table cannot be read, its first offset is below 264 or an offset
+// leaves no room for a block's two counts inside oldFile; DividedMergeFailed
+// as soon as one division cannot be merged (see MergeBookDiff) or newFile
+// cannot be written, in which case newFile's offset table still holds zeros
+// and the file is no book.
 int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);
