@@ -9,13 +9,17 @@
 // the 1,000,000-position book it also times each step of the merge on its
 // own, through the same public operations.
 //
-// Usage: book_merge_bench [--quick]   (--quick leaves out 4,000,000)
+// Usage: book_merge_bench [--quick | --profile]
+//   --quick leaves out 4,000,000; --profile merges the 1,000,000-position
+//   book once and prints only its time, for running under a profiler.
 // The data is generated with fixed seeds; files go to a fresh folder under
 // $TMPDIR (or /tmp) and are removed at the end.
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +29,7 @@
 
 #ifdef __linux__
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -107,47 +112,115 @@ class PeakMemory {
   long base_ = 0;
 };
 
+// Wall-clock and processor time of one stretch of work. The machine may be
+// shared, so each figure is the smallest of a few runs, and the ratio is also
+// given in processor time, which other people's work disturbs less.
+struct Timing {
+  double wall = 1e300;
+  double cpu = 1e300;
+  long faults = 0;  // pages the system had to provide (minor faults)
+  void KeepBest(const Timing& other) {
+    if (other.wall < wall) wall = other.wall;
+    if (other.cpu < cpu) cpu = other.cpu;
+    faults = other.faults;
+  }
+};
+
+long MinorFaults() {
+#ifdef __linux__
+  rusage usage;
+  if (getrusage(RUSAGE_SELF, &usage) == 0) return usage.ru_minflt;
+#endif
+  return 0;
+}
+
+class Stopwatch {
+ public:
+  Stopwatch() : wall_(Clock::now()), cpu_(std::clock()), faults_(MinorFaults()) {}
+  Timing Read() const {
+    Timing t;
+    t.wall = Seconds(wall_);
+    t.cpu = static_cast<double>(std::clock() - cpu_) / CLOCKS_PER_SEC;
+    t.faults = MinorFaults() - faults_;
+    return t;
+  }
+
+ private:
+  Clock::time_point wall_;
+  std::clock_t cpu_;
+  long faults_;
+};
+
 struct Figures {
   double rawBytes = 0;   // raw size of the old book (all divisions)
-  double merge = 0;      // seconds
-  double zlib = 0;       // seconds: uncompress old + compress new, alone
-  double peak = 0;       // bytes above the start, or -1
+  Timing merge;          // the merge, files opened to new file closed
+  Timing zlib;           // uncompress of the old bodies + compress of the new ones, alone
+  double peak = 0;       // bytes of resident memory above the start, or -1
   uint32_t positions = 0;
-  std::vector<std::pair<const char*, double>> steps;  // the merge's steps alone, when asked
+  int runs = 0;
+  std::vector<double> ratios, cpuRatios;  // merge over zlib alone, run by run
+  std::vector<std::pair<const char*, Timing>> steps;  // the merge's steps alone, when asked
 };
+
+void PrintHeader() {
+  std::printf("%-19s %9s %6s %4s %8s %8s %6s %6s %8s %6s %7s\n", "book", "positions", "raw MB", "runs", "merge s",
+              "zlib s", "ratio", "cpu", "peak/raw", "MB/s", "us/pos");
+}
+
+// The middle one of the run-by-run ratios: each merge is set against the zlib
+// run right behind it, so that slow stretches of a shared machine hit both.
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 void PrintFigures(const char* name, const Figures& f) {
   const double mb = f.rawBytes / 1e6;
-  std::printf("%-22s %9u %8.1f %8.3f %8.3f %6.3f %7.2f %7.1f %8.2f\n", name, f.positions, mb, f.merge, f.zlib,
-              f.merge / f.zlib, f.peak < 0 ? -1.0 : f.peak / f.rawBytes, mb / f.merge,
-              f.merge / f.positions * 1e6);
+  std::printf("%-19s %9u %6.1f %4d %8.3f %8.3f %6.3f %6.3f %8.2f %6.1f %7.2f\n", name, f.positions, mb, f.runs,
+              f.merge.wall, f.zlib.wall, Median(f.ratios), Median(f.cpuRatios),
+              f.peak < 0 ? -1.0 : f.peak / f.rawBytes, mb / f.merge.wall, f.merge.wall / f.positions * 1e6);
 }
 
-// zlib alone on the bytes the merge handled: uncompress every old body into a
-// buffer of its rawSize, compress every new raw body at the default level.
-double ZlibAlone(const Bytes& oldFile, const std::vector<uint32_t>& oldAt, const Bytes& newFile,
-                 const std::vector<uint32_t>& newAt) {
-  std::vector<Bytes> newRaw;
-  for (uint32_t at : newAt) {  // the new raw bodies, outside the timing
-    Bytes raw(GetU32(&newFile[at + 4]));
-    uLongf length = raw.size();
-    if (uncompress(raw.data(), &length, &newFile[at + 8], GetU32(&newFile[at])) != Z_OK) Fail("bad new body");
-    newRaw.push_back(std::move(raw));
+// zlib's own work on the bytes that the merge handled: uncompress every old
+// body into a buffer of its rawSize, compress every new raw body at the
+// default level. The new raw bodies are unpacked beforehand, untimed.
+class ZlibAlone {
+ public:
+  ZlibAlone(const Bytes& oldFile, const std::vector<uint32_t>& oldAt, const Bytes& newFile,
+            const std::vector<uint32_t>& newAt) {
+    for (uint32_t at : oldAt) {
+      old_.emplace_back(&oldFile[at + 8], &oldFile[at + 8] + GetU32(&oldFile[at]));
+      oldRawSizes_.push_back(GetU32(&oldFile[at + 4]));
+    }
+    for (uint32_t at : newAt) {
+      Bytes raw(GetU32(&newFile[at + 4]));
+      uLongf length = raw.size();
+      if (uncompress(raw.data(), &length, &newFile[at + 8], GetU32(&newFile[at])) != Z_OK) Fail("bad new body");
+      newRaw_.push_back(std::move(raw));
+    }
   }
-  const auto start = Clock::now();
-  for (uint32_t at : oldAt) {
-    const uint32_t rawSize = GetU32(&oldFile[at + 4]);
-    std::unique_ptr<uint8_t[]> raw(new uint8_t[rawSize]);
-    uLongf length = rawSize;
-    if (uncompress(raw.get(), &length, &oldFile[at + 8], GetU32(&oldFile[at])) != Z_OK) Fail("bad old body");
+
+  Timing Run() const {
+    const Stopwatch watch;
+    for (size_t i = 0; i < old_.size(); ++i) {
+      std::unique_ptr<uint8_t[]> raw(new uint8_t[oldRawSizes_[i]]);
+      uLongf length = oldRawSizes_[i];
+      if (uncompress(raw.get(), &length, old_[i].data(), old_[i].size()) != Z_OK) Fail("bad old body");
+    }
+    for (const Bytes& raw : newRaw_) {
+      uLongf length = compressBound(raw.size());
+      std::unique_ptr<uint8_t[]> packed(new uint8_t[length]);
+      if (compress(packed.get(), &length, raw.data(), raw.size()) != Z_OK) Fail("compress failed");
+    }
+    return watch.Read();
   }
-  for (const Bytes& raw : newRaw) {
-    uLongf length = compressBound(raw.size());
-    std::unique_ptr<uint8_t[]> packed(new uint8_t[length]);
-    if (compress(packed.get(), &length, raw.data(), raw.size()) != Z_OK) Fail("compress failed");
-  }
-  return Seconds(start);
-}
+
+ private:
+  std::vector<Bytes> old_;
+  std::vector<uint32_t> oldRawSizes_;
+  std::vector<Bytes> newRaw_;
+};
 
 struct Paths {
   std::string folder, oldPath, newPath;
@@ -156,9 +229,9 @@ struct Paths {
 // The merge as a book entry runs it, timed from the opening of the files to
 // the closing of the new one.
 template <typename MergeFunction>
-double TimeMerge(const Paths& paths, Bytes* package, const uint8_t* magic, MergeFunction merge, PeakMemory* peak) {
+Timing TimeMerge(const Paths& paths, Bytes* package, const uint8_t* magic, MergeFunction merge, PeakMemory* peak) {
   peak->Start();
-  const auto start = Clock::now();
+  const Stopwatch watch;
   FileStreamPtr oldFile(OpenFileStream(paths.oldPath.c_str(), true));
   FileStreamPtr newFile(OpenFileStream(paths.newPath.c_str(), false));
   MemoryStreamPtr stream(OpenMemoryStream(package->data(), static_cast<uint32_t>(package->size()), true));
@@ -168,7 +241,7 @@ double TimeMerge(const Paths& paths, Bytes* package, const uint8_t* magic, Merge
   newFile->Write(magic, 8);
   if (!merge(stream.get(), oldFile.get(), newFile.get())) Fail("the merge failed");
   if (newFile->Close() != 0) Fail("cannot close the new file");
-  return Seconds(start);
+  return watch.Read();
 }
 
 uint32_t BucketsFor(uint32_t positions) {
@@ -176,67 +249,129 @@ uint32_t BucketsFor(uint32_t positions) {
   return buckets == 0 ? 1 : static_cast<uint32_t>(buckets);
 }
 
-// The merge's steps one by one, through the same public operations.
-void TimeSteps(const Paths& paths, const Bytes& package, Figures* figures) {
+// The merge's steps one by one, through the same public operations and with
+// the same use of memory (the old body unpacked straight from the file into a
+// block that then takes the new raw body), each step timed on its own; best
+// of `runs` runs per step.
+void TimeSteps(const Paths& paths, const Bytes& package, int runs, Figures* figures) {
   auto& steps = figures->steps;
-  auto start = Clock::now();
-  auto lap = [&](const char* name) {
-    steps.push_back({name, Seconds(start)});
-    start = Clock::now();
-  };
+  for (int run = 0; run < runs; ++run) {
+    size_t index = 0;
+    Stopwatch watch;
+    auto lap = [&](const char* name) {
+      if (index == steps.size()) steps.push_back({name, Timing()});
+      steps[index++].second.KeepBest(watch.Read());
+      watch = Stopwatch();
+    };
 
-  Bytes file = ReadFile(paths.oldPath);
-  const uint32_t packedSize = GetU32(&file[8]), rawSize = GetU32(&file[12]);
-  lap("read old file");
-  std::unique_ptr<uint8_t[]> raw(new uint8_t[rawSize]);
-  uLongf rawLength = rawSize;
-  if (uncompress(raw.get(), &rawLength, &file[16], packedSize) != Z_OK) Fail("bad old body");
-  lap("uncompress");
-  JosekiTablePtr table(LoadJosekiTable(raw.get(), rawSize));
-  if (!table) Fail("the old body does not load");
-  raw.reset();
-  file = Bytes();
-  lap("load table");
-  size_t at = 0;
-  for (;;) {
-    const uint32_t low = GetU32(&package[at]);
-    at += 4;
-    if (low < 64 || low == 0xFFFFFFFF) break;
-    const PositionKey key{low, GetU32(&package[at])};
-    const uint8_t count = package[at + 4];
-    at += 5;
-    for (uint8_t i = 0; i < count; ++i, at += 8) {
-      const BookMove move{static_cast<uint16_t>(package[at] | package[at + 1] << 8),
-                          static_cast<uint16_t>(package[at + 2] | package[at + 3] << 8), GetU32(&package[at + 4])};
-      if (move.aux == 0xFFFF && move.data == 0xFFFFFFFF) RemoveMove(table.get(), key, move);
-      else if (PutMove(table.get(), key, move) == 0) Fail("a put was refused");
+    FILE* file = std::fopen(paths.oldPath.c_str(), "rb");
+    uint8_t counts[16];
+    if (!file || std::fread(counts, 1, 16, file) != 16) Fail("cannot read the old file");
+    const uint32_t packedSize = GetU32(&counts[8]), rawSize = GetU32(&counts[12]);
+    const size_t rawRoom = rawSize + rawSize / 8 + 4096;
+    std::unique_ptr<uint8_t[]> raw(new uint8_t[rawRoom]);
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[1 << 16]);
+    z_stream z = {};
+    if (inflateInit(&z) != Z_OK) Fail("inflateInit failed");
+    z.next_out = raw.get();
+    z.avail_out = rawSize;
+    for (uint32_t unread = packedSize; unread > 0;) {
+      const uint32_t length = unread < (1u << 16) ? unread : (1u << 16);
+      if (std::fread(chunk.get(), 1, length, file) != length) Fail("cannot read the old file");
+      unread -= length;
+      z.next_in = chunk.get();
+      z.avail_in = length;
+      if (inflate(&z, Z_NO_FLUSH) < 0) Fail("bad old body");
     }
+    if (z.total_out != rawSize) Fail("bad old body");
+    inflateEnd(&z);
+    std::fclose(file);
+    lap("read, uncompress");
+    JosekiTablePtr table(LoadJosekiTable(raw.get(), rawSize));
+    if (!table) Fail("the old body does not load");
+    lap("load table");
+    size_t at = 0;
+    for (;;) {
+      const uint32_t low = GetU32(&package[at]);
+      at += 4;
+      if (low < 64 || low == 0xFFFFFFFF) break;
+      const PositionKey key{low, GetU32(&package[at])};
+      const uint8_t count = package[at + 4];
+      at += 5;
+      for (uint8_t i = 0; i < count; ++i, at += 8) {
+        const BookMove move{static_cast<uint16_t>(package[at] | package[at + 1] << 8),
+                            static_cast<uint16_t>(package[at + 2] | package[at + 3] << 8), GetU32(&package[at + 4])};
+        if (move.aux == 0xFFFF && move.data == 0xFFFFFFFF) RemoveMove(table.get(), key, move);
+        else if (PutMove(table.get(), key, move) == 0) Fail("a put was refused");
+      }
+    }
+    lap("apply diff");
+    SortMoves(table.get());
+    lap("sort moves");
+    const uint32_t size = RawBodySize(table->bucketCount, table->nodeCount, table->moveCount);
+    if (size > rawRoom || SaveJosekiTable(table.get(), raw.get(), size) != 0) Fail("cannot save");
+    lap("save table");
+    table.reset();
+    lap("destroy table");
+    uLongf packedLength = compressBound(size);
+    std::unique_ptr<uint8_t[]> packed(new uint8_t[8 + packedLength]);
+    if (compress(packed.get() + 8, &packedLength, raw.get(), size) != Z_OK) Fail("compress failed");
+    lap("compress");
+    file = std::fopen(paths.newPath.c_str(), "wb");
+    if (!file || std::fwrite(packed.get(), 1, 8 + packedLength, file) != 8 + packedLength || std::fclose(file) != 0) {
+      Fail("cannot write the new file");
+    }
+    lap("write new file");
   }
-  lap("apply diff");
-  SortMoves(table.get());
-  lap("sort moves");
-  const uint32_t size = RawBodySize(table->bucketCount, table->nodeCount, table->moveCount);
-  std::unique_ptr<uint8_t[]> newRaw(new uint8_t[size]);
-  if (SaveJosekiTable(table.get(), newRaw.get(), size) != 0) Fail("cannot save");
-  lap("save table");
-  table.reset();
-  lap("destroy table");
-  uLongf packedLength = compressBound(size);
-  std::unique_ptr<uint8_t[]> packed(new uint8_t[packedLength]);
-  if (compress(packed.get(), &packedLength, newRaw.get(), size) != Z_OK) Fail("compress failed");
-  lap("compress");
 }
 
 void PrintSteps(const Figures& figures) {
-  double total = 0;
-  for (const auto& step : figures.steps) total += step.second;
-  std::printf("\nThe merge's steps alone, %u positions (%.3f s in all):\n", figures.positions, total);
+  Timing total;
+  total.wall = total.cpu = 0;
   for (const auto& step : figures.steps) {
-    std::printf("  %-16s %8.3f s %6.1f %%\n", step.first, step.second, 100 * step.second / total);
+    total.wall += step.second.wall;
+    total.cpu += step.second.cpu;
+    total.faults += step.second.faults;
+  }
+  std::printf("\nThe merge's steps alone, %u positions, best of %d (%.3f s, cpu %.3f s, %ld page faults):\n",
+              figures.positions, figures.runs, total.wall, total.cpu, total.faults);
+  std::printf("  %-16s %8s %6s %8s %7s\n", "step", "wall s", "%", "cpu s", "faults");
+  for (const auto& step : figures.steps) {
+    const Timing& t = step.second;
+    std::printf("  %-16s %8.3f %6.1f %8.3f %7ld\n", step.first, t.wall, 100 * t.wall / total.wall, t.cpu, t.faults);
   }
 }
 
-Figures RunSingle(const Paths& paths, uint32_t positions, bool steps) {
+// Offsets of the blocks of a single-body or divided file.
+std::vector<uint32_t> BlockOffsets(const Bytes& file, bool divided) {
+  if (!divided) return {8};
+  std::vector<uint32_t> offsets;
+  for (int k = 0; k < DivisionCount; ++k) offsets.push_back(GetU32(&file[8 + 4 * k]));
+  return offsets;
+}
+
+// Runs the merge and zlib alone in turns, `runs` times each, keeping the best
+// of each; the peak memory is that of the first merge.
+template <typename MergeFunction>
+void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction merge, int runs, Figures* figures) {
+  const uint8_t* magic = divided ? DividedBookMagic : SingleMagic;
+  figures->runs = runs;
+  PeakMemory peak;
+  Timing first = TimeMerge(paths, package, magic, merge, &peak);
+  figures->peak = peak.Bytes();
+  const Bytes oldFile = ReadFile(paths.oldPath), newFile = ReadFile(paths.newPath);
+  const ZlibAlone zlib(oldFile, BlockOffsets(oldFile, divided), newFile, BlockOffsets(newFile, divided));
+  for (int run = 0; run < runs; ++run) {
+    const Timing merged = run == 0 ? first : TimeMerge(paths, package, magic, merge, &peak);
+    const Timing alone = zlib.Run();
+    figures->merge.KeepBest(merged);
+    figures->zlib.KeepBest(alone);
+    figures->ratios.push_back(merged.wall / alone.wall);
+    figures->cpuRatios.push_back(merged.cpu / alone.cpu);
+  }
+}
+
+Figures RunSingle(const Paths& paths, uint32_t positions, int runs, bool steps) {
   Figures figures;
   figures.positions = positions;
   Bytes package;
@@ -248,21 +383,16 @@ Figures RunSingle(const Paths& paths, uint32_t positions, bool steps) {
     const Bytes body = bench::PackBody(book.raw);
     WriteFile(paths.oldPath, {&magic, &body});
   }
-  PeakMemory peak;
-  uint32_t written = 0;
-  figures.merge = TimeMerge(paths, &package, SingleMagic, [&](ByteStream* p, ByteStream* o, ByteStream* n) {
-    written = MergeBookDiff(p, o, n);
-    return written != MergeFailed;
-  }, &peak);
-  figures.peak = peak.Bytes();
-  const Bytes oldFile = ReadFile(paths.oldPath), newFile = ReadFile(paths.newPath);
-  if (newFile.size() != 8 + written) Fail("the new file is not 8 + the merge's result");
-  figures.zlib = ZlibAlone(oldFile, {8}, newFile, {8});
-  if (steps) TimeSteps(paths, package, &figures);
+  auto merge = [](ByteStream* p, ByteStream* o, ByteStream* n) {
+    const uint32_t written = MergeBookDiff(p, o, n);
+    return written != MergeFailed && n->Tell() == static_cast<int32_t>(8 + written);
+  };
+  Measure(paths, &package, false, merge, runs, &figures);
+  if (steps) TimeSteps(paths, package, runs, &figures);
   return figures;
 }
 
-Figures RunDivided(const Paths& paths, uint32_t positions) {
+Figures RunDivided(const Paths& paths, uint32_t positions, int runs) {
   Figures figures;
   figures.positions = positions;
   Bytes package(4, 0);  // the ignored word
@@ -282,25 +412,22 @@ Figures RunDivided(const Paths& paths, uint32_t positions) {
     }
     WriteFile(paths.oldPath, {&file});
   }
-  PeakMemory peak;
-  figures.merge = TimeMerge(paths, &package, DividedBookMagic, [](ByteStream* p, ByteStream* o, ByteStream* n) {
-    return MergeDividedBook(p, o, n) == 0;
-  }, &peak);
-  figures.peak = peak.Bytes();
-  const Bytes oldFile = ReadFile(paths.oldPath), newFile = ReadFile(paths.newPath);
-  std::vector<uint32_t> oldAt, newAt;
-  for (int k = 0; k < DivisionCount; ++k) {
-    oldAt.push_back(GetU32(&oldFile[8 + 4 * k]));
-    newAt.push_back(GetU32(&newFile[8 + 4 * k]));
-  }
-  figures.zlib = ZlibAlone(oldFile, oldAt, newFile, newAt);
+  auto merge = [](ByteStream* p, ByteStream* o, ByteStream* n) { return MergeDividedBook(p, o, n) == 0; };
+  Measure(paths, &package, true, merge, runs, &figures);
   return figures;
+}
+
+void RemoveData(const Paths& paths) {
+  std::remove(paths.oldPath.c_str());
+  std::remove(paths.newPath.c_str());
+  rmdir(paths.folder.c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  const bool profile = argc > 1 && std::strcmp(argv[1], "--profile") == 0;
   const char* tmp = std::getenv("TMPDIR");
   std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/book_merge_bench.XXXXXX";
   std::vector<char> name(folder.begin(), folder.end());
@@ -308,30 +435,38 @@ int main(int argc, char** argv) {
   if (!mkdtemp(name.data())) Fail("cannot make a folder for the data");
   Paths paths{name.data(), std::string(name.data()) + "/old.bin", std::string(name.data()) + "/new.bin"};
 
-  std::printf("zlib %s, compress at the default level\n", zlibVersion());
-  std::printf("%-22s %9s %8s %8s %8s %6s %7s %7s %8s\n", "book", "positions", "raw MB", "merge s", "zlib s",
-              "ratio", "peak/raw", "MB/s", "us/pos");
-  std::vector<uint32_t> sizes = {20000, 1000000};
-  if (!quick) sizes.push_back(4000000);
+  if (profile) {  // one merge of the 1,000,000-position book, for a profiler
+    const Figures f = RunSingle(paths, 1000000, 3, false);
+    std::printf("merge %.3f s (cpu %.3f s, %ld page faults), zlib alone %.3f s (cpu %.3f s, %ld page faults)\n",
+                f.merge.wall, f.merge.cpu, f.merge.faults, f.zlib.wall, f.zlib.cpu, f.zlib.faults);
+    RemoveData(paths);
+    return 0;
+  }
+
+  std::printf("zlib %s, compress at the default level. Times: best of `runs` runs; ratio and cpu: median of\n"
+              "the runs' merge / zlib-alone ratios in wall-clock and in processor time.\n", zlibVersion());
+  PrintHeader();
+  struct Size {
+    uint32_t positions;
+    int runs;
+  };
+  std::vector<Size> sizes = {{20000, 7}, {1000000, 5}};
+  if (!quick) sizes.push_back({4000000, 1});
   std::vector<Figures> growth;
-  for (uint32_t positions : sizes) {
-    growth.push_back(RunSingle(paths, positions, positions == 1000000));
+  for (const Size& size : sizes) {
+    growth.push_back(RunSingle(paths, size.positions, size.runs, size.positions == 1000000));
     PrintFigures("single body", growth.back());
     std::fflush(stdout);
   }
-  PrintFigures("divided, 64 bodies", RunDivided(paths, 1000000));
-  std::fflush(stdout);
+  PrintFigures("divided, 64 bodies", RunDivided(paths, 1000000, 3));
 
-  std::printf("\nGrowth (merge time per position, relative to 1,000,000):\n");
+  std::printf("\nGrowth of the merge time per position, against 1,000,000 positions:\n");
   const Figures& base = growth[1];
   for (const Figures& f : growth) {
-    std::printf("  %9u positions: %8.3f s, %6.2f us/pos, x%.2f per position\n", f.positions, f.merge,
-                f.merge / f.positions * 1e6, (f.merge / f.positions) / (base.merge / base.positions));
+    std::printf("  %9u positions: %8.3f s, %5.2f us/pos, x%.2f\n", f.positions, f.merge.wall,
+                f.merge.wall / f.positions * 1e6, (f.merge.wall / f.positions) / (base.merge.wall / base.positions));
   }
   PrintSteps(growth[1]);
-
-  std::remove(paths.oldPath.c_str());
-  std::remove(paths.newPath.c_str());
-  rmdir(paths.folder.c_str());
+  RemoveData(paths);
   return 0;
 }

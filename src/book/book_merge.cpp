@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "book/book_body.h"
 #include "book/joseki_table.h"
@@ -35,6 +36,9 @@ void StoreU32(uint8_t* p, uint32_t value) {
 constexpr uint64_t MaxInflateRatio = 1032;
 constexpr uint64_t MaxInflateSlack = 1024;
 
+// The old packed bytes are read and unpacked a piece at a time.
+constexpr uint32_t ReadChunk = 64 * 1024;
+
 // The number of bytes between the stream's position and its end, or -1 when
 // the stream cannot tell. The position is restored.
 int64_t BytesLeft(ByteStream* stream) {
@@ -45,34 +49,67 @@ int64_t BytesLeft(ByteStream* stream) {
   return static_cast<int64_t>(end) - here;
 }
 
-struct RawBody {
-  Block bytes;
-  uint32_t size = 0;
+struct InflateEnd {
+  void operator()(z_stream* z) const { inflateEnd(z); }
 };
 
-// Reads the old BookBody and unpacks it. False when the body is not all
-// there or does not unpack to exactly its rawSize bytes.
-bool ReadRawBody(ByteStream* oldFile, RawBody* raw) {
+// The raw body: the old one first, then the new one in the same block when it
+// fits. Each page of a block costs the system a fault the first time it is
+// touched, a cost on the order of the whole table work; serving both bodies
+// from one block avoids paying it twice. Room never touched costs nothing.
+struct RawBlock {
+  Block bytes;
+  uint64_t capacity = 0;
+
+  bool Reserve(uint64_t size) {
+    if (bytes && size <= capacity) return true;
+    bytes.reset();
+    bytes = Allocate(size);
+    capacity = bytes ? size : 0;
+    return bytes != nullptr;
+  }
+};
+
+// Reads the old BookBody and unpacks it into `raw`, straight from the file
+// without holding its packed bytes. Returns the raw size, or 0 when the body
+// is not all there or its zlib stream does not unpack to exactly rawSize
+// bytes (a raw body is never empty). Like uncompress, it accepts any valid
+// zlib stream and passes over bytes behind the stream's end; oldFile ends up
+// behind the whole body either way.
+uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw) {
   uint8_t counts[8];
-  if (oldFile->Read(counts, 8) != 8) return false;
+  if (oldFile->Read(counts, 8) != 8) return 0;
   const uint32_t packedSize = LoadU32(counts);
   const uint32_t rawSize = LoadU32(counts + 4);
   const int64_t left = BytesLeft(oldFile);
-  if (left < 0 || packedSize > left) return false;
-  if (rawSize > packedSize * MaxInflateRatio + MaxInflateSlack) return false;
+  if (left < 0 || packedSize > left) return 0;
+  if (rawSize == 0 || rawSize > packedSize * MaxInflateRatio + MaxInflateSlack) return 0;
 
-  Block packed = Allocate(packedSize);
-  if (!packed) return false;
-  if (oldFile->Read(packed.get(), static_cast<int32_t>(packedSize)) != static_cast<int32_t>(packedSize)) {
-    return false;
+  // Room for a new body somewhat larger than the old one.
+  if (!raw->Reserve(rawSize + rawSize / 8 + 4096)) return 0;
+  Block chunk = Allocate(ReadChunk);
+  if (!chunk) return 0;
+
+  z_stream z = {};
+  if (inflateInit(&z) != Z_OK) return 0;
+  const std::unique_ptr<z_stream, InflateEnd> ending(&z);
+  z.next_out = raw->bytes.get();
+  z.avail_out = rawSize;
+  int status = Z_OK;
+  for (uint32_t unread = packedSize; unread > 0;) {
+    const uint32_t length = unread < ReadChunk ? unread : ReadChunk;
+    if (oldFile->Read(chunk.get(), static_cast<int32_t>(length)) != static_cast<int32_t>(length)) return 0;
+    unread -= length;
+    z.next_in = chunk.get();
+    z.avail_in = length;
+    // Z_BUF_ERROR means no progress: the stream has more to give than
+    // rawSize bytes.
+    while (z.avail_in > 0 && status != Z_STREAM_END) {
+      status = inflate(&z, Z_NO_FLUSH);
+      if (status != Z_OK && status != Z_STREAM_END) return 0;
+    }
   }
-  raw->bytes = Allocate(rawSize);
-  if (!raw->bytes) return false;
-  uLongf rawLength = rawSize;
-  if (uncompress(raw->bytes.get(), &rawLength, packed.get(), packedSize) != Z_OK) return false;
-  if (rawLength != rawSize) return false;
-  raw->size = rawSize;
-  return true;
+  return status == Z_STREAM_END && z.total_out == rawSize ? rawSize : 0;
 }
 
 // Whole fields are read with Read, so that a list cut short by the end of the
@@ -99,12 +136,10 @@ bool ApplyBookDiff(ByteStream* package, JosekiTable* table) {
     key.high = LoadU32(field);
     if (!ReadField(package, field, 1)) break;
     const int count = field[0];
-    bool cut = false;
     for (int i = 0; i < count; ++i) {
-      if (!ReadField(package, field, 8)) {
-        cut = true;
-        break;
-      }
+      // A record cut short is not applied; the data has ended, so the next
+      // read ends the list.
+      if (!ReadField(package, field, 8)) break;
       if (refused) continue;
       BookMove move;
       move.code = static_cast<uint16_t>(field[0] | (field[1] << 8));
@@ -116,14 +151,14 @@ bool ApplyBookDiff(ByteStream* package, JosekiTable* table) {
         refused = true;
       }
     }
-    if (cut) break;
   }
   return !refused;
 }
 
-// The packed block's room: the system's own rule, 0.2 % above the raw size
-// plus 12 bytes, but never below what zlib itself asks for, so that compress
-// cannot run short of room on a small body. 0 when it does not fit 32 bits.
+// The room for a new packed body: the system's own rule, 0.2 % above the raw
+// size plus 12 bytes, but never below what zlib itself asks for, so that
+// compress cannot run short of room on a small body. 0 when it does not fit
+// 32 bits.
 uint32_t PackedCapacity(uint32_t size) {
   const double wanted = static_cast<double>(size) * 1.002 + 12.0;
   if (wanted >= 4294967040.0) return 0;
@@ -133,41 +168,38 @@ uint32_t PackedCapacity(uint32_t size) {
   return capacity > 0xFFFFFF00u ? 0 : static_cast<uint32_t>(capacity);
 }
 
-// Sorts, serialises and compresses the table into one block that holds the
-// whole new BookBody (its two counts and the packed bytes), destroying the
-// table as soon as its raw form exists. False on any failure.
-bool PackBody(JosekiTablePtr table, Block* body, uint32_t* bodyLength) {
+// Sorts, serialises and compresses the table into `body`, which then holds
+// the whole new BookBody (its two counts and the packed bytes); the table is
+// destroyed as soon as its raw form exists. The body's length, or 0 on any
+// failure.
+uint32_t PackBody(JosekiTablePtr table, RawBlock* raw, Block* body) {
   SortMoves(table.get());
   const uint32_t size = RawBodySize(static_cast<uint32_t>(table->bucketCount),
                                     static_cast<uint32_t>(table->nodeCount),
                                     static_cast<uint32_t>(table->moveCount));
-  if (size == 0xFFFFFFFF) return false;
-  Block raw = Allocate(size);
-  if (!raw || SaveJosekiTable(table.get(), raw.get(), size) != 0) return false;
+  if (size == 0xFFFFFFFF || !raw->Reserve(size)) return 0;
+  if (SaveJosekiTable(table.get(), raw->bytes.get(), size) != 0) return 0;
   table.reset();
 
   const uint32_t capacity = PackedCapacity(size);
-  if (capacity == 0) return false;
+  if (capacity == 0) return 0;
   *body = Allocate(8 + static_cast<uint64_t>(capacity));
-  if (!*body) return false;
+  if (!*body) return 0;
   uLongf packedLength = capacity;
-  if (compress(body->get() + 8, &packedLength, raw.get(), size) != Z_OK) return false;
-  if (packedLength > 0x7FFFFFF7u) return false;  // a write takes a signed length
+  if (compress(body->get() + 8, &packedLength, raw->bytes.get(), size) != Z_OK) return 0;
+  if (packedLength > 0x7FFFFFF7u) return 0;  // a write takes a signed length
   StoreU32(body->get(), static_cast<uint32_t>(packedLength));
   StoreU32(body->get() + 4, size);
-  *bodyLength = 8 + static_cast<uint32_t>(packedLength);
-  return true;
+  return 8 + static_cast<uint32_t>(packedLength);
 }
 
 }  // namespace
 
 uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
-  JosekiTablePtr table;
-  {
-    RawBody raw;
-    if (!ReadRawBody(oldFile, &raw)) return MergeFailed;
-    table.reset(LoadJosekiTable(raw.bytes.get(), raw.size));
-  }  // the old raw bytes go before the table grows any further
+  RawBlock raw;
+  const uint32_t rawSize = ReadRawBody(oldFile, &raw);
+  if (rawSize == 0) return MergeFailed;
+  JosekiTablePtr table(LoadJosekiTable(raw.bytes.get(), rawSize));
   if (!table) return MergeFailed;
 
   if (!ApplyBookDiff(package, table.get())) return MergeFailed;
@@ -175,8 +207,8 @@ uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* new
   // The whole new body exists in memory before the first byte goes out, so a
   // failure anywhere above leaves newFile untouched.
   Block body;
-  uint32_t bodyLength = 0;
-  if (!PackBody(std::move(table), &body, &bodyLength)) return MergeFailed;
+  const uint32_t bodyLength = PackBody(std::move(table), &raw, &body);
+  if (bodyLength == 0) return MergeFailed;
   const int32_t written = newFile->Write(body.get(), static_cast<int32_t>(bodyLength));
   if (written != static_cast<int32_t>(bodyLength)) return MergeFailed;
   return bodyLength;

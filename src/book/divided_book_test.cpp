@@ -104,7 +104,7 @@ class MergeDividedBookTest : public ::testing::Test {
       ModelBook book;
       EXPECT_TRUE(ParseRawBody(raw, &book));
       EXPECT_EQ(book, want[k]);
-      const uint32_t end = (offsets[k] + length + 3) & ~3u;
+      const uint32_t end = offsets[k] + ((length + 3) & ~3u);  // lengths, not offsets, go by 4
       for (uint32_t i = offsets[k] + length; i < end; ++i) EXPECT_EQ(file[i], 0) << "padding byte " << i;
       if (k + 1 < DivisionCount) EXPECT_EQ(offsets[k + 1], end);
       else EXPECT_EQ(file.size(), end);
