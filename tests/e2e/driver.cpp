@@ -1,0 +1,358 @@
+// The end-to-end driver: a console program run under the same Wine as the
+// updater. It finds the update dialog by its caption, reads the message
+// area and the buttons' states, presses buttons, works the Open dialog and
+// holds files open, so that the scenario scripts can check what a user sees.
+//
+//   driver wait [--text T] [--ok 0|1] [--cancel 0|1] [--via T] [--steady MS] [--timeout MS]
+//       Waits until the dialog shows text T (exactly; "{syserr:N}" inside T
+//       stands for the system's text of error N) with the buttons as given.
+//       --via: before that, a state with text T and both buttons disabled
+//       must have been seen. --steady: the state must then hold for MS.
+//   driver press ok|cancel          presses a button of the update dialog
+//   driver where ok|cancel|close    prints the screen point of a button or
+//                                   of the close box, for a real mouse click
+//   driver picker [--filter T] [--pick PATH | --cancel] [--timeout MS]
+//       Waits for the Open dialog, checks its filter text, then picks PATH
+//       (typed into the file name box, then OK) or cancels.
+//   driver gone [--timeout MS]      waits until the update dialog is gone
+//   driver hold PATH SENTINEL       keeps PATH open without any sharing
+//                                   while the file SENTINEL exists
+//
+// Every line printed is UTF-8; CR and LF inside texts are shown as \r \n.
+// Exit code 0 when the step held, 1 when it did not, 2 for a usage error.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t UpdateCaption[] = L"盤燈アップデート";
+constexpr int MessageId = 1012;
+constexpr DWORD PollMs = 5;
+constexpr UINT SendTimeoutMs = 2000;
+const wchar_t NoAnswer[] = L"<no answer>";
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::string Shown(const std::wstring& text) {
+  std::string out;
+  for (char c : Utf8(text)) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return out;
+}
+
+// Bytes straight to the standard output, untouched by any console code page.
+void Print(const std::string& line) {
+  std::string data = line + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), data.data(), static_cast<DWORD>(data.size()), &written,
+            nullptr);
+}
+
+std::wstring SystemText(DWORD code) {
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                           code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring out = n != 0 && text != nullptr ? std::wstring(text) : std::wstring();
+  if (text != nullptr) LocalFree(text);
+  return out;
+}
+
+// Replaces every "{syserr:N}" by the system's text for error N.
+std::wstring Expand(std::wstring text) {
+  const std::wstring tag = L"{syserr:";
+  for (size_t at; (at = text.find(tag)) != std::wstring::npos;) {
+    size_t end = text.find(L'}', at);
+    if (end == std::wstring::npos) break;
+    DWORD code = wcstoul(text.substr(at + tag.size(), end - at - tag.size()).c_str(), nullptr, 10);
+    text.replace(at, end + 1 - at, SystemText(code));
+  }
+  return text;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t buffer[4096];
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer),
+                           SMTO_ABORTIFHUNG, SendTimeoutMs, &length))
+    return NoAnswer;
+  return std::wstring(buffer, length);
+}
+
+HWND FindUpdateDialog() {
+  HWND dialog = FindWindowW(L"#32770", UpdateCaption);
+  return dialog != nullptr && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+struct DialogState {
+  bool found = false;
+  std::wstring text;
+  bool ok = false;
+  bool cancel = false;
+
+  std::string Describe() const {
+    if (!found) return "no dialog";
+    return "text=\"" + Shown(text) + "\" ok=" + (ok ? "1" : "0") + " cancel=" + (cancel ? "1" : "0");
+  }
+};
+
+DialogState ReadState() {
+  DialogState state;
+  HWND dialog = FindUpdateDialog();
+  if (dialog == nullptr) return state;
+  state.found = true;
+  state.text = WindowText(GetDlgItem(dialog, MessageId));
+  state.ok = IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE;
+  state.cancel = IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)) != FALSE;
+  return state;
+}
+
+// Options of the form --name value.
+struct Options {
+  std::vector<std::pair<std::wstring, std::wstring>> values;
+  bool Has(const wchar_t* name) const {
+    for (auto& v : values)
+      if (v.first == name) return true;
+    return false;
+  }
+  std::wstring Get(const wchar_t* name, const wchar_t* fallback = L"") const {
+    for (auto& v : values)
+      if (v.first == name) return v.second;
+    return fallback;
+  }
+  DWORD Number(const wchar_t* name, DWORD fallback) const {
+    return Has(name) ? wcstoul(Get(name).c_str(), nullptr, 10) : fallback;
+  }
+};
+
+bool ParseOptions(int argc, wchar_t** argv, int first, Options* options) {
+  for (int i = first; i < argc; ++i) {
+    std::wstring name = argv[i];
+    if (name.rfind(L"--", 0) != 0) return false;
+    if (name == L"--cancel" && (i + 1 == argc || std::wstring(argv[i + 1]).rfind(L"--", 0) == 0)) {
+      options->values.emplace_back(name, L"");  // the picker's --cancel takes no value
+      continue;
+    }
+    if (i + 1 == argc) return false;
+    options->values.emplace_back(name, argv[++i]);
+  }
+  return true;
+}
+
+struct Expectation {
+  bool hasText = false, hasOk = false, hasCancel = false;
+  std::wstring text;
+  bool ok = false, cancel = false;
+
+  bool Matches(const DialogState& s) const {
+    return s.found && (!hasText || s.text == text) && (!hasOk || s.ok == ok) &&
+           (!hasCancel || s.cancel == cancel);
+  }
+};
+
+int Wait(const Options& options) {
+  Expectation want;
+  want.hasText = options.Has(L"--text");
+  want.text = Expand(options.Get(L"--text"));
+  want.hasOk = options.Has(L"--ok");
+  want.ok = options.Get(L"--ok") == L"1";
+  want.hasCancel = options.Has(L"--cancel");
+  want.cancel = options.Get(L"--cancel") == L"1";
+  const bool needVia = options.Has(L"--via");
+  const std::wstring via = Expand(options.Get(L"--via"));
+  const DWORD timeout = options.Number(L"--timeout", 20000);
+  const DWORD steady = options.Number(L"--steady", 0);
+
+  bool sawVia = false;
+  DialogState last;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    last = ReadState();
+    if (needVia && last.found && last.text == via && !last.ok && !last.cancel) sawVia = true;
+    if (want.Matches(last) && (!needVia || sawVia)) break;
+    if (GetTickCount() - start > timeout) {
+      Print("timed out; last state: " + last.Describe() +
+            (needVia && !sawVia ? "; the passing state was never seen" : ""));
+      return 1;
+    }
+    Sleep(PollMs);
+  }
+  const DWORD held = GetTickCount();
+  while (GetTickCount() - held < steady) {
+    Sleep(PollMs * 4);
+    DialogState now = ReadState();
+    if (!want.Matches(now) || now.text != last.text || now.ok != last.ok ||
+        now.cancel != last.cancel) {
+      Print("changed from " + last.Describe() + " to " + now.Describe());
+      return 1;
+    }
+  }
+  Print(last.Describe());
+  return 0;
+}
+
+int Press(const std::wstring& which) {
+  HWND dialog = FindUpdateDialog();
+  if (dialog == nullptr) {
+    Print("no dialog");
+    return 1;
+  }
+  HWND button = GetDlgItem(dialog, which == L"ok" ? IDOK : IDCANCEL);
+  if (!IsWindowEnabled(button)) {
+    Print("the button is disabled");
+    return 1;
+  }
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs, &result);
+  return 0;
+}
+
+int Where(const std::wstring& which) {
+  HWND dialog = FindUpdateDialog();
+  if (dialog == nullptr) {
+    Print("no dialog");
+    return 1;
+  }
+  RECT r;
+  if (which == L"close") {
+    // The close box is the rightmost caption button, inside the dialog frame.
+    GetWindowRect(dialog, &r);
+    const int frameX = GetSystemMetrics(SM_CXDLGFRAME), frameY = GetSystemMetrics(SM_CYDLGFRAME);
+    const int size = GetSystemMetrics(SM_CYSIZE);
+    char line[64];
+    snprintf(line, sizeof line, "%ld %ld", r.right - frameX - size / 2 - 1, r.top + frameY + size / 2);
+    Print(line);
+    return 0;
+  }
+  GetWindowRect(GetDlgItem(dialog, which == L"ok" ? IDOK : IDCANCEL), &r);
+  char line[64];
+  snprintf(line, sizeof line, "%ld %ld", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  Print(line);
+  return 0;
+}
+
+struct PickerSearch {
+  DWORD process;
+  HWND update;
+  HWND found;
+};
+
+BOOL CALLBACK FindPickerWindow(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<PickerSearch*>(data);
+  wchar_t name[64];
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (window != search->update && process == search->process && IsWindowVisible(window) &&
+      GetClassNameW(window, name, 64) && wcscmp(name, L"#32770") == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The Open dialog: a visible dialog of the updater's process other than the
+// update dialog.
+HWND FindPicker() {
+  PickerSearch search = {0, FindUpdateDialog(), nullptr};
+  if (search.update == nullptr) return nullptr;
+  GetWindowThreadProcessId(search.update, &search.process);
+  EnumWindows(FindPickerWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+int Picker(const Options& options) {
+  const DWORD timeout = options.Number(L"--timeout", 20000);
+  const DWORD start = GetTickCount();
+  // The dialog shows before it has filled its controls: it is ready once
+  // the file type box (cmb1) answers with the filter's description.
+  HWND picker = nullptr;
+  std::wstring filter;
+  for (;;) {
+    picker = FindPicker();
+    if (picker != nullptr) {
+      filter = WindowText(GetDlgItem(picker, 0x470));
+      if (!filter.empty() && filter != NoAnswer) break;
+    }
+    if (GetTickCount() - start > timeout) {
+      Print("no Open dialog; update dialog: " + ReadState().Describe());
+      return 1;
+    }
+    Sleep(PollMs * 4);
+  }
+  Print("picker caption=\"" + Shown(WindowText(picker)) + "\" filter=\"" + Shown(filter) + "\"");
+  if (options.Has(L"--filter") && filter != options.Get(L"--filter")) {
+    Print("unexpected filter");
+    return 1;
+  }
+  DWORD_PTR result = 0;
+  if (options.Has(L"--pick")) {
+    // The file name box: cmb13, or edt1 in older templates.
+    HWND name = GetDlgItem(picker, 0x47C);
+    if (name == nullptr) name = GetDlgItem(picker, 0x480);
+    const std::wstring path = options.Get(L"--pick");
+    SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                        SMTO_ABORTIFHUNG, SendTimeoutMs, &result);
+    SendMessageTimeoutW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs,
+                        &result);
+  } else if (options.Has(L"--cancel")) {
+    SendMessageTimeoutW(GetDlgItem(picker, IDCANCEL), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG,
+                        SendTimeoutMs, &result);
+  }
+  return 0;
+}
+
+int Gone(const Options& options) {
+  const DWORD timeout = options.Number(L"--timeout", 20000);
+  const DWORD start = GetTickCount();
+  while (FindUpdateDialog() != nullptr) {
+    if (GetTickCount() - start > timeout) {
+      Print("still there: " + ReadState().Describe());
+      return 1;
+    }
+    Sleep(PollMs * 4);
+  }
+  return 0;
+}
+
+int Hold(const wchar_t* path, const wchar_t* sentinel) {
+  HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    Print("cannot open " + Utf8(path) + ": error " + std::to_string(GetLastError()));
+    return 1;
+  }
+  Print("held");
+  while (GetFileAttributesW(sentinel) != INVALID_FILE_ATTRIBUTES) Sleep(20);
+  CloseHandle(file);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 2;
+  const std::wstring command = argv[1];
+  Options options;
+  if (command == L"press" && argc == 3) return Press(argv[2]);
+  if (command == L"where" && argc == 3) return Where(argv[2]);
+  if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3]);
+  if (!ParseOptions(argc, argv, 2, &options)) return 2;
+  if (command == L"wait") return Wait(options);
+  if (command == L"picker") return Picker(options);
+  if (command == L"gone") return Gone(options);
+  return 2;
+}
