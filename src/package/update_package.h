@@ -5,10 +5,19 @@
 // unpacks to the rawSize bytes of the package script. The script is a run of
 // PackageEntry records: u32 kind, u8 L1, oldName (L1 bytes, NUL last), u8 L2,
 // newName (L2 bytes, NUL last), then the payload of the kind.
+//
+// An entry keeps the present file under oldName and writes the new content
+// under newName. The new content is built completely beside the target under
+// a temporary name and flushed to the disk before anything is renamed, so an
+// entry that fails leaves the folder as it found it.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
+
+class ByteStream;
+class PackageFiles;
 
 enum EntryKind : int32_t {
   KindBook = 0,         // payload: one BookDiff list
@@ -16,15 +25,58 @@ enum EntryKind : int32_t {
   KindFile = 2,         // payload: u32 N, then the N bytes of the new content
 };
 
+// Results of ApplyPackage, ApplyPackageEntries and CopyPayload. Every failure
+// ends the package: the entries before the failed one stay applied, the
+// failed one and those behind it are not applied.
+constexpr int32_t ApplyOk = 0;             // ran to the end or an end condition
+constexpr int32_t ApplyNoOldFile = -1;     // a book entry finds no readable old
+                                           // file, or no stream over the script
+constexpr int32_t ApplyCannotCreate = -2;  // the new file cannot be created
+constexpr int32_t ApplyWriteFailed = -3;   // the new content could not be made
+                                           // or put in place: the merge failed,
+                                           // the old file could not be read, a
+                                           // write, flush, close or rename failed
+constexpr int32_t ApplyDamaged = -4;       // the script is damaged: a name
+                                           // without its NUL or cut short, a
+                                           // payload beyond the script's end
+constexpr int32_t ApplyUnsafeName = -5;    // a name reaches outside the folder
+                                           // or is otherwise refused
+
+// The largest package script accepted from an update data file.
+constexpr uint32_t MaxScriptSize = 1u << 30;
+
+// What an application did, for callers that tell a person about it.
+struct ApplyReport {
+  int32_t entriesApplied = 0;    // entries carried out completely
+  int32_t failedKind = -1;       // kind of the entry that failed, or -1
+  std::string oldName;           // the failed entry's names, as far as read
+  std::string newName;
+  const char* cause = nullptr;   // why it failed, in English; null on success
+};
+
 // Reads the update data file at `path` and unpacks its script into `script`.
 // 0 on success; -1 when the file cannot be opened or read, its sizes are
-// damaged, or its zlib stream does not unpack to exactly rawSize bytes. On
-// failure `script` is left empty and nothing else has been touched.
-int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script);
+// damaged (packedSize beyond the file, rawSize beyond what deflate can make
+// of packedSize bytes or beyond MaxScriptSize), or its zlib stream does not
+// unpack to exactly rawSize bytes. On failure `script` is left empty, nothing
+// else has been touched, and `cause` (when given) receives a short English
+// reason.
+int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script,
+                          const char** cause = nullptr);
 
-// Applies the unpacked script to the install folder (with or without a final
-// backslash; null counts as empty). 0: the script ran to its end; -1: the old
-// file of a book entry cannot be read, or no stream could be made over the
-// script; -2: the new file of an entry cannot be created; other non-zero
-// values are documented with their constants.
-int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder);
+// Applies the unpacked script (which stays the caller's) to the install
+// folder (with or without a final backslash; null counts as empty). Returns
+// one of the Apply results. `report`, when given, is filled in; `files`
+// defaults to SystemPackageFiles().
+int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder,
+                     ApplyReport* report = nullptr, PackageFiles* files = nullptr);
+
+// Applies the entries from the read stream's position to its end, as above.
+int32_t ApplyPackageEntries(ByteStream* package, const char* folder,
+                            ApplyReport* report = nullptr, PackageFiles* files = nullptr);
+
+// Carries out the payload of a KindFile entry: reads u32 N and N bytes from
+// the package and writes them to newFile. oldFile is not used and may be
+// null. 0; ApplyDamaged when N is beyond what remains of the package (nothing
+// is written); ApplyWriteFailed when the write comes up short.
+int32_t CopyPayload(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);

@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "package/package_test_support.h"
+#include "package/update_package.h"
+#include "stream/byte_stream.h"
+
+namespace {
+
+using package_test::Bytes;
+using package_test::ScratchFolder;
+using package_test::Script;
+using package_test::Snapshot;
+using package_test::Text;
+
+TEST(ApplyPackageTest, TheTwentyFourByteFileEntry) {
+  ScratchFolder folder;
+  folder.Put("a.txt", Text("old content"));
+  Bytes script = {0x02, 0x00, 0x00, 0x00, 0x06, 0x61, 0x2E, 0x62, 0x61, 0x6B, 0x00, 0x06,
+                  0x61, 0x2E, 0x74, 0x78, 0x74, 0x00, 0x02, 0x00, 0x00, 0x00, 0x68, 0x69};
+  ASSERT_EQ(script.size(), 24u);
+  ApplyReport report;
+  EXPECT_EQ(ApplyPackage(script.data(), 24, folder.Path().c_str(), &report), ApplyOk);
+  EXPECT_EQ(report.entriesApplied, 1);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"a.bak", Text("old content")}, {"a.txt", Text("hi")}}));
+}
+
+// Scripts that end before their first entry apply nothing and succeed.
+TEST(ApplyPackageTest, ScriptsThatEndCleanlyTouchNothing) {
+  struct Case {
+    const char* what;
+    Script script;
+  } cases[] = {
+      {"empty", Script()},
+      {"kind 3", Script().U32(3).Name("a.bak").Name("a.txt").U32(1).U8('x')},
+      {"kind 0xFFFFFFFF", Script().U32(0xFFFFFFFF).Name("a.bak").Name("a.txt")},
+      {"old name length 0", Script().U32(KindFile).U8(0).Name("a.txt").U32(1).U8('x')},
+      {"new name length 0", Script().U32(KindFile).Name("a.bak").U8(0).U32(1).U8('x')},
+      {"ends after the kind", Script().U32(KindFile)},
+      {"ends inside the kind", Script().U8(2).U8(0)},
+      {"ends after the old name", Script().U32(KindFile).Name("a.bak")},
+  };
+  for (Case& c : cases) {
+    ScratchFolder folder;
+    folder.Put("a.txt", Text("keep"));
+    const Snapshot before = folder.Take();
+    EXPECT_EQ(package_test::Apply(c.script, folder.Path()), ApplyOk) << c.what;
+    EXPECT_EQ(folder.Take(), before) << c.what;
+  }
+}
+
+TEST(ApplyPackageTest, NullScriptIsEmpty) {
+  ScratchFolder folder;
+  EXPECT_EQ(ApplyPackage(nullptr, 0, folder.Path().c_str()), ApplyOk);
+  EXPECT_TRUE(folder.Take().empty());
+}
+
+TEST(ApplyPackageTest, FileEntryCreatesNewFilesAndEmptyOnes) {
+  ScratchFolder folder;
+  Script script;
+  script.File("new.bak", "new.txt", Text("fresh")).File("empty.bak", "empty.txt", {});
+  script.File("sub.bak", "sub\\inner.txt", Text("deep"));
+  folder.Put("sub/keep", Text("k"));
+  EXPECT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"new.txt", Text("fresh")},
+                                     {"empty.txt", {}},
+                                     {"sub/inner.txt", Text("deep")},
+                                     {"sub/keep", Text("k")}}));
+}
+
+TEST(ApplyPackageTest, SecondApplicationLeavesTheSameFiles) {
+  ScratchFolder folder;
+  folder.Put("a.txt", Text("version 1"));
+  folder.Put("b.txt", Text("b1"));
+  Script script;
+  script.File("a.bak", "a.txt", Text("version 2")).File("b.bak", "b.txt", Text("b2"));
+  ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
+  const Snapshot once = folder.Take();
+  EXPECT_EQ(once, (Snapshot{{"a.bak", Text("version 1")},
+                            {"a.txt", Text("version 2")},
+                            {"b.bak", Text("b1")},
+                            {"b.txt", Text("b2")}}));
+  ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
+  EXPECT_EQ(folder.Take(), once);
+}
+
+// A file an earlier update kept under oldName stays; the present file is
+// replaced.
+TEST(ApplyPackageTest, OldNameTakenKeepsItAndReplacesTheFile) {
+  ScratchFolder folder;
+  folder.Put("a.bak", Text("kept by an earlier update"));
+  folder.Put("a.txt", Text("present"));
+  Script script;
+  script.File("a.bak", "a.txt", Text("new"));
+  EXPECT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"a.bak", Text("kept by an earlier update")}, {"a.txt", Text("new")}}));
+}
+
+// Leftovers of a run that was cut off: a half-made new file is overwritten,
+// a set-aside file beside a present target is removed.
+TEST(ApplyPackageTest, LeftoversOfAnInterruptedRunAreCleared) {
+  ScratchFolder folder;
+  folder.Put("a.bak", Text("old"));
+  folder.Put("a.txt", Text("present"));
+  folder.Put("a.txt.fix-new", Text("half made"));
+  folder.Put("a.txt.fix-old", Text("set aside"));
+  Script script;
+  script.File("a.bak", "a.txt", Text("new"));
+  EXPECT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"a.bak", Text("old")}, {"a.txt", Text("new")}}));
+}
+
+TEST(ApplyPackageTest, BookEntryWithoutAnyOldFileFailsAndStops) {
+  for (uint32_t kind : {KindBook, KindDividedBook}) {
+    ScratchFolder folder;
+    Script script;
+    script.File("a.bak", "a.txt", Text("first"));
+    script.Head(kind, "joseki.bak", "joseki.dat").U32(0xFFFFFFFF);
+    script.File("c.bak", "c.txt", Text("third"));
+    ApplyReport report;
+    EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), ApplyNoOldFile);
+    EXPECT_EQ(report.entriesApplied, 1);
+    EXPECT_EQ(report.failedKind, static_cast<int32_t>(kind));
+    EXPECT_EQ(report.newName, "joseki.dat");
+    EXPECT_EQ(folder.Take(), (Snapshot{{"a.txt", Text("first")}}));
+  }
+}
+
+TEST(ApplyPackageTest, EntryThatCannotBeWrittenStopsThePackage) {
+  ScratchFolder folder;
+  folder.Put("a.txt", Text("a0"));
+  folder.Put("c.txt", Text("c0"));
+  Script script;
+  script.File("a.bak", "a.txt", Text("a1"));
+  script.File("b.bak", "missing\\b.txt", Text("b1"));  // no such subfolder
+  script.File("c.bak", "c.txt", Text("c1"));
+  ApplyReport report;
+  EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), ApplyCannotCreate);
+  EXPECT_EQ(report.entriesApplied, 1);
+  EXPECT_EQ(report.oldName, "b.bak");
+  EXPECT_NE(report.cause, nullptr);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"a.bak", Text("a0")}, {"a.txt", Text("a1")}, {"c.txt", Text("c0")}}));
+}
+
+TEST(ApplyPackageTest, FolderUnderTheNewNameCannotBeReplaced) {
+  ScratchFolder folder;
+  folder.Put("a.txt/inside", Text("x"));
+  Script script;
+  script.File("a.bak", "a.txt", Text("new"));
+  EXPECT_EQ(package_test::Apply(script, folder.Path()), ApplyCannotCreate);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"a.txt/inside", Text("x")}}));
+}
+
+// Damaged entries and refused names fail before anything of theirs is done;
+// the entry before them stays applied.
+TEST(ApplyPackageTest, DamagedEntriesAndRefusedNamesFailUntouched) {
+  struct Case {
+    const char* what;
+    Script tail;
+    int32_t result;
+  } cases[] = {
+      {"old name without NUL", Script().U32(KindFile).U8(3).Raw(Text("b.b")).Name("b.txt").U32(0), ApplyDamaged},
+      {"new name without NUL", Script().U32(KindFile).Name("b.bak").U8(3).Raw(Text("b.t")).U32(0), ApplyDamaged},
+      {"old name cut short", Script().U32(KindFile).U8(9).Raw(Text("b.b")), ApplyDamaged},
+      {"new name cut short", Script().U32(KindFile).Name("b.bak").U8(9).Raw(Text("b.t")), ApplyDamaged},
+      {"payload beyond the end", Script().Head(KindFile, "b.bak", "b.txt").U32(6).Raw(Text("12345")), ApplyDamaged},
+      {"payload length cut short", Script().Head(KindFile, "b.bak", "b.txt").U8(1), ApplyDamaged},
+      {"huge payload", Script().Head(KindFile, "b.bak", "b.txt").U32(0xFFFFFFF0).Raw(Text("x")), ApplyDamaged},
+      {"parent folder", Script().File("b.bak", "..\\b.txt", Text("x")), ApplyUnsafeName},
+      {"absolute old name", Script().File("/tmp/b.bak", "b.txt", Text("x")), ApplyUnsafeName},
+      {"drive", Script().File("b.bak", "C:\\b.txt", Text("x")), ApplyUnsafeName},
+      {"empty name", Script().File("", "b.txt", Text("x")), ApplyUnsafeName},
+      {"temporary name", Script().File("b.bak", "b.txt.fix-new", Text("x")), ApplyUnsafeName},
+      {"refused book name", Script().Head(KindBook, "b.bak", "sub\\..\\..\\b.dat").U32(0xFFFFFFFF), ApplyUnsafeName},
+  };
+  for (Case& c : cases) {
+    ScratchFolder folder;
+    folder.Put("a.txt", Text("a0"));
+    folder.Put("b.txt", Text("b0"));
+    Script script;
+    script.File("a.bak", "a.txt", Text("a1")).Raw(c.tail.bytes());
+    ApplyReport report;
+    EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), c.result) << c.what;
+    EXPECT_EQ(report.entriesApplied, 1) << c.what;
+    EXPECT_NE(report.cause, nullptr) << c.what;
+    EXPECT_EQ(folder.Take(), (Snapshot{{"a.bak", Text("a0")}, {"a.txt", Text("a1")}, {"b.txt", Text("b0")}}))
+        << c.what;
+  }
+}
+
+// A name ends at its first NUL; the script moves on by the full length.
+TEST(ApplyPackageTest, NameEndsAtItsFirstNul) {
+  ScratchFolder folder;
+  Script script;
+  script.U32(KindFile).Name("a.bak").U8(8).Raw(Text("a.txt")).U8(0).U8('z').U8(0).U32(1).U8('x');
+  EXPECT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"a.txt", Text("x")}}));
+}
+
+// The folder arrives as the lookup found it: with or without its separator,
+// empty (names relative to the current folder), or ending in a double-byte
+// character whose second byte is 0x5C.
+TEST(ApplyPackageTest, FolderForms) {
+  ScratchFolder folder;
+  Script script;
+  script.File("a.bak", "a.txt", Text("x"));
+
+  ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
+  EXPECT_EQ(folder.Get("a.txt"), Text("x"));
+
+  const std::string so = folder / "d\x83\x5C";  // ends in ソ
+  folder.Put("d\x83\x5C/a.txt", Text("old"));
+  ASSERT_EQ(package_test::Apply(script, so), ApplyOk);
+  EXPECT_EQ(package_test::ReadBytes(so + "/a.bak"), Text("old"));
+  EXPECT_EQ(package_test::ReadBytes(so + "/a.txt"), Text("x"));
+
+  const std::string here = folder / "here";
+  folder.Put("here/a.txt", Text("cwd"));
+  char saved[4096];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(here.c_str()), 0);
+  const int32_t result = package_test::Apply(script, "");
+  Bytes script2 = script.bytes();
+  const int32_t nullResult = ApplyPackage(script2.data(), script.size(), nullptr);
+  ASSERT_EQ(chdir(saved), 0);
+  EXPECT_EQ(result, ApplyOk);
+  EXPECT_EQ(nullResult, ApplyOk);
+  EXPECT_EQ(package_test::ReadBytes(here + "/a.bak"), Text("cwd"));
+  EXPECT_EQ(package_test::ReadBytes(here + "/a.txt"), Text("x"));
+}
+
+TEST(CopyPayloadTest, RefusesALengthBeyondTheScript) {
+  ScratchFolder folder;
+  Script script;
+  script.U32(4).Raw(Text("abc"));
+  MemoryStreamPtr package(OpenMemoryStream(script.bytes().data(), script.size(), true));
+  FileStreamPtr target(OpenFileStream((folder / "t").c_str(), false));
+  ASSERT_TRUE(package && target);
+  EXPECT_EQ(CopyPayload(package.get(), nullptr, target.get()), ApplyDamaged);
+  EXPECT_EQ(package->Tell(), 0);
+  ASSERT_EQ(target->Close(), 0);
+  EXPECT_TRUE(folder.Get("t").empty());
+}
+
+TEST(CopyPayloadTest, CopiesExactlyThePayloadAndStopsBehindIt) {
+  ScratchFolder folder;
+  Script script;
+  script.U32(3).Raw(Text("abcdef"));
+  MemoryStreamPtr package(OpenMemoryStream(script.bytes().data(), script.size(), true));
+  FileStreamPtr target(OpenFileStream((folder / "t").c_str(), false));
+  ASSERT_TRUE(package && target);
+  EXPECT_EQ(CopyPayload(package.get(), nullptr, target.get()), 0);
+  EXPECT_EQ(package->ReadU8(), 'd');
+  ASSERT_EQ(target->Close(), 0);
+  EXPECT_EQ(folder.Get("t"), Text("abc"));
+}
+
+}  // namespace

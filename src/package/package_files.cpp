@@ -1,0 +1,66 @@
+#include "package/package_files.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "stream/byte_stream.h"
+
+#ifndef _WIN32
+#include <fcntl.h>   // AT_FDCWD
+#include <unistd.h>  // link, unlink
+#endif
+
+int32_t RenameNoReplace(const char* from, const char* to) {
+#ifdef _WIN32
+  // The runtime's rename is MoveFile without the replace flag: it refuses an
+  // existing target by itself. The look beforehand only keeps a runtime that
+  // behaved otherwise from ever replacing a product file.
+  struct stat info;
+  if (stat(to, &info) == 0 || errno == EOVERFLOW) return -1;
+  return rename(from, to) == 0 ? 0 : -1;
+#else
+  // POSIX rename replaces silently, so the move is made in a way that fails
+  // on an existing target: the kernel's no-replace rename where there is one,
+  // otherwise a second link and the removal of the first.
+#ifdef RENAME_NOREPLACE
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return -1;
+#endif
+  if (link(from, to) != 0) return -1;
+  if (unlink(from) != 0) {
+    unlink(to);  // keep one name only, as a failed rename would
+    return -1;
+  }
+  return 0;
+#endif
+}
+
+namespace {
+
+// Streams handed out here are always FileStreams made by OpenFileStream.
+class SystemFiles final : public PackageFiles {
+ public:
+  ByteStream* OpenForReading(const char* path) override { return OpenFileStream(path, true); }
+  ByteStream* OpenForWriting(const char* path) override { return OpenFileStream(path, false); }
+  int32_t Commit(ByteStream* file) override { return static_cast<FileStream*>(file)->Commit(); }
+  int32_t Close(ByteStream* file) override { return static_cast<FileStream*>(file)->Close(); }
+  int32_t Rename(const char* from, const char* to) override { return RenameNoReplace(from, to); }
+  int32_t Remove(const char* path) override { return std::remove(path) == 0 ? 0 : -1; }
+  PathState Exists(const char* path) override {
+    struct stat info;
+    if (stat(path, &info) != 0) {
+      // A file too large for the runtime's stat record is still a file.
+      return errno == EOVERFLOW ? PathFile : PathAbsent;
+    }
+    return (info.st_mode & S_IFMT) == S_IFREG ? PathFile : PathOther;
+  }
+};
+
+}  // namespace
+
+PackageFiles* SystemPackageFiles() {
+  static SystemFiles files;
+  return &files;
+}

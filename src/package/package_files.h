@@ -1,0 +1,46 @@
+// The file operations that applying a package performs on an install folder,
+// behind one small interface: the real one over FileStream and the C runtime,
+// and in the tests one that makes a chosen operation fail.
+//
+// Every path is a NUL-terminated narrow path in the system code page.
+#pragma once
+
+#include <cstdint>
+
+class ByteStream;
+
+// What stands under a path.
+enum PathState : int32_t {
+  PathAbsent = 0,  // nothing, or nothing that can be looked at
+  PathFile = 1,    // a regular file
+  PathOther = 2,   // a folder or anything else that is not a regular file
+};
+
+class PackageFiles {
+ public:
+  virtual ~PackageFiles() = default;
+
+  // A read stream over the file ("rb"), or null. The caller Release(true)s it.
+  virtual ByteStream* OpenForReading(const char* path) = 0;
+  // A write stream over the file, created or cut to length 0 ("wb"), or null.
+  virtual ByteStream* OpenForWriting(const char* path) = 0;
+  // Writes a stream from OpenForWriting through to the disk. 0, or -1 when
+  // this or any earlier write on it failed.
+  virtual int32_t Commit(ByteStream* file) = 0;
+  // Closes a stream from either opener now. 0, or -1 when the close or any
+  // earlier read or write on it failed. The stream still has to be released.
+  virtual int32_t Close(ByteStream* file) = 0;
+  // Renames `from` to `to` and never replaces: when something already stands
+  // under `to`, nothing moves and the result is -1. 0 when moved.
+  virtual int32_t Rename(const char* from, const char* to) = 0;
+  // Removes the file. 0, or -1.
+  virtual int32_t Remove(const char* path) = 0;
+  // What stands under the path. Never fails.
+  virtual PathState Exists(const char* path) = 0;
+};
+
+// The real file operations of this machine. Lives as long as the program.
+PackageFiles* SystemPackageFiles();
+
+// Renames without replacing, on this platform (0, or -1 when nothing moved).
+int32_t RenameNoReplace(const char* from, const char* to);

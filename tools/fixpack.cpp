@@ -1,0 +1,59 @@
+// fixpack: the companion command line of the fix module, for people who make
+// and check update packages.
+#include <cstdio>
+#include <cstring>
+
+#include "fixpack_commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  const char* summary;
+  const char* help;
+  int (*run)(int argc, char** argv);
+};
+
+const Command Commands[] = {
+    {"apply", "apply an update data file to a folder, as the updater does", ApplyHelp, RunApply},
+};
+
+bool IsHelp(const char* argument) {
+  return strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0;
+}
+
+void PrintUsage(FILE* out) {
+  fputs("usage: fixpack COMMAND [ARGUMENTS...]\n"
+        "       fixpack COMMAND --help\n\n"
+        "The companion command line of the fix module: it checks update\n"
+        "packages with the same code that the updater runs.\n\n"
+        "commands:\n",
+        out);
+  for (const Command& command : Commands) fprintf(out, "  %-8s %s\n", command.name, command.summary);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  if (IsHelp(argv[1])) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const Command& command : Commands) {
+    if (strcmp(argv[1], command.name) != 0) continue;
+    for (int i = 2; i < argc; ++i) {
+      if (IsHelp(argv[i])) {
+        fputs(command.help, stdout);
+        return 0;
+      }
+    }
+    return command.run(argc - 2, argv + 2);
+  }
+  fprintf(stderr, "fixpack: unknown command '%s'\n\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}
