@@ -160,20 +160,33 @@ void FailEveryOperation(const std::vector<Script>& entries, const Snapshot& star
   EXPECT_EQ(failedKinds, kinds);
 }
 
-std::vector<Script> FileEntries() {
+constexpr uint32_t Terminator = 0xFFFFFFFF;
+
+// Entries of all three kinds: a book, a divided book in a subfolder and a
+// file.
+std::vector<Script> Entries() {
   std::vector<Script> entries(3);
-  entries[0].File("a.bak", "a.txt", Text("a new"));
-  entries[1].File("sub\\b.bak", "sub\\b.txt", Text("b new, longer than before"));
-  entries[2].File("c.bak", "c.txt", Text("c created"));
+  entries[0].Head(KindBook, "joseki.bak", "joseki.dat").Group(0x40, 0, 9).Group(0x41, 1, 5, true).U32(Terminator);
+  entries[1].Head(KindDividedBook, "book\\div.bak", "book\\div.dat").U32(0);
+  for (uint32_t k = 0; k < 64; ++k) {
+    if (k % 16 == 3) entries[1].Group(0x100 + k, k, 2);
+    entries[1].U32(Terminator);
+  }
+  entries[2].File("a.bak", "a.txt", Text("a new, longer than before"));
   return entries;
 }
 
 Snapshot Install() {
-  return {{"a.txt", Text("a old")}, {"sub/b.txt", Text("b old")}, {"other.txt", Text("not in the package")}};
+  std::vector<Bytes> divisions;
+  for (uint32_t k = 0; k < 64; ++k) divisions.push_back(package_test::RawBook({{0x100 + k, k, {{5, 0, 0}}}}));
+  return {{"joseki.dat", package_test::BookFile(package_test::RawBook({{0x40, 0, {{5, 1, 7}}}, {0x41, 1, {{5, 0, 0}, {6, 0, 0}}}}))},
+          {"book/div.dat", package_test::DividedFile(divisions)},
+          {"a.txt", Text("a old")},
+          {"other.txt", Text("not in the package")}};
 }
 
 TEST(PackageFaultTest, FirstApplication) {
-  FailEveryOperation(FileEntries(), Install(), {OpOpen, OpWrite, OpFlush, OpClose, OpRename});
+  FailEveryOperation(Entries(), Install(), {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename});
 }
 
 // Applied over the result of a first application, every entry finds its old
@@ -181,13 +194,11 @@ TEST(PackageFaultTest, FirstApplication) {
 TEST(PackageFaultTest, SecondApplication) {
   ScratchFolder folder("_first");
   folder.Restore(Install());
-  Script script = Concatenate(FileEntries(), 3);
+  Script script = Concatenate(Entries(), 3);
   ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
   Snapshot applied = folder.Take();
-  for (auto& file : applied) {
-    if (file.first.find(".txt") != std::string::npos) file.second.push_back('!');  // so that rewriting shows
-  }
-  FailEveryOperation(FileEntries(), applied, {OpOpen, OpWrite, OpFlush, OpClose, OpRename, OpRemove});
+  applied["a.txt"].push_back('!');  // so that rewriting it shows
+  FailEveryOperation(Entries(), applied, {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename, OpRemove});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "book/book_body.h"
+#include "book/joseki_table.h"
 #include "package/update_package.h"
 
 namespace package_test {
@@ -105,6 +108,11 @@ class Script {
   Script& Head(uint32_t kind, const std::string& oldName, const std::string& newName) {
     return U32(kind).Name(oldName).Name(newName);
   }
+  // One BookDiff group that puts a move, or deletes it when `remove`.
+  Script& Group(uint32_t low, uint32_t high, uint16_t code, bool remove = false) {
+    U32(low).U32(high).U8(1).U8(code & 0xFF).U8(code >> 8);
+    return remove ? U8(0xFF).U8(0xFF).U32(0xFFFFFFFF) : U8(1).U8(0).U32(7);
+  }
   Script& File(const std::string& oldName, const std::string& newName, const Bytes& content) {
     Head(KindFile, oldName, newName).U32(static_cast<uint32_t>(content.size()));
     return Raw(content);
@@ -132,6 +140,91 @@ inline Bytes DataFile(const Bytes& script) {
   Script file;
   file.U32(static_cast<uint32_t>(packed.size())).U32(static_cast<uint32_t>(script.size())).Raw(packed);
   return file.bytes();
+}
+
+// A position of a test book and its moves.
+struct Position {
+  uint32_t low;
+  uint32_t high;
+  std::vector<BookMove> moves;
+};
+
+// The raw body of a one-bucket table holding the positions, its chain in
+// descending key order as the table keeps it.
+inline Bytes RawBook(std::vector<Position> positions) {
+  std::sort(positions.begin(), positions.end(), [](const Position& a, const Position& b) {
+    return (uint64_t(a.high) << 32 | a.low) > (uint64_t(b.high) << 32 | b.low);
+  });
+  Script raw;
+  uint32_t moveCount = 0;
+  for (const Position& position : positions) moveCount += static_cast<uint32_t>(position.moves.size());
+  raw.U32(1).U32(static_cast<uint32_t>(positions.size())).U32(moveCount);
+  raw.U32(0).U8(static_cast<uint8_t>(positions.size())).U8(0);  // the bucket record
+  uint32_t firstMove = 0;
+  for (const Position& position : positions) {
+    raw.U32(position.low).U32(position.high).U32(firstMove).U8(static_cast<uint8_t>(position.moves.size()));
+    firstMove += static_cast<uint32_t>(position.moves.size());
+  }
+  for (const Position& position : positions) {
+    for (const BookMove& move : position.moves) {
+      raw.U8(move.code & 0xFF).U8(move.code >> 8).U8(move.aux & 0xFF).U8(move.aux >> 8).U32(move.data);
+    }
+  }
+  return raw.bytes();
+}
+
+// A BookBody: packedSize, rawSize, zlib stream.
+inline Bytes BookBlock(const Bytes& raw) { return DataFile(raw); }
+
+// A single opening-book file with the given 8 bytes in front.
+inline Bytes BookFile(const Bytes& raw, const Bytes& magic = Text(std::string("JoSeKi5\0", 8))) {
+  Bytes file = magic;
+  const Bytes block = BookBlock(raw);
+  file.insert(file.end(), block.begin(), block.end());
+  return file;
+}
+
+// A divided opening-book file whose division k holds raws[k].
+inline Bytes DividedFile(const std::vector<Bytes>& raws) {
+  Script file;
+  file.Raw(Text(std::string("JSKDIV1\0", 8)));
+  std::vector<Bytes> blocks;
+  uint32_t offset = 264;
+  for (const Bytes& raw : raws) {
+    blocks.push_back(BookBlock(raw));
+    while (blocks.back().size() % 4 != 0) blocks.back().push_back(0);
+    file.U32(offset);
+    offset += static_cast<uint32_t>(blocks.back().size());
+  }
+  for (const Bytes& block : blocks) file.Raw(block);
+  return file.bytes();
+}
+
+// Reads the BookBody at `offset` of a book file back into a table, or null.
+inline JosekiTablePtr LoadBlock(const Bytes& file, size_t offset) {
+  if (offset + 8 > file.size()) return nullptr;
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 | uint32_t(file[at + 3]) << 24);
+  };
+  const uint32_t packedSize = u32(offset);
+  uLongf rawSize = u32(offset + 4);
+  if (offset + 8 + packedSize > file.size()) return nullptr;
+  Bytes raw(rawSize);
+  if (uncompress(raw.data(), &rawSize, file.data() + offset + 8, packedSize) != Z_OK) return nullptr;
+  return JosekiTablePtr(LoadJosekiTable(raw.data(), static_cast<uint32_t>(rawSize)));
+}
+
+// The move codes of a position in a table, in stored order.
+inline std::vector<uint16_t> Codes(const JosekiTable* table, uint32_t low, uint32_t high) {
+  std::vector<uint16_t> codes;
+  if (table == nullptr) return codes;
+  for (int32_t bucket = 0; bucket < table->bucketCount; ++bucket) {
+    for (const JosekiNode* node = table->buckets[bucket]; node != nullptr; node = node->next) {
+      if (node->key.low != low || node->key.high != high) continue;
+      for (int32_t i = 0; i < node->moveCount; ++i) codes.push_back(node->moves[i].code);
+    }
+  }
+  return codes;
 }
 
 // Applies a script held in a copy, as the run does.
