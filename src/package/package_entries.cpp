@@ -7,7 +7,8 @@
 // when that name is free, and the new file to newName. Every failure on the
 // way removes the temporary file and undoes the renames made so far, so a
 // failed entry leaves the folder holding what it held before.
-#include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "book/book_body.h"
@@ -201,11 +202,13 @@ int32_t CopyPayload(ByteStream* package, ByteStream* oldFile, ByteStream* newFil
   if (!PayloadFits(package)) return ApplyDamaged;
   const uint32_t length = static_cast<uint32_t>(package->ReadU32());
   if (length == 0) return 0;
-  // PayloadFits has bounded the length by the script, which is in memory.
-  std::vector<uint8_t> block(length);
+  // PayloadFits has bounded the length by the script, which is in memory;
+  // the copy still may not find the memory for a second block of that size.
+  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[length]);
+  if (!block) return ApplyWriteFailed;
   const int32_t count = static_cast<int32_t>(length);
-  if (package->Read(block.data(), count) != count) return ApplyDamaged;
-  if (newFile->Write(block.data(), count) != count) return ApplyWriteFailed;
+  if (package->Read(block.get(), count) != count) return ApplyDamaged;
+  if (newFile->Write(block.get(), count) != count) return ApplyWriteFailed;
   return 0;
 }
 

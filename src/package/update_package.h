@@ -78,5 +78,6 @@ int32_t ApplyPackageEntries(ByteStream* package, const char* folder,
 // Carries out the payload of a KindFile entry: reads u32 N and N bytes from
 // the package and writes them to newFile. oldFile is not used and may be
 // null. 0; ApplyDamaged when N is beyond what remains of the package (nothing
-// is written); ApplyWriteFailed when the write comes up short.
+// is written); ApplyWriteFailed when the write comes up short or the block
+// cannot be had.
 int32_t CopyPayload(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);
