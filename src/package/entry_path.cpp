@@ -65,19 +65,34 @@ bool FolderNeedsSeparator(const char* folder) {
   return folder != nullptr && folder[0] != '\0' && !EndsInBackslash(folder);
 }
 
+#ifndef _WIN32
+namespace {
+
+// Turns the real backslashes of path[begin, end) into slashes.
+void SlashSeparators(std::string* path, size_t begin, size_t end) {
+  for (size_t i = begin; i < end; ++i) {
+    if (IsCp932LeadByte(static_cast<unsigned char>((*path)[i])) && i + 1 < end) {
+      ++i;
+    } else if ((*path)[i] == '\\') {
+      (*path)[i] = '/';
+    }
+  }
+}
+
+}  // namespace
+#endif
+
 std::string EntryPath(const char* folder, bool separator, const char* name) {
   std::string path = folder != nullptr ? folder : "";
   const size_t nameStart = path.size();
   if (separator) path += '\\';
   path += name;
 #ifndef _WIN32
-  for (size_t i = nameStart; i < path.size(); ++i) {
-    if (IsCp932LeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
-      ++i;
-    } else if (path[i] == '\\') {
-      path[i] = '/';
-    }
-  }
+  // The folder may come in the system's form too (the updater's stand-in
+  // names folders with backslashes); it is scanned apart from the name, so
+  // that a damaged folder cannot swallow the separator.
+  SlashSeparators(&path, 0, nameStart);
+  SlashSeparators(&path, nameStart, path.size());
 #else
   (void)nameStart;
 #endif

@@ -38,6 +38,6 @@ const char* CheckEntryName(const char* name);
 bool FolderNeedsSeparator(const char* folder);
 
 // folder, then a backslash when `separator`, then the name up to its first
-// NUL. On POSIX the separator and the real backslashes of the name become
-// slashes. A null folder counts as empty.
+// NUL. On POSIX the separator and the real backslashes of the folder and of
+// the name become slashes. A null folder counts as empty.
 std::string EntryPath(const char* folder, bool separator, const char* name);

@@ -64,9 +64,10 @@ TEST(EntryPathTest, JoinsFolderSeparatorAndName) {
   EXPECT_EQ(EntryPath("C:\\Prog", true, "a.dat"), "C:\\Prog\\a.dat");
   EXPECT_EQ(EntryPath("C:\\Prog\\", false, "book\\a.dat"), "C:\\Prog\\book\\a.dat");
 #else
-  // On POSIX the separator and the name's backslashes become slashes; the
-  // folder is left as given.
+  // On POSIX the separator and the real backslashes of the folder and the
+  // name become slashes.
   EXPECT_EQ(EntryPath("/opt/prog", true, "a.dat"), "/opt/prog/a.dat");
+  EXPECT_EQ(EntryPath("\\opt\\prog\\", false, "a.dat"), "/opt/prog/a.dat");
   EXPECT_EQ(EntryPath("/opt/prog", true, "book\\a.dat"), "/opt/prog/book/a.dat");
   EXPECT_EQ(EntryPath(("/opt/" + So).c_str(), true, (So + "\\" + Hyo).c_str()),
             "/opt/" + So + "/" + So + "/" + Hyo);

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "package/entry_path.h"
 #include "stream/byte_stream.h"
 
 namespace {
@@ -33,7 +34,8 @@ int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script, const 
     return -1;
   };
 
-  FileStreamPtr file(OpenFileStream(path, true));
+  // The path in the system's form, as the updater's run names it.
+  FileStreamPtr file(OpenFileStream(EntryPath(nullptr, false, path).c_str(), true));
   if (!file) return fail("the update data file cannot be opened");
 
   // The file's length bounds packedSize before anything is allocated; the
