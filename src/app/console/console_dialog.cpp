@@ -99,7 +99,7 @@ void ConsoleDialog::Close() {
   if (tty) WriteAll("\n");
 }
 
-void ConsoleDialog::Draw() {
+void ConsoleDialog::Draw(bool frame) {
   std::string screen;
   screen += " " + ToTerminal(Caption) + "\n";
   screen += " " + ToTerminal("────────────────────────────────") + "\n";
@@ -126,8 +126,7 @@ void ConsoleDialog::Draw() {
     WriteAll("\x1b[H\x1b[2J" + screen);
     return;
   }
-  // Not a terminal: a transcript, one block for each new state worth seeing.
-  if (screen == lastDrawn || (text.empty() && !picking)) return;
+  if (!frame || screen == lastDrawn || (text.empty() && !picking)) return;
   lastDrawn = screen;
   WriteAll(screen + "\n");
 }
@@ -154,7 +153,7 @@ void ConsoleDialog::Enable(int32_t id, bool enable) {
 
 void ConsoleDialog::Repaint() {
   std::lock_guard<std::mutex> guard(lock);
-  Draw();
+  Draw(true);
 }
 
 void ConsoleDialog::PostDestroy() {
@@ -185,7 +184,7 @@ bool ConsoleDialog::Pick(const std::string& description, const std::string& patt
   pickPattern = pattern;
   pickLine.clear();
   pickNote.clear();
-  Draw();
+  Draw(true);
   Wake();
   picked.wait(guard, [&] { return pickDone; });
   picking = false;
@@ -281,13 +280,13 @@ void ConsoleDialog::HandlePickerKey(unsigned char key, bool lone) {
     const std::string path = ExistingFile(pickLine);
     if (path.empty()) {
       pickNote = NoSuchFile;
-      Draw();
+      Draw(true);
       return;
     }
     std::string system;
     if (!ToSystem(path, &system)) {
       pickNote = NotRepresentable;
-      Draw();
+      Draw(true);
       return;
     }
     pickResult = path;

@@ -50,7 +50,10 @@ class ConsoleDialog {
 
  private:
   ConsoleDialog() = default;
-  void Draw();                 // with the lock held
+  // Draws the dialog, with the lock held. On a terminal every change is
+  // drawn; into a transcript only the frames the flow repaints (and the
+  // Open dialog's), one block each.
+  void Draw(bool frame = false);
   void Wake();                 // rouses the user-interface thread
   void HandleInput(std::string input);
   void HandleKey(unsigned char key, bool lone);

@@ -3,7 +3,7 @@
 # with update data files, one registered in the App Paths file and one
 # picked by hand after a wrong path; every prompt read back from the screen
 # and answered with the keys a user would press; the files checked byte for
-# byte afterwards.
+# byte afterwards. Then one run without any input.
 #   console_e2e_test.sh FIXMOD FIXMOD_DEMO_DATA
 set -euo pipefail
 fixmod=$1
@@ -95,4 +95,14 @@ check_file "$work/blue/voice.dat" 'sound'
 [ ! -e "$work/blue/voice.old" ] || fail "voice.old was made from nothing"
 check_file "$work/white/white.ini" 'white 1.1'
 check_file "$work/white/white.bak" 'white 1.0'
+# Without any input the run declines every question and acknowledges every
+# message, so it ends and changes nothing.
+before=$(cat "$work/blue/readme.txt" "$work/blue/readme.bak" | od -An -c)
+LANG=C.UTF-8 LC_ALL=C.UTF-8 FIX_APP_PATHS="$work/app-paths" "$work/updater/fixmod" \
+  </dev/null >"$work/transcript" 2>&1 || fail "the run without input ended with $?"
+grep -qF "盤燈 青の巻を $work/blue にて見つけました。更新しますか？" "$work/transcript" ||
+  fail "the run without input did not ask"
+grep -qF "更新を中断しました" "$work/transcript" || fail "the run without input did not decline"
+[ "$(cat "$work/blue/readme.txt" "$work/blue/readme.bak" | od -An -c)" = "$before" ] ||
+  fail "the run without input changed the folder"
 echo "the console updater ran end to end"
