@@ -9,9 +9,10 @@
 // the 1,000,000-position book it also times each step of the merge on its
 // own, through the same public operations.
 //
-// Usage: book_merge_bench [--quick | --profile]
-//   --quick leaves out 4,000,000; --profile merges the 1,000,000-position
-//   book once and prints only its time, for running under a profiler.
+// Usage: book_merge_bench [--quick | --profile [positions [runs]]]
+//   --quick leaves out 4,000,000; --profile merges one single-body book
+//   (1,000,000 positions, 3 runs unless given) and prints only its figures,
+//   for running under a profiler.
 // The data is generated with fixed seeds; files go to a fresh folder under
 // $TMPDIR (or /tmp) and are removed at the end.
 
@@ -118,11 +119,11 @@ class PeakMemory {
 struct Timing {
   double wall = 1e300;
   double cpu = 1e300;
-  long faults = 0;  // pages the system had to provide (minor faults)
+  long faults = -1;  // pages the system had to provide (minor faults), in the first run
   void KeepBest(const Timing& other) {
     if (other.wall < wall) wall = other.wall;
     if (other.cpu < cpu) cpu = other.cpu;
-    faults = other.faults;
+    if (faults < 0) faults = other.faults;
   }
 };
 
@@ -163,8 +164,8 @@ struct Figures {
 };
 
 void PrintHeader() {
-  std::printf("%-19s %9s %6s %4s %8s %8s %6s %6s %8s %6s %7s\n", "book", "positions", "raw MB", "runs", "merge s",
-              "zlib s", "ratio", "cpu", "peak/raw", "MB/s", "us/pos");
+  std::printf("%-19s %9s %6s %4s %8s %8s %6s %6s %8s %6s %7s %15s\n", "book", "positions", "raw MB", "runs",
+              "merge s", "zlib s", "ratio", "cpu", "peak/raw", "MB/s", "us/pos", "faults m/zlib");
 }
 
 // The middle one of the run-by-run ratios: each merge is set against the zlib
@@ -177,9 +178,10 @@ double Median(std::vector<double> values) {
 
 void PrintFigures(const char* name, const Figures& f) {
   const double mb = f.rawBytes / 1e6;
-  std::printf("%-19s %9u %6.1f %4d %8.3f %8.3f %6.3f %6.3f %8.2f %6.1f %7.2f\n", name, f.positions, mb, f.runs,
-              f.merge.wall, f.zlib.wall, Median(f.ratios), Median(f.cpuRatios),
-              f.peak < 0 ? -1.0 : f.peak / f.rawBytes, mb / f.merge.wall, f.merge.wall / f.positions * 1e6);
+  std::printf("%-19s %9u %6.1f %4d %8.3f %8.3f %6.3f %6.3f %8.2f %6.1f %7.2f %7ld/%-7ld\n", name, f.positions, mb,
+              f.runs, f.merge.wall, f.zlib.wall, Median(f.ratios), Median(f.cpuRatios),
+              f.peak < 0 ? -1.0 : f.peak / f.rawBytes, mb / f.merge.wall, f.merge.wall / f.positions * 1e6,
+              f.merge.faults, f.zlib.faults);
 }
 
 // zlib's own work on the bytes that the merge handled: uncompress every old
@@ -328,6 +330,7 @@ void TimeSteps(const Paths& paths, const Bytes& package, int runs, Figures* figu
 void PrintSteps(const Figures& figures) {
   Timing total;
   total.wall = total.cpu = 0;
+  total.faults = 0;
   for (const auto& step : figures.steps) {
     total.wall += step.second.wall;
     total.cpu += step.second.cpu;
@@ -351,7 +354,8 @@ std::vector<uint32_t> BlockOffsets(const Bytes& file, bool divided) {
 }
 
 // Runs the merge and zlib alone in turns, `runs` times each, keeping the best
-// of each; the peak memory is that of the first merge.
+// time of each and every run's ratio; the peak memory is that of the first
+// merge.
 template <typename MergeFunction>
 void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction merge, int runs, Figures* figures) {
   const uint8_t* magic = divided ? DividedBookMagic : SingleMagic;
@@ -362,8 +366,16 @@ void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction mer
   const Bytes oldFile = ReadFile(paths.oldPath), newFile = ReadFile(paths.newPath);
   const ZlibAlone zlib(oldFile, BlockOffsets(oldFile, divided), newFile, BlockOffsets(newFile, divided));
   for (int run = 0; run < runs; ++run) {
-    const Timing merged = run == 0 ? first : TimeMerge(paths, package, magic, merge, &peak);
-    const Timing alone = zlib.Run();
+    // Which of the two goes first alternates, so that neither always runs
+    // in the wake of the other (the written file, the freed memory).
+    Timing merged, alone;
+    if (run % 2 == 0) {
+      merged = run == 0 ? first : TimeMerge(paths, package, magic, merge, &peak);
+      alone = zlib.Run();
+    } else {
+      alone = zlib.Run();
+      merged = TimeMerge(paths, package, magic, merge, &peak);
+    }
     figures->merge.KeepBest(merged);
     figures->zlib.KeepBest(alone);
     figures->ratios.push_back(merged.wall / alone.wall);
@@ -435,10 +447,16 @@ int main(int argc, char** argv) {
   if (!mkdtemp(name.data())) Fail("cannot make a folder for the data");
   Paths paths{name.data(), std::string(name.data()) + "/old.bin", std::string(name.data()) + "/new.bin"};
 
-  if (profile) {  // one merge of the 1,000,000-position book, for a profiler
-    const Figures f = RunSingle(paths, 1000000, 3, false);
+  if (profile) {  // merges of one book only, for a profiler
+    const uint32_t positions = argc > 2 ? static_cast<uint32_t>(std::atol(argv[2])) : 1000000;
+    const int runs = argc > 3 ? std::atoi(argv[3]) : 3;
+    if (positions < 100 || runs < 1) Fail("usage: book_merge_bench --profile [positions [runs]]");
+    const Figures f = RunSingle(paths, positions, runs, false);
     std::printf("merge %.3f s (cpu %.3f s, %ld page faults), zlib alone %.3f s (cpu %.3f s, %ld page faults)\n",
                 f.merge.wall, f.merge.cpu, f.merge.faults, f.zlib.wall, f.zlib.cpu, f.zlib.faults);
+    for (size_t run = 0; run < f.ratios.size(); ++run) {
+      std::printf("  run %zu: ratio %.3f, cpu %.3f\n", run + 1, f.ratios[run], f.cpuRatios[run]);
+    }
     RemoveData(paths);
     return 0;
   }
@@ -451,7 +469,7 @@ int main(int argc, char** argv) {
     int runs;
   };
   std::vector<Size> sizes = {{20000, 7}, {1000000, 5}};
-  if (!quick) sizes.push_back({4000000, 1});
+  if (!quick) sizes.push_back({4000000, 2});
   std::vector<Figures> growth;
   for (const Size& size : sizes) {
     growth.push_back(RunSingle(paths, size.positions, size.runs, size.positions == 1000000));
