@@ -9,7 +9,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine wine64 xvfb xdotool imagemagick locales fonts-ipafont-gothic tmux
+  wine wine64 fonts-wine xvfb xdotool imagemagick locales fonts-ipafont-gothic tmux
 )
 
 sudo_if_needed() {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native unit tests, the same tests
-# under AddressSanitizer + UndefinedBehaviorSanitizer, and the cross builds of
-# the portable libraries and the Win32 updater for x86_64 and i686.
+# under AddressSanitizer + UndefinedBehaviorSanitizer, the cross builds of
+# the portable libraries and the Win32 updater for x86_64 and i686, the
+# dialog template inside both programs, and the end-to-end scenarios of the
+# x86_64 program under Wine (FIX_SKIP_WINE=1 leaves those out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -26,4 +28,15 @@ for arch in x86_64 i686; do
   echo "== cross build for Windows ($arch)"
   configure_and_build "out/$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
 done
+
+echo "== the dialog template inside both Windows programs"
+FIX_UPDATER_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe \
+  out/native/fix_tests --gtest_filter='CompiledFiles/UpdateDialogTemplate.*' --gtest_brief=1
+
+if [ "${FIX_SKIP_WINE:-0}" = 1 ]; then
+  echo "== end-to-end scenarios under Wine left out (FIX_SKIP_WINE=1)"
+else
+  echo "== end-to-end scenarios of the x86_64 updater under Wine"
+  bash tests/e2e/run.sh
+fi
 echo "== all builds and tests passed"

@@ -14,7 +14,9 @@
 //   driver picker [--filter T] [--pick PATH | --cancel] [--timeout MS]
 //       Waits for the Open dialog, checks its filter text, then picks PATH
 //       (typed into the file name box, then OK) or cancels.
-//   driver gone [--timeout MS]      waits until the update dialog is gone
+//   driver gone [--none-but T] [--timeout MS]
+//       Waits until the update dialog is gone; with --none-but, no text
+//       other than T (or the empty one) may show meanwhile.
 //   driver hold PATH SENTINEL       keeps PATH open without any sharing
 //                                   while the file SENTINEL exists
 //
@@ -178,11 +180,16 @@ int Wait(const Options& options) {
   const DWORD steady = options.Number(L"--steady", 0);
 
   bool sawVia = false;
+  DWORD viaFirst = 0, viaLast = 0;
   DialogState last;
   const DWORD start = GetTickCount();
   for (;;) {
     last = ReadState();
-    if (needVia && last.found && last.text == via && !last.ok && !last.cancel) sawVia = true;
+    if (needVia && last.found && last.text == via && !last.ok && !last.cancel) {
+      if (!sawVia) viaFirst = GetTickCount();
+      viaLast = GetTickCount();
+      sawVia = true;
+    }
     if (want.Matches(last) && (!needVia || sawVia)) break;
     if (GetTickCount() - start > timeout) {
       Print("timed out; last state: " + last.Describe() +
@@ -201,7 +208,9 @@ int Wait(const Options& options) {
       return 1;
     }
   }
-  Print(last.Describe());
+  Print(last.Describe() +
+        (needVia ? "; passed through the state before for about " +
+                       std::to_string(viaLast - viaFirst) + " ms" : ""));
   return 0;
 }
 
@@ -317,15 +326,22 @@ int Picker(const Options& options) {
 
 int Gone(const Options& options) {
   const DWORD timeout = options.Number(L"--timeout", 20000);
+  const bool strict = options.Has(L"--none-but");
+  const std::wstring allowed = Expand(options.Get(L"--none-but"));
   const DWORD start = GetTickCount();
-  while (FindUpdateDialog() != nullptr) {
-    if (GetTickCount() - start > timeout) {
-      Print("still there: " + ReadState().Describe());
+  for (;;) {
+    DialogState state = ReadState();
+    if (!state.found) return 0;
+    if (strict && !state.text.empty() && state.text != allowed && state.text != NoAnswer) {
+      Print("another text was shown: " + state.Describe());
       return 1;
     }
-    Sleep(PollMs * 4);
+    if (GetTickCount() - start > timeout) {
+      Print("still there: " + state.Describe());
+      return 1;
+    }
+    Sleep(PollMs);
   }
-  return 0;
 }
 
 int Hold(const wchar_t* path, const wchar_t* sentinel) {

@@ -1,0 +1,145 @@
+# Helpers for running the Win32 updater under Wine on a private X server.
+# Sourced by run.sh and scripts/wine-demo.sh; needs REPO set.
+#
+# Environment (all optional):
+#   FIX_WINEPREFIX   the Wine prefix, made once (default out/wine-prefix)
+#   FIX_E2E_BUILD    the x86_64 cross build (default out/x86_64)
+#   FIX_E2E_NATIVE   the native build holding fixpack (default out/native)
+#   FIX_E2E_OUT      scenario folders and screenshots (default out/e2e)
+
+E2E_BUILD=${FIX_E2E_BUILD:-$REPO/out/x86_64}
+E2E_NATIVE=${FIX_E2E_NATIVE:-$REPO/out/native}
+E2E_OUT=${FIX_E2E_OUT:-$REPO/out/e2e}
+UPDATER_EXE=$E2E_BUILD/bin/fixmodule.exe
+DRIVER_EXE=$E2E_BUILD/bin/e2e_driver.exe
+FIXPACK=$E2E_NATIVE/tools/fixpack
+
+export WINEPREFIX=${FIX_WINEPREFIX:-$REPO/out/wine-prefix}
+export WINEARCH=win64
+export WINEDEBUG=-all
+# No Mono or Gecko: nothing here needs them, and their installers would ask.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# The Japanese locale gives Wine the ANSI code page 932, as on a Japanese
+# Windows; the updater's texts are code page 932 bytes.
+export LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8
+
+XVFB_PID=
+APP_PATHS='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths'
+
+log() { printf '%s\n' "$*" >&2; }
+
+# The Windows form of a Unix path, through Wine's drive Z: (the root).
+winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
+
+# Starts a private X server (Xvfb) and points DISPLAY at it.
+display_start() {
+  local n
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+  done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$E2E_OUT/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=":$n"
+  local tries
+  for tries in $(seq 100); do
+    xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  log "Xvfb did not start on $DISPLAY"; cat "$E2E_OUT/xvfb.log" >&2
+  return 1
+}
+
+display_stop() {
+  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; fi
+  XVFB_PID=
+}
+
+# Makes the Wine prefix once; later runs reuse it. The dialogs get Wine's
+# own window frames (caption and close box), since no window manager runs;
+# the close box's glyph comes from Wine's Marlett font (fonts-wine), which
+# this Wine build only finds in the prefix's own font folder.
+prefix_setup() {
+  if [ -f "$WINEPREFIX/.fix-e2e-ready" ]; then return 0; fi
+  log "== making the Wine prefix $WINEPREFIX (once)"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  wineboot -i >"$E2E_OUT/wineboot.log" 2>&1 || { cat "$E2E_OUT/wineboot.log" >&2; return 1; }
+  wineserver -w
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+  wineserver -w
+  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  fi
+  touch "$WINEPREFIX/.fix-e2e-ready"
+}
+
+# Keeps one wineserver up for the whole run, so each wine start is quick.
+wine_start() { wineserver -p 30; }
+wine_stop() { wineserver -k 2>/dev/null || true; }
+
+drv() { wine "$DRIVER_EXE" "$@"; }
+
+# Registers (or, with no folder, removes) the App Paths entry of an
+# executable name, through Wine's own reg tool.
+register() {  # exe-name [windows-folder]
+  if [ $# -ge 2 ]; then
+    wine reg add "$APP_PATHS\\$1" /v Path /t REG_SZ /d "$2" /f >/dev/null 2>&1
+  else
+    wine reg delete "$APP_PATHS\\$1" /f >/dev/null 2>&1 || true
+  fi
+}
+
+# Screenshot of the whole screen, trimmed to what is drawn on it.
+snap() {  # file.png
+  mkdir -p "$(dirname "$1")"
+  import -window root -trim +repage "$1" 2>/dev/null || log "screenshot failed: $1"
+}
+
+# A real mouse click on a button or the close box of the update dialog.
+click() {  # ok|cancel|close
+  local at
+  at=$(drv where "$1") || { log "$at"; return 1; }
+  # shellcheck disable=SC2086
+  xdotool mousemove --sync $at click 1
+}
+
+UPDATER_PID=
+UPDATER_EXIT_FILE=
+
+# Runs a copy of the updater from `folder` (where its data files lie), in
+# the background.
+updater_start() {  # folder
+  cp "$UPDATER_EXE" "$1/fixmodule.exe"
+  UPDATER_EXIT_FILE="$1/exit-code"
+  rm -f "$UPDATER_EXIT_FILE"
+  (cd "$1" && { wine fixmodule.exe; echo $? >"$UPDATER_EXIT_FILE"; }) >/dev/null 2>&1 &
+  UPDATER_PID=$!
+}
+
+# Waits for the updater to end and prints its exit code (as Wine gives it:
+# the low byte, so -1 shows as 255).
+updater_exit() {  # [timeout-seconds]
+  local limit=$(( ${1:-20} * 10 )) i
+  for i in $(seq "$limit"); do
+    if [ -s "$UPDATER_EXIT_FILE" ]; then
+      wait "$UPDATER_PID" 2>/dev/null
+      UPDATER_PID=
+      cat "$UPDATER_EXIT_FILE"
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "still running"
+  return 1
+}
+
+# Ends an updater that a failed scenario left behind (our own process).
+updater_kill() {
+  if [ -n "$UPDATER_PID" ]; then
+    pkill -P "$UPDATER_PID" 2>/dev/null
+    kill "$UPDATER_PID" 2>/dev/null
+    wait "$UPDATER_PID" 2>/dev/null
+  fi
+  UPDATER_PID=
+}

@@ -1,0 +1,325 @@
+#!/usr/bin/env bash
+# End-to-end scenarios of the Win32 updater under Wine on a private X server:
+# real App Paths entries (wine reg add), real update data files beside a copy
+# of the program, real install folders; the dialog is read back and driven
+# by the driver (tests/e2e/driver.cpp) and, for some steps, by real mouse
+# clicks (xdotool). Screenshots of every prompt go to out/e2e/screenshots.
+#
+#   tests/e2e/run.sh [SCENARIO...]     all scenarios when none is named
+#
+# Needs the x86_64 cross build (fixmodule.exe, e2e_driver.exe) and the
+# native build (fixpack); see lib.sh for the places.
+set -uo pipefail
+REPO=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=tests/e2e/lib.sh
+source "$REPO/tests/e2e/lib.sh"
+# shellcheck source=tests/e2e/products.sh
+source "$REPO/tests/e2e/products.sh"
+
+# The texts the updater shows, as a Japanese Windows shows them.
+GREETING='本修正モジュールを実行する前に、盤燈や他のアプリケーションが終了していることを確認してください。よろしければ、ＯＫボタンを押してください。'
+UPDATING='更新しています。長い場合で１分程度はかかりますので、しばらくお待ちください…'
+SUCCEEDED='正常に更新されました'
+FAILED='更新に失敗しました'
+DECLINED='更新を中断しました'
+# Status row 4, then the system's own text for "file not found" (error 2).
+NOT_REGISTERED=$'盤燈アプリケーションが見つかりません。\r\n手動でインストール先を指定してください\r\nError:{syserr:2}'
+# The Open dialog's one filter for row 1: the product name and "executable".
+OPEN_FILTER='盤燈 青の巻実行ファイル'
+question() { printf '%sを %s にて見つけました。更新しますか？' "$1" "$2"; }
+
+SHOTS=$E2E_OUT/screenshots
+RUNS=$E2E_OUT/run
+SCENARIO=
+SHOT_COUNT=0
+REGISTERED=()
+
+fail() { log "  FAILED: $*"; return 1; }
+
+# Waits for a prompt, checks its buttons and keeps a screenshot of it.
+expect() {  # text ok cancel shot-name [driver options...]
+  local text=$1 ok=$2 cancel=$3 name=$4 out
+  shift 4
+  out=$(drv wait --text "$text" --ok "$ok" --cancel "$cancel" "$@") ||
+    fail "expected \"${text//$'\r\n'/\\r\\n}\" ok=$ok cancel=$cancel; $out" || return 1
+  LAST_STATE=$out
+  SHOT_COUNT=$((SHOT_COUNT + 1))
+  snap "$SHOTS/$SCENARIO/$(printf %02d "$SHOT_COUNT")-$name.png"
+}
+
+press() { local out; out=$(drv press "$1") || fail "press $1: $out"; }
+
+expect_exit() {  # code
+  local code
+  code=$(updater_exit 20) || fail "the updater did not end" || return 1
+  [ "$code" = "$1" ] || fail "exit code $code, expected $1"
+}
+
+# The dialog goes away with no other text shown after the last one.
+expect_end() {  # last-text
+  local out
+  out=$(drv gone --none-but "$1") || fail "$out"
+}
+
+same_tree() {  # actual expected what
+  diff -r "$1" "$2" >/dev/null || { diff -r "$1" "$2" >&2; fail "$3"; }
+}
+
+# A fresh folder for the scenario, with no App Paths entries left over.
+begin() {  # name
+  SCENARIO=$1
+  SHOT_COUNT=0
+  rm -rf "${RUNS:?}/$1" "${SHOTS:?}/$1"
+  mkdir -p "$RUNS/$1/updater" "$SHOTS/$1"
+  local exe
+  for exe in "${REGISTERED[@]}"; do register "$exe"; done
+  REGISTERED=()
+  DIR=$RUNS/$1
+}
+
+register_product() {  # exe-name windows-folder
+  register "$1" "$2"
+  REGISTERED+=("$1")
+}
+
+# --- scenarios
+
+scenario_no_data() {
+  begin no-data
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting || return 1
+  click ok || return 1
+  expect_end "$GREETING" && expect_exit 0
+}
+
+# Only row 3's data file: rows 1, 2 and 4 are passed over without a word;
+# the files come out exactly as fixpack apply makes them.
+scenario_only_updc() {
+  begin only-updc
+  make_product "$DIR/C" "$DIR/updater/updc.dat" large
+  cp -r "$DIR/C" "$DIR/C.before"
+  register_product BantokiC.exe "$(winpath "$DIR/C")"
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting || return 1
+  press ok || return 1
+  expect "$(question '盤燈 白の巻' "$(winpath "$DIR/C")")" 1 1 question || return 1
+  press ok || return 1
+  expect "$SUCCEEDED" 1 0 succeeded --via "$UPDATING" || return 1
+  log "  $LAST_STATE"
+  press ok || return 1
+  expect_end "$SUCCEEDED" && expect_exit 0 || return 1
+  reference_apply "$DIR/C.before" "$DIR/updater/updc.dat" "$DIR/C.expected" || return 1
+  same_tree "$DIR/C" "$DIR/C.expected" "the updated folder differs from fixpack apply's"
+}
+
+# Cancel on the question of row 2: nothing changes, row 3 is never visited.
+scenario_cancel() {
+  begin cancel
+  make_product "$DIR/B" "$DIR/updater/updb.dat"
+  make_product "$DIR/C" "$DIR/updater/updc.dat"
+  cp -r "$DIR/B" "$DIR/B.before"
+  cp -r "$DIR/C" "$DIR/C.before"
+  register_product BantokiB.exe "$(winpath "$DIR/B")\\"
+  register_product BantokiC.exe "$(winpath "$DIR/C")"
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting || return 1
+  press ok || return 1
+  expect "$(question '盤燈 赤の巻' "$(winpath "$DIR/B")\\")" 1 1 question || return 1
+  click cancel || return 1
+  expect "$DECLINED" 1 0 declined || return 1
+  press ok || return 1
+  expect_end "$DECLINED" && expect_exit 0 || return 1
+  same_tree "$DIR/B" "$DIR/B.before" "the declined product changed" || return 1
+  same_tree "$DIR/C" "$DIR/C.before" "a product after the declined one changed"
+}
+
+# The close box: refused (a beep) while an acknowledgement waits, Cancel
+# while the question waits.
+scenario_close_box() {
+  begin close-box
+  make_product "$DIR/A" "$DIR/updater/upda.dat"
+  cp -r "$DIR/A" "$DIR/A.before"
+  register_product BantokiA.exe "$(winpath "$DIR/A")"
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting || return 1
+  click close || return 1
+  expect "$GREETING" 1 0 greeting-after-close --steady 800 || return 1
+  click ok || return 1
+  expect "$(question '盤燈 青の巻' "$(winpath "$DIR/A")")" 1 1 question || return 1
+  click close || return 1
+  expect "$DECLINED" 1 0 declined || return 1
+  click ok || return 1
+  expect_end "$DECLINED" && expect_exit 0 || return 1
+  same_tree "$DIR/A" "$DIR/A.before" "the product changed after a close"
+}
+
+# Row 1 not registered: the reason with Wine's text for the error, the Open
+# dialog, a cancel, the not-found text; row 2 is never visited.
+scenario_not_registered() {
+  begin not-registered
+  make_product "$DIR/A" "$DIR/updater/upda.dat"
+  make_product "$DIR/B" "$DIR/updater/updb.dat"
+  cp -r "$DIR/B" "$DIR/B.before"
+  register_product BantokiB.exe "$(winpath "$DIR/B")"
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting || return 1
+  press ok || return 1
+  expect "$NOT_REGISTERED" 1 0 not-registered || return 1
+  press ok || return 1
+  picker open-dialog --cancel || return 1
+  expect '盤燈 青の巻が見つかりませんでした' 1 0 not-found || return 1
+  press ok || return 1
+  expect_end '盤燈 青の巻が見つかりませんでした' && expect_exit 0 || return 1
+  same_tree "$DIR/B" "$DIR/B.before" "a product after the missing one changed"
+}
+
+# The executable picked in the Open dialog: a wrong name first (the reason
+# again, the dialog again), then the product's own in lower case.
+scenario_picked() {
+  begin picked
+  make_product "$DIR/A" "$DIR/updater/upda.dat"
+  echo "not the product" >"$DIR/A/other.exe"
+  echo "the product" >"$DIR/A/bantokia.exe"
+  cp -r "$DIR/A" "$DIR/A.before"
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting || return 1
+  press ok || return 1
+  expect "$NOT_REGISTERED" 1 0 not-registered || return 1
+  press ok || return 1
+  picker open-dialog --pick "$(winpath "$DIR/A/other.exe")" || return 1
+  expect "$NOT_REGISTERED" 1 0 not-registered-again || return 1
+  press ok || return 1
+  picker open-dialog-again --pick "$(winpath "$DIR/A/bantokia.exe")" || return 1
+  expect "$(question '盤燈 青の巻' "$(winpath "$DIR/A")\\")" 1 1 question || return 1
+  press ok || return 1
+  expect "$SUCCEEDED" 1 0 succeeded || return 1
+  press ok || return 1
+  expect_end "$SUCCEEDED" && expect_exit 0 || return 1
+  reference_apply "$DIR/A.before" "$DIR/updater/upda.dat" "$DIR/A.expected" || return 1
+  same_tree "$DIR/A" "$DIR/A.expected" "the picked product differs from fixpack apply's"
+}
+
+# A damaged data file for row 1: the failure text, its folder untouched, and
+# row 2 still updated.
+scenario_damaged() {
+  begin damaged
+  make_product "$DIR/A" "$DIR/updater/upda.dat"
+  make_product "$DIR/B" "$DIR/updater/updb.dat"
+  damage "$DIR/updater/upda.dat"
+  cp -r "$DIR/A" "$DIR/A.before"
+  cp -r "$DIR/B" "$DIR/B.before"
+  register_product BantokiA.exe "$(winpath "$DIR/A")"
+  register_product BantokiB.exe "$(winpath "$DIR/B")"
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting || return 1
+  press ok || return 1
+  expect "$(question '盤燈 青の巻' "$(winpath "$DIR/A")")" 1 1 question-a || return 1
+  press ok || return 1
+  expect "$FAILED" 1 0 failed || return 1
+  press ok || return 1
+  expect "$(question '盤燈 赤の巻' "$(winpath "$DIR/B")")" 1 1 question-b || return 1
+  press ok || return 1
+  expect "$SUCCEEDED" 1 0 succeeded || return 1
+  press ok || return 1
+  expect_end "$SUCCEEDED" && expect_exit 0 || return 1
+  same_tree "$DIR/A" "$DIR/A.before" "the damaged package changed its folder" || return 1
+  reference_apply "$DIR/B.before" "$DIR/updater/updb.dat" "$DIR/B.expected" || return 1
+  same_tree "$DIR/B" "$DIR/B.expected" "the product after the damaged one differs"
+}
+
+# An install folder whose name ends in ソ (code page 932 bytes 0x83 0x5C),
+# registered without a final backslash.
+scenario_so_folder() {
+  begin so-folder
+  make_product "$DIR/盤燈ソ" "$DIR/updater/updd.dat"
+  cp -r "$DIR/盤燈ソ" "$DIR/before"
+  register_product BantokiD.exe "$(winpath "$DIR/盤燈ソ")"
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting || return 1
+  press ok || return 1
+  expect "$(question '盤燈 黒の巻' "$(winpath "$DIR/盤燈ソ")")" 1 1 question || return 1
+  press ok || return 1
+  expect "$SUCCEEDED" 1 0 succeeded || return 1
+  press ok || return 1
+  expect_end "$SUCCEEDED" && expect_exit 0 || return 1
+  reference_apply "$DIR/before" "$DIR/updater/updd.dat" "$DIR/expected" || return 1
+  same_tree "$DIR/盤燈ソ" "$DIR/expected" "the folder ending in ソ was not updated right"
+}
+
+# A product file held open without sharing by another process: the failure
+# is reported and nothing is lost.
+scenario_held_file() {
+  begin held-file
+  make_product "$DIR/C" "$DIR/updater/updc.dat"
+  cp -r "$DIR/C" "$DIR/C.before"
+  register_product BantokiC.exe "$(winpath "$DIR/C")"
+  touch "$DIR/holding"
+  drv hold "$(winpath "$DIR/C/$HELD_FILE")" "$(winpath "$DIR/holding")" >"$DIR/hold.log" 2>&1 &
+  local holder=$! i
+  for i in $(seq 100); do grep -qs held "$DIR/hold.log" && break; sleep 0.1; done
+  grep -qs held "$DIR/hold.log" || { rm -f "$DIR/holding"; wait "$holder"; fail "cannot hold the file: $(cat "$DIR/hold.log")"; return 1; }
+  updater_start "$DIR/updater"
+  local result=0
+  {
+    expect "$GREETING" 1 0 greeting &&
+    press ok &&
+    expect "$(question '盤燈 白の巻' "$(winpath "$DIR/C")")" 1 1 question &&
+    press ok &&
+    expect "$FAILED" 1 0 failed &&
+    press ok &&
+    expect_end "$FAILED" && expect_exit 0
+  } || result=1
+  rm -f "$DIR/holding"
+  wait "$holder"
+  [ "$result" = 0 ] || return 1
+  same_tree "$DIR/C" "$DIR/C.before" "a file was lost or changed while held"
+}
+
+# Waits for the Open dialog, checks its one filter, keeps a screenshot, then
+# picks a file or cancels.
+picker() {  # shot-name --pick PATH | --cancel
+  local name=$1 out
+  shift
+  out=$(drv picker --filter "$OPEN_FILTER") || fail "Open dialog: $out" || return 1
+  SHOT_COUNT=$((SHOT_COUNT + 1))
+  snap "$SHOTS/$SCENARIO/$(printf %02d "$SHOT_COUNT")-$name.png"
+  out=$(drv picker "$@") || fail "Open dialog: $out"
+}
+
+ALL=(no_data only_updc cancel close_box not_registered picked damaged so_folder held_file)
+
+main() {
+  [ -x "$UPDATER_EXE" ] && [ -f "$DRIVER_EXE" ] || { log "build out/x86_64 first (fixmodule.exe, e2e_driver.exe)"; exit 2; }
+  [ -x "$FIXPACK" ] && [ -x "$DATA_WRITER" ] || { log "build out/native first (fixpack, fixmod_demo_data)"; exit 2; }
+  mkdir -p "$E2E_OUT"
+  rm -rf "${SHOTS:?}"
+  display_start || exit 1
+  trap 'updater_kill; wine_stop; display_stop' EXIT
+  trap 'exit 130' INT TERM HUP
+  prefix_setup || exit 1
+  # A run that was cut short may have left updaters in the prefix; the
+  # driver would find their dialogs.
+  wine_stop
+  wine_start
+  # Entries left by the demo or by a run cut short.
+  REGISTERED=(BantokiA.exe BantokiB.exe BantokiC.exe BantokiD.exe)
+
+  local names=("$@") failed=() name start
+  [ ${#names[@]} -gt 0 ] || names=("${ALL[@]}")
+  local begin_all=$SECONDS
+  for name in "${names[@]}"; do
+    start=$SECONDS
+    if "scenario_$name"; then
+      log "ok   $name ($((SECONDS - start)) s)"
+    else
+      log "FAIL $name ($((SECONDS - start)) s)"
+      failed+=("$name")
+      updater_kill
+    fi
+  done
+  for exe in "${REGISTERED[@]}"; do register "$exe"; done
+  log "== ${#names[@]} scenarios, ${#failed[@]} failed, $((SECONDS - begin_all)) s; screenshots in $SHOTS"
+  [ ${#failed[@]} -eq 0 ]
+}
+
+main "$@"
