@@ -478,11 +478,13 @@ int main(int argc, char** argv) {
   }
   PrintFigures("divided, 64 bodies", RunDivided(paths, 1000000, 3));
 
-  std::printf("\nGrowth of the merge time per position, against 1,000,000 positions:\n");
+  std::printf("\nGrowth of the merge time per position, against 1,000,000 positions (wall-clock; processor):\n");
   const Figures& base = growth[1];
   for (const Figures& f : growth) {
-    std::printf("  %9u positions: %8.3f s, %5.2f us/pos, x%.2f\n", f.positions, f.merge.wall,
-                f.merge.wall / f.positions * 1e6, (f.merge.wall / f.positions) / (base.merge.wall / base.positions));
+    std::printf("  %9u positions: %8.3f s, %5.2f us/pos, x%.2f; %8.3f s, %5.2f us/pos, x%.2f\n", f.positions,
+                f.merge.wall, f.merge.wall / f.positions * 1e6,
+                (f.merge.wall / f.positions) / (base.merge.wall / base.positions), f.merge.cpu,
+                f.merge.cpu / f.positions * 1e6, (f.merge.cpu / f.positions) / (base.merge.cpu / base.positions));
   }
   PrintSteps(growth[1]);
   RemoveData(paths);
