@@ -19,6 +19,10 @@
 //       other than T (or the empty one) may show meanwhile.
 //   driver hold PATH SENTINEL       keeps PATH open without any sharing
 //                                   while the file SENTINEL exists
+//   driver break-dialog EXE         spoils the dialog template 102 in EXE
+//   driver msgbox --caption C [--text T] [--press ok] [--timeout MS]
+//       Waits for a message box with caption C, checks its text and, with
+//       --press, presses its OK button.
 //
 // Every line printed is UTF-8; CR and LF inside texts are shown as \r \n.
 // Exit code 0 when the step held, 1 when it did not, 2 for a usage error.
@@ -357,6 +361,79 @@ int Hold(const wchar_t* path, const wchar_t* sentinel) {
   return 0;
 }
 
+// Replaces the update dialog's template in a copy of the program by one
+// whose only control has a class that no one registered, so that the
+// dialog cannot be made.
+int BreakDialog(const wchar_t* exe) {
+  std::vector<WORD> t;
+  auto dword = [&t](DWORD v) { t.push_back(LOWORD(v)); t.push_back(HIWORD(v)); };
+  auto text = [&t](const wchar_t* s) { for (; *s; ++s) t.push_back(*s); t.push_back(0); };
+  dword(WS_POPUP | WS_CAPTION);
+  dword(0);
+  t.insert(t.end(), {1, 0, 0, 100, 50, 0, 0});  // one control; x, y, cx, cy; no menu, class
+  text(L"broken");
+  if (t.size() % 2) t.push_back(0);  // the control starts on a DWORD boundary
+  dword(WS_CHILD | WS_VISIBLE);
+  dword(0);
+  t.insert(t.end(), {0, 0, 50, 14, 1});
+  text(L"NoSuchClass");
+  t.insert(t.end(), {0, 0});  // no title, no creation data
+  HANDLE update = BeginUpdateResourceW(exe, FALSE);
+  if (update == nullptr ||
+      !UpdateResourceW(update, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(102),
+                       MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), t.data(),
+                       static_cast<DWORD>(t.size() * sizeof(WORD))) ||
+      !EndUpdateResourceW(update, FALSE)) {
+    Print("cannot replace the dialog template: error " + std::to_string(GetLastError()));
+    return 1;
+  }
+  return 0;
+}
+
+BOOL CALLBACK FindStaticText(HWND window, LPARAM data) {
+  wchar_t name[64];
+  if (GetClassNameW(window, name, 64) && _wcsicmp(name, L"Static") == 0) {
+    std::wstring text = WindowText(window);
+    if (!text.empty()) {
+      *reinterpret_cast<std::wstring*>(data) = text;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+int MessageBoxStep(const Options& options) {
+  const std::wstring caption = options.Get(L"--caption");
+  const DWORD timeout = options.Number(L"--timeout", 20000);
+  const DWORD start = GetTickCount();
+  HWND box = nullptr;
+  std::wstring text;
+  for (;;) {
+    box = FindWindowW(L"#32770", caption.c_str());
+    if (box != nullptr && IsWindowVisible(box)) {
+      text.clear();
+      EnumChildWindows(box, FindStaticText, reinterpret_cast<LPARAM>(&text));
+      if (!text.empty()) break;
+    }
+    if (GetTickCount() - start > timeout) {
+      Print("no message box \"" + Utf8(caption) + "\"");
+      return 1;
+    }
+    Sleep(PollMs * 4);
+  }
+  Print("message box caption=\"" + Utf8(caption) + "\" text=\"" + Shown(text) + "\"");
+  if (options.Has(L"--text") && text != options.Get(L"--text")) {
+    Print("unexpected text");
+    return 1;
+  }
+  if (options.Has(L"--press")) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs,
+                        &result);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -366,9 +443,11 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"press" && argc == 3) return Press(argv[2]);
   if (command == L"where" && argc == 3) return Where(argv[2]);
   if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3]);
+  if (command == L"break-dialog" && argc == 3) return BreakDialog(argv[2]);
   if (!ParseOptions(argc, argv, 2, &options)) return 2;
   if (command == L"wait") return Wait(options);
   if (command == L"picker") return Picker(options);
   if (command == L"gone") return Gone(options);
+  if (command == L"msgbox") return MessageBoxStep(options);
   return 2;
 }

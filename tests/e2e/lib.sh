@@ -108,9 +108,9 @@ UPDATER_PID=
 UPDATER_EXIT_FILE=
 
 # Runs a copy of the updater from `folder` (where its data files lie), in
-# the background.
-updater_start() {  # folder
-  cp "$UPDATER_EXE" "$1/fixmodule.exe"
+# the background; with "as-is", the copy already there.
+updater_start() {  # folder [as-is]
+  [ "${2:-}" = as-is ] || cp "$UPDATER_EXE" "$1/fixmodule.exe"
   UPDATER_EXIT_FILE="$1/exit-code"
   rm -f "$UPDATER_EXIT_FILE"
   (cd "$1" && { wine fixmodule.exe; echo $? >"$UPDATER_EXIT_FILE"; }) >/dev/null 2>&1 &

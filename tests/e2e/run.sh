@@ -277,6 +277,23 @@ scenario_held_file() {
 
 # Waits for the Open dialog, checks its one filter, keeps a screenshot, then
 # picks a file or cancels.
+# A copy of the program whose dialog template names a control class that
+# does not exist cannot make its window:
+# the message box, then exit code -1 (255 as Wine hands it on).
+scenario_no_template() {
+  begin no-template
+  cp "$UPDATER_EXE" "$DIR/updater/fixmodule.exe"
+  local out
+  out=$(drv break-dialog "$(winpath "$DIR/updater/fixmodule.exe")") || fail "$out" || return 1
+  updater_start "$DIR/updater" as-is
+  out=$(drv msgbox --caption '致命的なエラー' --text 'ウィンドウの作成に失敗しました') ||
+    fail "$out" || return 1
+  SHOT_COUNT=$((SHOT_COUNT + 1))
+  snap "$SHOTS/$SCENARIO/01-message-box.png"
+  out=$(drv msgbox --caption '致命的なエラー' --press ok) || fail "$out" || return 1
+  expect_exit 255
+}
+
 picker() {  # shot-name --pick PATH | --cancel
   local name=$1 out
   shift
@@ -286,7 +303,8 @@ picker() {  # shot-name --pick PATH | --cancel
   out=$(drv picker "$@") || fail "Open dialog: $out"
 }
 
-ALL=(no_data only_updc cancel close_box not_registered picked damaged so_folder held_file)
+ALL=(no_data only_updc cancel close_box not_registered picked damaged so_folder held_file
+     no_template)
 
 main() {
   [ -x "$UPDATER_EXE" ] && [ -f "$DRIVER_EXE" ] || { log "build out/x86_64 first (fixmodule.exe, e2e_driver.exe)"; exit 2; }

@@ -53,6 +53,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
                                    UpdateDialogProc, 0);
   DialogWindow = dialog;
   if (dialog == nullptr) {
+    // A dialog that was made and then torn down (a control that could not
+    // be created) has had its destroy message, and with it our quit
+    // message, which would end the message box's own loop at once.
+    MSG quit;
+    PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     MessageBoxA(nullptr, WindowCreateFailedText, FatalErrorCaption, MB_OK | MB_ICONEXCLAMATION);
     return -1;
   }
