@@ -253,11 +253,7 @@ scenario_held_file() {
   make_product "$DIR/C" "$DIR/updater/updc.dat"
   cp -r "$DIR/C" "$DIR/C.before"
   register_product BantokiC.exe "$(winpath "$DIR/C")"
-  touch "$DIR/holding"
-  drv hold "$(winpath "$DIR/C/$HELD_FILE")" "$(winpath "$DIR/holding")" >"$DIR/hold.log" 2>&1 &
-  local holder=$! i
-  for i in $(seq 100); do grep -qs held "$DIR/hold.log" && break; sleep 0.1; done
-  grep -qs held "$DIR/hold.log" || { rm -f "$DIR/holding"; wait "$holder"; fail "cannot hold the file: $(cat "$DIR/hold.log")"; return 1; }
+  hold_start "$DIR/C/$HELD_FILE" || return 1
   updater_start "$DIR/updater"
   local result=0
   {
@@ -269,14 +265,47 @@ scenario_held_file() {
     press ok &&
     expect_end "$FAILED" && expect_exit 0
   } || result=1
-  rm -f "$DIR/holding"
-  wait "$holder"
+  hold_stop
   [ "$result" = 0 ] || return 1
   same_tree "$DIR/C" "$DIR/C.before" "a file was lost or changed while held"
 }
 
+# Another process keeps a file open without any sharing until hold_stop.
+HOLDER=
+hold_start() {  # file
+  touch "$DIR/holding"
+  drv hold "$(winpath "$1")" "$(winpath "$DIR/holding")" >"$DIR/hold.log" 2>&1 &
+  HOLDER=$!
+  local i
+  for i in $(seq 100); do grep -qs held "$DIR/hold.log" && return 0; sleep 0.1; done
+  hold_stop
+  fail "cannot hold $1: $(cat "$DIR/hold.log")"
+}
+hold_stop() {
+  rm -f "$DIR/holding"
+  [ -z "$HOLDER" ] || wait "$HOLDER"
+  HOLDER=
+}
+
 # Waits for the Open dialog, checks its one filter, keeps a screenshot, then
 # picks a file or cancels.
+# A data file held open by another program without read sharing counts as
+# absent: after the greeting the program ends without another word.
+scenario_held_data() {
+  begin held-data
+  make_product "$DIR/C" "$DIR/updater/updc.dat"
+  cp -r "$DIR/C" "$DIR/C.before"
+  register_product BantokiC.exe "$(winpath "$DIR/C")"
+  hold_start "$DIR/updater/updc.dat" || return 1
+  updater_start "$DIR/updater"
+  local result=0
+  { expect "$GREETING" 1 0 greeting && press ok && expect_end "$GREETING" && expect_exit 0; } ||
+    result=1
+  hold_stop
+  [ "$result" = 0 ] || return 1
+  same_tree "$DIR/C" "$DIR/C.before" "a product changed though its data file was held"
+}
+
 # A copy of the program whose dialog template names a control class that
 # does not exist cannot make its window:
 # the message box, then exit code -1 (255 as Wine hands it on).
@@ -304,7 +333,7 @@ picker() {  # shot-name --pick PATH | --cancel
 }
 
 ALL=(no_data only_updc cancel close_box not_registered picked damaged so_folder held_file
-     no_template)
+     held_data no_template)
 
 main() {
   [ -x "$UPDATER_EXE" ] && [ -f "$DRIVER_EXE" ] || { log "build out/x86_64 first (fixmodule.exe, e2e_driver.exe)"; exit 2; }
