@@ -2,8 +2,9 @@
 # Builds everything and runs every test: the native unit tests, the same tests
 # under AddressSanitizer + UndefinedBehaviorSanitizer, the cross builds of
 # the portable libraries and the Win32 updater for x86_64 and i686, the
-# dialog template inside both programs, and the end-to-end scenarios of the
-# x86_64 program under Wine (FIX_SKIP_WINE=1 leaves those out).
+# dialog template inside both programs, the end-to-end scenarios of the
+# x86_64 program under Wine (FIX_SKIP_WINE=1 leaves those out), and a short
+# run of every fuzz target (FUZZ_SECONDS each, two at a time; 0 skips).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -38,5 +39,11 @@ if [ "${FIX_SKIP_WINE:-0}" = 1 ]; then
 else
   echo "== end-to-end scenarios of the x86_64 updater under Wine"
   bash tests/e2e/run.sh
+fi
+
+fuzz_seconds=${FUZZ_SECONDS:-60}
+if [ "$fuzz_seconds" -gt 0 ]; then
+  echo "== fuzz targets, ${fuzz_seconds}s each"
+  FUZZ_JOBS=2 bash scripts/fuzz.sh "$fuzz_seconds"
 fi
 echo "== all builds and tests passed"

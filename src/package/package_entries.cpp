@@ -3,10 +3,13 @@
 // An entry never works on its target in place. The new content is built
 // under the target's name plus TempNewSuffix, from the old content read under
 // oldName when a file stands there and under newName otherwise; it is flushed
-// to the disk and closed, and only then renamed: the present file to oldName
-// when that name is free, and the new file to newName. Every failure on the
-// way removes the temporary file and undoes the renames made so far, so a
-// failed entry leaves the folder holding what it held before.
+// to the disk and closed, and only then put in place: the present file is
+// kept under oldName when that name is free, and the new file takes newName.
+// Every failure on the way removes the temporary file and undoes the renames
+// made so far, so a failed entry leaves the folder holding what it held
+// before; a run cut off half way leaves every file complete under its own
+// name, and the next run clears what it left (ClearLeftovers).
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -105,8 +108,45 @@ int32_t WriteContent(ByteStream* package, Entry* entry, ByteStream* source, Byte
   return 0;
 }
 
+// Compares two files through the entry's file operations: 1 when their
+// contents are equal, 0 when not, -1 when either cannot be read.
+int32_t SameContent(PackageFiles* files, const char* onePath, const char* otherPath) {
+  StreamPtr one(files->OpenForReading(onePath));
+  if (!one) return -1;
+  StreamPtr other(files->OpenForReading(otherPath));
+  if (!other) {
+    files->Close(one.get());
+    return -1;
+  }
+  int32_t result = 1;
+  if (one->Seek(0, true) != 0 || other->Seek(0, true) != 0) result = -1;
+  if (result == 1 && one->Tell() != other->Tell()) result = 0;
+  if (result == 1 && (one->Seek(0, false) != 0 || other->Seek(0, false) != 0)) result = -1;
+  constexpr int32_t Chunk = 64 * 1024;
+  std::unique_ptr<uint8_t[]> blocks(result == 1 ? new (std::nothrow) uint8_t[2 * Chunk] : nullptr);
+  if (result == 1 && !blocks) result = -1;
+  while (result == 1) {
+    const int32_t got = one->Read(blocks.get(), Chunk);
+    if (got < 0 || other->Read(blocks.get() + Chunk, Chunk) != got) {
+      result = -1;
+    } else if (got == 0) {
+      break;
+    } else if (memcmp(blocks.get(), blocks.get() + Chunk, static_cast<size_t>(got)) != 0) {
+      result = 0;
+    }
+  }
+  if (files->Close(one.get()) != 0 || files->Close(other.get()) != 0) result = -1;
+  return result;
+}
+
 // Moves the finished temporary file into place. On failure every rename made
 // here is undone; the caller removes the temporary file.
+//
+// Where the platform can, the present file is linked to oldName and the new
+// file then replaces it under newName in one step, so that newName never
+// stands empty, not even for a moment. Elsewhere it takes two renames, and
+// between them the present content stands complete under oldName (or under
+// keepPath, which the next run puts back; see ClearLeftovers).
 int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
   PackageFiles* files = entry->files;
   const char* oldPath = entry->oldPath.c_str();
@@ -120,6 +160,26 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
     return 0;
   }
   if (oldState == PathAbsent) {
+    if (entry->kind == KindFile) {
+      // A file that already holds exactly the new content is left alone and
+      // gets no second name. This is what makes a run that follows one cut
+      // off after this entry end as one clean run: the entry's file stands
+      // there only because the cut-off run made it.
+      const int32_t same = SameContent(files, newPath, tempPath);
+      if (same < 0) return entry->Fail(ApplyWriteFailed, "the present file cannot be read");
+      if (same == 1) {
+        if (files->Remove(tempPath) != 0) return entry->Fail(ApplyWriteFailed, "the new file cannot be removed");
+        return 0;
+      }
+    }
+    const int32_t linked = files->Link(newPath, oldPath);
+    if (linked < 0) return entry->Fail(ApplyWriteFailed, "the present file cannot be kept under the old name");
+    if (linked == 0) {
+      const int32_t replaced = files->Replace(tempPath, newPath);
+      if (replaced == 0) return 0;
+      files->Remove(oldPath);  // the second name of the present file
+      if (replaced < 0) return entry->Fail(ApplyWriteFailed, notMoved);
+    }
     if (files->Rename(newPath, oldPath) != 0) {
       return entry->Fail(ApplyWriteFailed, "the present file cannot be renamed to the old name");
     }
@@ -131,13 +191,12 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
   }
   // oldName already keeps an earlier content (a second application, or what
   // an earlier update kept), so the present file under newName is replaced.
-  // It steps aside under keepPath rather than being removed first, so that
-  // newName is never without a file for longer than between two renames.
-  // A keepPath that stands here while newName stands is a leftover of a run
-  // that was cut off after its new file was in place.
-  if (files->Exists(keepPath) != PathAbsent && files->Remove(keepPath) != 0) {
-    return entry->Fail(ApplyWriteFailed, "a leftover file of an earlier update cannot be removed");
-  }
+  const int32_t replaced = files->Replace(tempPath, newPath);
+  if (replaced == 0) return 0;
+  if (replaced < 0) return entry->Fail(ApplyWriteFailed, notMoved);
+  // Without a replacing rename the present file steps aside under keepPath
+  // rather than being removed first, so that newName is never without a file
+  // for longer than between two renames.
   if (files->Rename(newPath, keepPath) != 0) {
     return entry->Fail(ApplyWriteFailed, "the present file cannot be set aside");
   }
@@ -154,8 +213,34 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
   return 0;
 }
 
+// Deals with the temporary files of this entry that a run cut off (killed,
+// or the power gone) left behind, before anything is looked at. A keepPath
+// file standing where newName is missing is the present content itself,
+// caught between two renames, and goes back under newName; beside a newName
+// it is the replaced content and goes. A TempNewSuffix file is always a
+// half-made or unused new file.
+int32_t ClearLeftovers(Entry* entry) {
+  PackageFiles* files = entry->files;
+  const char* cannot = "a leftover file of an earlier update cannot be removed";
+  if (files->Exists(entry->keepPath.c_str()) == PathFile) {
+    if (files->Exists(entry->newPath.c_str()) == PathAbsent) {
+      if (files->Rename(entry->keepPath.c_str(), entry->newPath.c_str()) != 0) {
+        return entry->Fail(ApplyWriteFailed, "a file set aside by an earlier update cannot be put back");
+      }
+    } else if (files->Remove(entry->keepPath.c_str()) != 0) {
+      return entry->Fail(ApplyWriteFailed, cannot);
+    }
+  }
+  if (files->Exists(entry->tempPath.c_str()) == PathFile && files->Remove(entry->tempPath.c_str()) != 0) {
+    return entry->Fail(ApplyWriteFailed, cannot);
+  }
+  return 0;
+}
+
 int32_t CarryOut(ByteStream* package, Entry* entry) {
   PackageFiles* files = entry->files;
+  const int32_t cleared = ClearLeftovers(entry);
+  if (cleared != 0) return cleared;
   const PathState oldState = files->Exists(entry->oldPath.c_str());
   const PathState newState = files->Exists(entry->newPath.c_str());
   if (newState == PathOther) return entry->Fail(ApplyCannotCreate, "something other than a file stands under the new name");

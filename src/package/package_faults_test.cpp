@@ -1,7 +1,9 @@
 // Fault injection: the k-th file operation of an application fails, for every
 // k up to the last one a clean application makes. Whatever fails, the folder
 // must hold exactly what it held after some number of complete entries, with
-// no temporary file left over, and the result must say that it failed.
+// no temporary file left over, and the result must say that it failed. Each
+// case runs twice: with links and the replacing rename, and without them, as
+// on a platform or file system that has neither.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -22,7 +24,7 @@ using package_test::Script;
 using package_test::Snapshot;
 using package_test::Text;
 
-enum Operation { OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename, OpRemove };
+enum Operation { OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename, OpRemove, OpLink, OpReplace };
 
 class FaultyFiles;
 
@@ -62,7 +64,8 @@ class FaultyStream final : public ByteStream {
 class FaultyFiles final : public PackageFiles {
  public:
   // failAt: the number of the operation that fails, from 1; 0 fails none.
-  explicit FaultyFiles(int failAt) : failAt_(failAt) {}
+  // Without `links`, Link and Replace answer FilesCannot.
+  FaultyFiles(int failAt, bool links) : failAt_(failAt), links_(links) {}
 
   int count() const { return count_; }
   bool hit() const { return count_ >= failAt_ && failAt_ > 0; }
@@ -97,6 +100,14 @@ class FaultyFiles final : public PackageFiles {
   int32_t Rename(const char* from, const char* to) override {
     return Fails(OpRename) ? -1 : real_->Rename(from, to);
   }
+  int32_t Link(const char* present, const char* second) override {
+    if (!links_) return FilesCannot;
+    return Fails(OpLink) ? -1 : real_->Link(present, second);
+  }
+  int32_t Replace(const char* from, const char* to) override {
+    if (!links_) return FilesCannot;
+    return Fails(OpReplace) ? -1 : real_->Replace(from, to);
+  }
   int32_t Remove(const char* path) override { return Fails(OpRemove) ? -1 : real_->Remove(path); }
   PathState Exists(const char* path) override { return real_->Exists(path); }
 
@@ -105,6 +116,7 @@ class FaultyFiles final : public PackageFiles {
 
   PackageFiles* real_ = SystemPackageFiles();
   int failAt_;
+  bool links_;
   int count_ = 0;
   Operation failed_ = OpOpen;
 };
@@ -122,8 +134,9 @@ Script Concatenate(const std::vector<Script>& entries, size_t count) {
 }
 
 // Runs the package once for every k and checks each outcome.
-void FailEveryOperation(const std::vector<Script>& entries, const Snapshot& start,
+void FailEveryOperation(const std::vector<Script>& entries, const Snapshot& start, bool links,
                         const std::set<Operation>& kinds) {
+  SCOPED_TRACE(links ? "with links" : "without links");
   ScratchFolder folder;
   std::vector<Snapshot> states;  // states[j]: after the first j entries
   for (size_t j = 0; j <= entries.size(); ++j) {
@@ -136,14 +149,14 @@ void FailEveryOperation(const std::vector<Script>& entries, const Snapshot& star
 
   Script script = Concatenate(entries, entries.size());
   folder.Restore(start);
-  FaultyFiles counter(0);
+  FaultyFiles counter(0, links);
   ASSERT_EQ(package_test::Apply(script, folder.Path(), nullptr, &counter), ApplyOk);
   ASSERT_EQ(folder.Take(), states.back());
 
   std::set<Operation> failedKinds;
   for (int k = 1; k <= counter.count(); ++k) {
     folder.Restore(start);
-    FaultyFiles files(k);
+    FaultyFiles files(k, links);
     ApplyReport report;
     const int32_t result = package_test::Apply(script, folder.Path(), &report, &files);
     ASSERT_TRUE(files.hit()) << "operation " << k;
@@ -186,7 +199,8 @@ Snapshot Install() {
 }
 
 TEST(PackageFaultTest, FirstApplication) {
-  FailEveryOperation(Entries(), Install(), {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename});
+  FailEveryOperation(Entries(), Install(), true, {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpLink, OpReplace});
+  FailEveryOperation(Entries(), Install(), false, {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename});
 }
 
 // Applied over the result of a first application, every entry finds its old
@@ -198,7 +212,9 @@ TEST(PackageFaultTest, SecondApplication) {
   ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
   Snapshot applied = folder.Take();
   applied["a.txt"].push_back('!');  // so that rewriting it shows
-  FailEveryOperation(Entries(), applied, {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename, OpRemove});
+  FailEveryOperation(Entries(), applied, true, {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpReplace});
+  FailEveryOperation(Entries(), applied, false,
+                     {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename, OpRemove});
 }
 
 }  // namespace

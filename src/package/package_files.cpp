@@ -37,6 +37,32 @@ int32_t RenameNoReplace(const char* from, const char* to) {
 #endif
 }
 
+int32_t LinkFile(const char* present, const char* second) {
+#ifdef _WIN32
+  // Hard links need the Win32 API, which this layer does not use.
+  (void)present;
+  (void)second;
+  return FilesCannot;
+#else
+  if (link(present, second) == 0) return 0;
+  // A file system without hard links (FAT, some network shares) says so in
+  // one of these ways; the caller then renames instead.
+  if (errno == EPERM || errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP) return FilesCannot;
+  return -1;
+#endif
+}
+
+int32_t RenameReplacing(const char* from, const char* to) {
+#ifdef _WIN32
+  // The runtime's rename refuses an existing target.
+  (void)from;
+  (void)to;
+  return FilesCannot;
+#else
+  return rename(from, to) == 0 ? 0 : -1;
+#endif
+}
+
 namespace {
 
 // Streams handed out here are always FileStreams made by OpenFileStream.
@@ -47,6 +73,8 @@ class SystemFiles final : public PackageFiles {
   int32_t Commit(ByteStream* file) override { return static_cast<FileStream*>(file)->Commit(); }
   int32_t Close(ByteStream* file) override { return static_cast<FileStream*>(file)->Close(); }
   int32_t Rename(const char* from, const char* to) override { return RenameNoReplace(from, to); }
+  int32_t Link(const char* present, const char* second) override { return LinkFile(present, second); }
+  int32_t Replace(const char* from, const char* to) override { return RenameReplacing(from, to); }
   int32_t Remove(const char* path) override { return std::remove(path) == 0 ? 0 : -1; }
   PathState Exists(const char* path) override {
     struct stat info;

@@ -16,6 +16,10 @@ enum PathState : int32_t {
   PathOther = 2,   // a folder or anything else that is not a regular file
 };
 
+// The result of Link and Replace where this platform or file system cannot do
+// them; nothing has been done then, and the caller takes the longer way.
+constexpr int32_t FilesCannot = 1;
+
 class PackageFiles {
  public:
   virtual ~PackageFiles() = default;
@@ -33,6 +37,15 @@ class PackageFiles {
   // Renames `from` to `to` and never replaces: when something already stands
   // under `to`, nothing moves and the result is -1. 0 when moved.
   virtual int32_t Rename(const char* from, const char* to) = 0;
+  // Gives the file under `present` the second name `second` as well (a hard
+  // link: one content under two names), never replacing anything under
+  // `second`. 0 when linked, -1 when it failed, FilesCannot when links are
+  // not to be had here.
+  virtual int32_t Link(const char* present, const char* second) = 0;
+  // Renames `from` to `to` in one step, replacing the file under `to` if
+  // there is one: at no moment is `to` without a complete file. 0 when moved,
+  // -1 when nothing moved, FilesCannot when this platform has no such rename.
+  virtual int32_t Replace(const char* from, const char* to) = 0;
   // Removes the file. 0, or -1.
   virtual int32_t Remove(const char* path) = 0;
   // What stands under the path. Never fails.
@@ -44,3 +57,8 @@ PackageFiles* SystemPackageFiles();
 
 // Renames without replacing, on this platform (0, or -1 when nothing moved).
 int32_t RenameNoReplace(const char* from, const char* to);
+
+// The link and the replacing rename of this platform, as PackageFiles has
+// them.
+int32_t LinkFile(const char* present, const char* second);
+int32_t RenameReplacing(const char* from, const char* to);

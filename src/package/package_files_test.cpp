@@ -25,6 +25,24 @@ TEST(RenameNoReplaceTest, MovesOnlyToAFreeName) {
   EXPECT_EQ(folder.Take(), (Snapshot{{"b", Text("B")}, {"c", Text("A")}}));
 }
 
+// This platform has both: one content under two names, and a rename that
+// takes the place of a file.
+TEST(SystemPackageFilesTest, LinksWithoutReplacingAndReplacesInOneStep) {
+  ScratchFolder folder;
+  folder.Put("a", Text("A"));
+  folder.Put("b", Text("B"));
+  PackageFiles* files = SystemPackageFiles();
+  EXPECT_EQ(files->Link((folder / "a").c_str(), (folder / "b").c_str()), -1);
+  EXPECT_EQ(files->Link((folder / "a").c_str(), (folder / "c").c_str()), 0);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"a", Text("A")}, {"b", Text("B")}, {"c", Text("A")}}));
+
+  EXPECT_EQ(files->Replace((folder / "b").c_str(), (folder / "a").c_str()), 0);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"a", Text("B")}, {"c", Text("A")}}));
+  EXPECT_EQ(files->Replace((folder / "b").c_str(), (folder / "a").c_str()), -1);
+  EXPECT_EQ(files->Replace((folder / "c").c_str(), (folder / "d").c_str()), 0);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"a", Text("B")}, {"d", Text("A")}}));
+}
+
 TEST(SystemPackageFilesTest, TellsFilesFromFolders) {
   ScratchFolder folder;
   folder.Put("sub/file", Text("x"));

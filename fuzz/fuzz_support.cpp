@@ -1,0 +1,191 @@
+#include "fuzz_support.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "book/book_body.h"
+
+namespace fuzz {
+
+namespace {
+
+void AbortOnFailure(const char* what) {
+  fprintf(stderr, "fuzz check failed: %s\n", what);
+  abort();
+}
+
+FailureHandler failureHandler = AbortOnFailure;
+
+}  // namespace
+
+void SetFailureHandler(FailureHandler handler) {
+  failureHandler = handler != nullptr ? handler : AbortOnFailure;
+}
+
+void Fail(const char* what) { failureHandler(what); }
+
+int32_t VectorStream::Seek(int32_t offset, bool fromEnd) {
+  const int64_t target = (fromEnd ? static_cast<int64_t>(bytes_.size()) : 0) + offset;
+  if (target < 0 || target > static_cast<int64_t>(bytes_.size())) return -1;
+  position_ = static_cast<size_t>(target);
+  return 0;
+}
+
+int32_t VectorStream::ReadU8() {
+  if (!forReading_ || position_ >= bytes_.size()) return -1;
+  return bytes_[position_++];
+}
+
+int32_t VectorStream::ReadU16() {
+  uint8_t p[2];
+  if (Read(p, 2) != 2) return -1;
+  return p[0] | (p[1] << 8);
+}
+
+int32_t VectorStream::ReadU32() {
+  uint8_t p[4];
+  if (Read(p, 4) != 4) return -1;
+  return static_cast<int32_t>(GetU32(p));
+}
+
+int32_t VectorStream::Read(uint8_t* destination, int32_t length) {
+  if (!forReading_) return -1;
+  if (length <= 0) return 0;
+  const size_t left = bytes_.size() - position_;
+  const size_t count = static_cast<size_t>(length) < left ? static_cast<size_t>(length) : left;
+  if (count > 0) memcpy(destination, bytes_.data() + position_, count);
+  position_ += count;
+  return static_cast<int32_t>(count);
+}
+
+int32_t VectorStream::WriteU8(int32_t value) {
+  const uint8_t byte = static_cast<uint8_t>(value);
+  return Write(&byte, 1) == 1 ? 0 : -1;
+}
+
+int32_t VectorStream::WriteU16(int32_t value) {
+  const uint8_t p[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+  return Write(p, 2) == 2 ? 0 : -1;
+}
+
+int32_t VectorStream::WriteU32(uint32_t value) {
+  Bytes p;
+  PutU32(&p, value);
+  return Write(p.data(), 4) == 4 ? 0 : -1;
+}
+
+int32_t VectorStream::Write(const uint8_t* source, int32_t length) {
+  if (forReading_) return -1;
+  if (length <= 0) return 0;
+  const size_t end = position_ + static_cast<size_t>(length);
+  if (end > bytes_.size()) bytes_.resize(end);
+  memcpy(bytes_.data() + position_, source, static_cast<size_t>(length));
+  position_ = end;
+  return length;
+}
+
+uint32_t TakeU16(const uint8_t** data, size_t* size) {
+  if (*size < 2) return 0;
+  const uint32_t value = (*data)[0] | ((*data)[1] << 8);
+  *data += 2;
+  *size -= 2;
+  return value;
+}
+
+uint32_t TakeU32(const uint8_t** data, size_t* size) {
+  if (*size < 4) return 0;
+  const uint32_t value = GetU32(*data);
+  *data += 4;
+  *size -= 4;
+  return value;
+}
+
+void PutU32(Bytes* bytes, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) bytes->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+uint32_t GetU32(const uint8_t* p) {
+  return p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+Bytes PackBody(const uint8_t* raw, size_t size) {
+  // A small window and little state: the targets pack many small bodies, and
+  // zlib's default 256 KB of state per stream would dominate each run.
+  z_stream z = {};
+  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 9, 1, Z_DEFAULT_STRATEGY) != Z_OK) return Bytes();
+  Bytes body(8 + deflateBound(&z, static_cast<uLong>(size)));
+  static uint8_t none = 0;
+  z.next_in = const_cast<uint8_t*>(size > 0 ? raw : &none);
+  z.avail_in = static_cast<uInt>(size);
+  z.next_out = body.data() + 8;
+  z.avail_out = static_cast<uInt>(body.size() - 8);
+  const int status = deflate(&z, Z_FINISH);
+  const uLong length = z.total_out;
+  deflateEnd(&z);
+  if (status != Z_STREAM_END) return Bytes();
+  body.resize(8 + length);
+  Bytes counts;
+  PutU32(&counts, static_cast<uint32_t>(length));
+  PutU32(&counts, static_cast<uint32_t>(size));
+  memcpy(body.data(), counts.data(), 8);
+  return body;
+}
+
+JosekiTablePtr LoadBody(const Bytes& file, size_t offset, size_t* end) {
+  if (offset > file.size() || file.size() - offset < 8) return nullptr;
+  const uint32_t packedSize = GetU32(file.data() + offset);
+  const uint32_t rawSize = GetU32(file.data() + offset + 4);
+  if (packedSize > file.size() - offset - 8) return nullptr;
+  if (rawSize > 64u << 20) return nullptr;  // more than any target makes
+  Bytes raw(rawSize);
+  uLongf produced = rawSize;
+  if (uncompress(raw.data(), &produced, file.data() + offset + 8, packedSize) != Z_OK || produced != rawSize) {
+    return nullptr;
+  }
+  if (end != nullptr) *end = offset + 8 + packedSize;
+  return JosekiTablePtr(LoadJosekiTable(raw.data(), rawSize));
+}
+
+bool SameTables(const JosekiTable& a, const JosekiTable& b) {
+  if (a.bucketCount != b.bucketCount || a.nodeCount != b.nodeCount || a.moveCount != b.moveCount) return false;
+  for (int32_t k = 0; k < a.bucketCount; ++k) {
+    if (a.bucketSizes[k] != b.bucketSizes[k]) return false;
+    const JosekiNode* x = a.buckets[k];
+    const JosekiNode* y = b.buckets[k];
+    for (; x != nullptr && y != nullptr; x = x->next, y = y->next) {
+      if (x->key.low != y->key.low || x->key.high != y->key.high || x->moveCount != y->moveCount) return false;
+      for (int32_t i = 0; i < x->moveCount; ++i) {
+        if (x->moves[i].code != y->moves[i].code || x->moves[i].aux != y->moves[i].aux ||
+            x->moves[i].data != y->moves[i].data) {
+          return false;
+        }
+      }
+    }
+    if (x != nullptr || y != nullptr) return false;
+  }
+  return true;
+}
+
+bool SortedAndCounted(const JosekiTable& table) {
+  int64_t nodes = 0, moves = 0;
+  for (int32_t k = 0; k < table.bucketCount; ++k) {
+    int32_t chain = 0;
+    for (const JosekiNode* node = table.buckets[k]; node != nullptr; node = node->next) {
+      ++chain;
+      moves += node->moveCount;
+      if (node->moveCount < 1 || node->moveCount > MaxMovesPerNode) return false;
+      for (int32_t i = 1; i < node->moveCount; ++i) {
+        if (node->moves[i - 1].code > node->moves[i].code) return false;
+      }
+    }
+    if (chain != table.bucketSizes[k]) return false;
+    nodes += chain;
+  }
+  return nodes == table.nodeCount && moves == table.moveCount;
+}
+
+}  // namespace fuzz

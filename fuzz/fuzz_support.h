@@ -1,0 +1,81 @@
+// Helpers shared by the fuzz targets: a growable in-memory stream, the check
+// that reports a broken promise, and builders of the book forms that the
+// targets make from the plain bytes a fuzzer mutates well.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "book/joseki_table.h"
+#include "stream/byte_stream.h"
+
+namespace fuzz {
+
+using Bytes = std::vector<uint8_t>;
+
+// Called when a target finds a broken promise. The default prints `what`
+// and aborts, which a fuzzer records as a finding; the replay test installs
+// one that records a test failure and returns.
+using FailureHandler = void (*)(const char* what);
+void SetFailureHandler(FailureHandler handler);
+void Fail(const char* what);
+#define FUZZ_CHECK(condition) \
+  do {                        \
+    if (!(condition)) ::fuzz::Fail(__FILE__ ": " #condition); \
+  } while (0)
+
+// A stream over a growable block it owns: writes extend it, seeks may go
+// anywhere inside it. Reads stop at its end like a memory stream's.
+class VectorStream final : public ByteStream {
+ public:
+  explicit VectorStream(Bytes bytes = Bytes(), bool forReading = false)
+      : bytes_(std::move(bytes)), forReading_(forReading) {}
+
+  int32_t AtEnd() override { return position_ >= bytes_.size() ? 1 : 0; }
+  int32_t Seek(int32_t offset, bool fromEnd) override;
+  int32_t Tell() override { return static_cast<int32_t>(position_); }
+  int32_t ReadU8() override;
+  int32_t ReadU16() override;
+  int32_t ReadU32() override;
+  int32_t Read(uint8_t* destination, int32_t length) override;
+  int32_t WriteU8(int32_t value) override;
+  int32_t WriteU16(int32_t value) override;
+  int32_t WriteU32(uint32_t value) override;
+  int32_t Write(const uint8_t* source, int32_t length) override;
+
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+  size_t position_ = 0;
+  bool forReading_;
+};
+
+// Reads a little-endian u16 or u32 from the front of the input and moves past
+// it; 0 (and nothing taken) when the input is too short.
+uint32_t TakeU16(const uint8_t** data, size_t* size);
+uint32_t TakeU32(const uint8_t** data, size_t* size);
+
+void PutU32(Bytes* bytes, uint32_t value);
+uint32_t GetU32(const uint8_t* p);
+
+// A BookBody around the raw bytes: packedSize, rawSize, zlib stream.
+Bytes PackBody(const uint8_t* raw, size_t size);
+
+// Unpacks the BookBody at `offset` of `file` and loads its table; null when
+// it is not all there or does not load. `end`, when given, receives the
+// offset behind the body.
+JosekiTablePtr LoadBody(const Bytes& file, size_t offset, size_t* end = nullptr);
+
+// True when the two tables hold the same buckets with the same chains, keys
+// and moves in the same order, and their counts agree.
+bool SameTables(const JosekiTable& a, const JosekiTable& b);
+
+// True when every node of the table holds 1 to MaxMovesPerNode moves in
+// ascending code order and the counts are in step with the chains. (A loaded
+// body keeps its chains as stored, so where a node stands is not looked at.)
+bool SortedAndCounted(const JosekiTable& table);
+
+}  // namespace fuzz

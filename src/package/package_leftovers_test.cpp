@@ -1,0 +1,92 @@
+// What an application finds when an earlier run was cut off (killed, or the
+// power gone) part way through an entry: the temporary files it left beside
+// the target. Whatever the moment, the run ends with exactly the folder a
+// clean run gives, and no temporary file.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "package/entry_path.h"
+#include "package/package_test_support.h"
+#include "package/update_package.h"
+
+namespace {
+
+using package_test::Bytes;
+using package_test::ScratchFolder;
+using package_test::Script;
+using package_test::Snapshot;
+using package_test::Text;
+
+Bytes Book(uint16_t code) {
+  return package_test::BookFile(package_test::RawBook({{0x40, 0, {{code, 0, 0}}}}));
+}
+
+Script Package() {
+  Script script;
+  script.Head(KindBook, "joseki.bak", "joseki.dat").Group(0x40, 0, 9).U32(0xFFFFFFFF);
+  script.File("a.bak", "a.txt", Text("new"));
+  return script;
+}
+
+// The folder before the update: a.bak keeps what an earlier update kept, so
+// the file entry replaces a.txt.
+Snapshot Before() {
+  return {{"joseki.dat", Book(5)}, {"a.txt", Text("present")}, {"a.bak", Text("earlier")}};
+}
+
+struct Case {
+  const char* moment;  // where the earlier run was cut off
+  Snapshot folder;     // what it left
+};
+
+TEST(PackageLeftoversTest, ARunAfterACutOffOneEndsAsACleanRun) {
+  ScratchFolder folder;
+  folder.Restore(Before());
+  Script script = Package();
+  ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
+  const Snapshot clean = folder.Take();
+
+  const Bytes present = Text("present");
+  const Bytes half = Text("ne");
+  auto with = [](Snapshot files, const std::string& name, const Bytes& bytes) {
+    files[name] = bytes;
+    return files;
+  };
+  auto without = [](Snapshot files, const std::string& name) {
+    files.erase(name);
+    return files;
+  };
+  const Case cases[] = {
+      {"while the book was written", with(Before(), "joseki.dat.fix-new", Text("JoSeKi5"))},
+      {"while the file was written", with(with(clean, "a.txt", present), "a.txt.fix-new", half)},
+      {"with the present book linked to its old name", with(Before(), "joseki.bak", Book(5))},
+      // Without a replacing rename: the present file set aside, the new one
+      // not yet in place, and then the new one in place.
+      {"between the two renames", with(with(without(clean, "a.txt"), "a.txt.fix-old", present), "a.txt.fix-new",
+                                       Text("new"))},
+      {"before the set-aside file was removed", with(clean, "a.txt.fix-old", present)},
+      {"after the book, before the file", clean},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.moment);
+    folder.Restore(c.folder);
+    ApplyReport report;
+    EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), ApplyOk) << (report.cause ? report.cause : "");
+    EXPECT_EQ(folder.Take(), clean);
+  }
+}
+
+// A leftover goes even when its entry then fails.
+TEST(PackageLeftoversTest, ARefusedEntryStillClearsItsLeftovers) {
+  ScratchFolder folder;
+  folder.Restore({{"joseki.dat.fix-new", Text("half")}, {"joseki.dat.fix-old", Text("x")}});
+  Script script;
+  script.Head(KindBook, "joseki.bak", "joseki.dat").U32(0xFFFFFFFF);
+  // The set-aside file is put back as joseki.dat, which then serves as the
+  // old book: it is no book, so the merge fails and it stays as it was.
+  EXPECT_EQ(package_test::Apply(script, folder.Path()), ApplyWriteFailed);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"joseki.dat", Text("x")}}));
+}
+
+}  // namespace
