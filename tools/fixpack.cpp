@@ -16,6 +16,12 @@ struct Command {
 
 const Command Commands[] = {
     {"apply", "apply an update data file to a folder, as the updater does", ApplyHelp, RunApply},
+    {"build", "make an update data file from a manifest, checked before it is written", BuildHelp, RunBuild},
+    {"diff", "the smallest diff that turns one book into another", DiffHelp, RunDiff},
+    {"inspect", "what a book or update data file holds", InspectHelp, RunInspect},
+    {"verify", "check every invariant of a book or update data file", VerifyHelp, RunVerify},
+    {"dump", "a book as text, one position a line", DumpHelp, RunDump},
+    {"pack", "a book from its text form", PackHelp, RunPack},
 };
 
 bool IsHelp(const char* argument) {
@@ -25,8 +31,10 @@ bool IsHelp(const char* argument) {
 void PrintUsage(FILE* out) {
   fputs("usage: fixpack COMMAND [ARGUMENTS...]\n"
         "       fixpack COMMAND --help\n\n"
-        "The companion command line of the fix module: it checks update\n"
-        "packages with the same code that the updater runs.\n\n"
+        "The companion command line of the fix module: it makes, checks and\n"
+        "applies update packages with the same code that the updater runs.\n"
+        "Every command exits with 0 when it did what was asked, 1 when it\n"
+        "could not or refused, 2 for a usage error.\n\n"
         "commands:\n",
         out);
   for (const Command& command : Commands) fprintf(out, "  %-8s %s\n", command.name, command.summary);

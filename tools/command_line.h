@@ -1,0 +1,46 @@
+// The arguments of one fixpack command: its positional words and its
+// options, checked against what the command accepts.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct OptionSpec {
+  const char* name;  // as typed: "-o", "--buckets"
+  bool takesValue;   // the next argument is its value
+};
+
+struct CommandArguments {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> values;  // options given, with their
+                                              // value ("" for a flag)
+  bool Has(const std::string& option) const { return values.count(option) != 0; }
+  std::string Value(const std::string& option) const {
+    auto found = values.find(option);
+    return found == values.end() ? std::string() : found->second;
+  }
+};
+
+// Sorts argv into positional words and the options in `options`. A lone "-"
+// and anything after "--" are positional. False, with a message, for an
+// unknown option, an option given twice or a missing value.
+bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& options,
+                    CommandArguments* arguments, std::string* error);
+
+// Prints "fixpack COMMAND: MESSAGE" and the command's help to stderr and
+// returns the usage exit status, 2.
+int UsageError(const char* command, const std::string& message, const char* help);
+
+// Prints "fixpack COMMAND: MESSAGE" to stderr and returns the failure exit
+// status, 1.
+int Failure(const char* command, const std::string& message);
+
+// Parses a decimal count from `min` to `max`. False when it is not one.
+bool ParseCount(const std::string& text, uint32_t min, uint32_t max, uint32_t* value);
+
+// The process exit statuses of every command.
+constexpr int ExitOk = 0;       // did what was asked; a sound file
+constexpr int ExitFailed = 1;   // could not, or refused, or an unsound file
+constexpr int ExitUsage = 2;    // the command line is wrong

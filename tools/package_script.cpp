@@ -1,0 +1,173 @@
+#include "package_script.h"
+
+#include "book/divided_book.h"
+#include "le_bytes.h"
+#include "package/entry_path.h"
+#include "package/update_package.h"
+#include "stream/cp932_path.h"
+
+namespace {
+
+std::string Folded(const std::string& name) {
+  std::string folded;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsCp932LeadByte(c) && i + 1 < name.size()) {
+      folded += name[i];
+      folded += name[++i];
+    } else if (c >= 'A' && c <= 'Z') {
+      folded += static_cast<char>(c - 'A' + 'a');
+    } else {
+      folded += c == '/' ? '\\' : static_cast<char>(c);
+    }
+  }
+  return folded;
+}
+
+class Walker {
+ public:
+  Walker(const uint8_t* script, uint32_t size) : script_(script), size_(size) {}
+
+  ScriptWalk Run() {
+    while (at_ < size_ && Entry()) {
+    }
+    walk_.end = at_;
+    return std::move(walk_);
+  }
+
+ private:
+  uint32_t Left() const { return size_ - at_; }
+
+  void Problem(uint32_t offset, const std::string& text) {
+    walk_.problems.push_back(ScriptProblem{offset, entry_, text});
+  }
+
+  // Ends the walk at `offset`, saying what the updater does there.
+  bool Stop(uint32_t offset, const std::string& text) {
+    Problem(offset, text);
+    at_ = offset;
+    return false;
+  }
+
+  std::string NeverApplied(uint32_t from) const {
+    return "; the updater stops here and the " + std::to_string(size_ - from) + " bytes from here on are never applied";
+  }
+
+  bool Name(const char* which, std::string* name) {
+    const uint32_t start = at_;
+    if (Left() < 1) return Stop(start, std::string("the script ends where the ") + which + " name's length belongs");
+    const uint32_t length = script_[at_];
+    if (length == 0) return Stop(start, std::string("the ") + which + " name's length is 0" + NeverApplied(entryStart_));
+    if (Left() - 1 < length) return Stop(start, std::string("the ") + which + " name is cut short by the end of the script");
+    const char* bytes = reinterpret_cast<const char*>(script_ + at_ + 1);
+    at_ += 1 + length;
+    if (bytes[length - 1] != '\0') {
+      name->assign(bytes, length);
+      return Stop(start, std::string("the ") + which + " name does not end with a NUL" + NeverApplied(entryStart_));
+    }
+    name->assign(bytes);  // up to the first NUL, as the updater takes it
+    if (name->size() + 1 != length) {
+      Problem(start, std::string("the ") + which + " name '" + *name + "' is followed by " +
+                         std::to_string(length - 1 - name->size()) + " hidden bytes behind its NUL");
+    }
+    if (const char* refused = CheckEntryName(name->c_str())) {
+      Problem(start, std::string("the updater refuses the ") + which + " name '" + *name + "': " + refused);
+    }
+    return true;
+  }
+
+  bool List(ScriptList* list) {
+    list->offset = at_;
+    for (;;) {
+      const uint32_t group = at_;
+      if (Left() < 4) {
+        return Stop(group, Left() == 0 ? "the script ends inside a BookDiff list, before its terminator"
+                                       : "the script ends inside a BookDiff list's terminator");
+      }
+      const uint32_t low = ReadLe32(script_ + at_);
+      at_ += 4;
+      if (low < 64 || low == 0xFFFFFFFF) break;
+      if (Left() < 5) return Stop(group, "a BookDiff group's head is cut short by the end of the script");
+      const uint32_t count = script_[at_ + 4];
+      at_ += 5;
+      if (Left() / 8 < count) {
+        return Stop(group, "a BookDiff group of " + std::to_string(count) + " records is cut short by the end of the script");
+      }
+      for (uint32_t i = 0; i < count; ++i, at_ += 8) {
+        const BookMove move{static_cast<uint16_t>(ReadLe16(script_ + at_)),
+                            static_cast<uint16_t>(ReadLe16(script_ + at_ + 2)), ReadLe32(script_ + at_ + 4)};
+        if (IsDeleteMarker(move)) {
+          ++list->counts.deletes;
+        } else {
+          ++list->counts.puts;
+        }
+      }
+      ++list->counts.groups;
+    }
+    list->size = at_ - list->offset;
+    return true;
+  }
+
+  bool Payload(ScriptEntry* entry) {
+    if (entry->kind == KindFile) {
+      if (Left() < 4) return Stop(at_, "the script ends where the file's length belongs");
+      entry->fileSize = ReadLe32(script_ + at_);
+      if (Left() - 4 < entry->fileSize) {
+        return Stop(at_, "the file's " + std::to_string(entry->fileSize) + " bytes run past the end of the script (" +
+                             std::to_string(Left() - 4) + " remain)");
+      }
+      at_ += 4 + entry->fileSize;
+      return true;
+    }
+    int32_t lists = 1;
+    if (entry->kind == KindDividedBook) {
+      if (Left() < 4) return Stop(at_, "the script ends where the divided book's leading word belongs");
+      at_ += 4;
+      lists = DivisionCount;
+    }
+    entry->lists.resize(static_cast<size_t>(lists));
+    for (ScriptList& list : entry->lists) {
+      if (!List(&list)) return false;
+    }
+    return true;
+  }
+
+  bool Entry() {
+    entryStart_ = at_;
+    ++entry_;
+    if (Left() < 4) {
+      return Stop(at_, std::to_string(Left()) + " stray bytes at the end of the script, too few for an entry");
+    }
+    ScriptEntry entry;
+    entry.offset = at_;
+    const uint32_t kind = ReadLe32(script_ + at_);
+    if (kind > static_cast<uint32_t>(KindFile)) {
+      return Stop(at_, "kind " + std::to_string(static_cast<int32_t>(kind)) + " is none of 0 (book), 1 (divided book), 2 (file)" +
+                           NeverApplied(at_));
+    }
+    entry.kind = static_cast<int32_t>(kind);
+    at_ += 4;
+    if (!Name("old", &entry.oldName) || !Name("new", &entry.newName)) return false;
+    if (SameEntryName(entry.oldName, entry.newName)) {
+      Problem(entry.offset, "both names denote the same file, '" + entry.newName + "'; writing it would cut the file to be read");
+    }
+    entry.payloadOffset = at_;
+    if (!Payload(&entry)) return false;
+    entry.payloadSize = at_ - entry.payloadOffset;
+    walk_.entries.push_back(std::move(entry));
+    return true;
+  }
+
+  const uint8_t* script_;
+  uint32_t size_;
+  uint32_t at_ = 0;
+  uint32_t entryStart_ = 0;
+  int32_t entry_ = 0;
+  ScriptWalk walk_;
+};
+
+}  // namespace
+
+ScriptWalk WalkScript(const uint8_t* script, uint32_t size) { return Walker(script, size).Run(); }
+
+bool SameEntryName(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
