@@ -112,8 +112,14 @@ ByteStream* MemoryPackageFiles::OpenForReading(const char* path) {
 }
 
 ByteStream* MemoryPackageFiles::OpenForWriting(const char* path) {
-  auto bytes = std::make_shared<std::vector<uint8_t>>();
-  files_[path] = bytes;
+  // As "wb" does, an existing file is cut to length 0, under every name it
+  // has.
+  std::shared_ptr<std::vector<uint8_t>>& bytes = files_[path];
+  if (bytes) {
+    bytes->clear();
+  } else {
+    bytes = std::make_shared<std::vector<uint8_t>>();
+  }
   return new (std::nothrow) FileInMemory(bytes, false);
 }
 
@@ -123,7 +129,24 @@ int32_t MemoryPackageFiles::Close(ByteStream*) { return 0; }
 
 int32_t MemoryPackageFiles::Rename(const char* from, const char* to) {
   auto found = files_.find(from);
-  if (found == files_.end() || files_.count(to) != 0) return -1;
+  if (found == files_.end() || Exists(to) != PathAbsent) return -1;
+  auto bytes = found->second;
+  files_.erase(found);
+  files_[to] = std::move(bytes);
+  return 0;
+}
+
+int32_t MemoryPackageFiles::Link(const char* present, const char* second) {
+  auto found = files_.find(present);
+  if (found == files_.end() || Exists(second) != PathAbsent) return -1;
+  auto bytes = found->second;
+  files_[second] = std::move(bytes);
+  return 0;
+}
+
+int32_t MemoryPackageFiles::Replace(const char* from, const char* to) {
+  auto found = files_.find(from);
+  if (found == files_.end() || Exists(to) == PathOther) return -1;
   auto bytes = found->second;
   files_.erase(found);
   files_[to] = std::move(bytes);

@@ -4,7 +4,7 @@
 //
 // Files are kept under the paths the applier builds for an empty folder
 // (EntryPath("", false, name)). Every folder a name mentions counts as
-// present.
+// present. Linked names share one content, as hard links do.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +31,8 @@ class MemoryPackageFiles final : public PackageFiles {
   int32_t Commit(ByteStream* file) override;
   int32_t Close(ByteStream* file) override;
   int32_t Rename(const char* from, const char* to) override;
+  int32_t Link(const char* present, const char* second) override;
+  int32_t Replace(const char* from, const char* to) override;
   int32_t Remove(const char* path) override;
   PathState Exists(const char* path) override;
 
