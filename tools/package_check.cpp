@@ -50,11 +50,20 @@ bool SameBook(const std::vector<uint8_t>& result, const BookImage& wanted, std::
 bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedEntry>& plan, std::string* error) {
   MemoryPackageFiles folder;
   std::set<std::string> expected;
-  for (const PlannedEntry& entry : plan) {
-    if (entry.kind != KindFile) {
+  // A file entry finds a present file of other content, as an update
+  // usually does, so that keeping it under oldName is checked too.
+  std::vector<std::vector<uint8_t>> present(plan.size());
+  for (size_t i = 0; i < plan.size(); ++i) {
+    const PlannedEntry& entry = plan[i];
+    if (entry.kind == KindFile) {
+      const std::string text = "the present " + entry.newName;
+      present[i].assign(text.begin(), text.end());
+      if (present[i] == *entry.content) present[i].push_back('\n');
+      folder.Put(entry.newName, present[i]);
+    } else {
       folder.Put(entry.newName, entry.oldBook->bytes);
-      expected.insert(MemoryPackageFiles::PathOf(entry.oldName));
     }
+    expected.insert(MemoryPackageFiles::PathOf(entry.oldName));
     expected.insert(MemoryPackageFiles::PathOf(entry.newName));
   }
 
@@ -76,8 +85,11 @@ bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedE
     return false;
   }
 
-  for (const PlannedEntry& entry : plan) {
+  for (size_t i = 0; i < plan.size(); ++i) {
+    const PlannedEntry& entry = plan[i];
     const std::vector<uint8_t>* now = folder.Get(entry.newName);
+    const std::vector<uint8_t>* kept = folder.Get(entry.oldName);
+    const std::vector<uint8_t>& before = entry.kind == KindFile ? present[i] : entry.oldBook->bytes;
     std::string cause;
     if (now == nullptr) {
       cause = "nothing stands under " + entry.newName + " afterwards";
@@ -85,9 +97,9 @@ bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedE
       if (*now != *entry.content) cause = entry.newName + " does not hold the new content afterwards";
     } else if (!SameBook(*now, *entry.newBook, &cause)) {
       cause = entry.newName + ": " + cause;
-    } else {
-      const std::vector<uint8_t>* kept = folder.Get(entry.oldName);
-      if (kept == nullptr || *kept != entry.oldBook->bytes) cause = entry.oldName + " does not keep the old book";
+    }
+    if (cause.empty() && (kept == nullptr || *kept != before)) {
+      cause = entry.oldName + " does not keep what " + entry.newName + " held before";
     }
     if (!cause.empty()) {
       *error = entry.label + ": " + cause;

@@ -20,11 +20,12 @@ struct PlannedEntry {
 };
 
 // Applies the script with ApplyPackage to a memory folder that holds each
-// book entry's old book under its new name. True when the applier ran every
+// book entry's old book under its new name, and a present file of other
+// content under each file entry's new name. True when the applier ran every
 // entry and afterwards: each book entry's new name holds a book of the same
 // layout as its new book, with the same bucket counts, positions and moves
-// (compared after the merge's sort), and its old name holds the old book
-// unchanged; each file entry's new name holds its content; and nothing else
-// stands in the folder. Otherwise false, with a cause that names the entry
+// (compared after the merge's sort); each file entry's new name holds its
+// content; each old name keeps what its new name held before; and nothing
+// else stands in the folder. Otherwise false, with a cause that names the entry
 // and the first difference.
 bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedEntry>& plan, std::string* error);
