@@ -19,6 +19,8 @@ using PlatformInstance = void*;
 using PlatformWindow = void*;
 // A manual-reset wait object (an event on Win32).
 struct WaitObject;
+// The file operations with which a package is applied (package_files.h).
+class PackageFiles;
 // An open registry key.
 struct RegistryKey;
 
@@ -98,3 +100,11 @@ void PlatformFreeMessage(char* text);
 // True when a file was picked, false when the user cancelled or the dialog
 // failed.
 bool PlatformGetOpenFileName(const char* filter, char* file, uint32_t size);
+
+// --- applying packages
+
+// The file operations with which packages are applied to install folders:
+// the package step's own over the C runtime, or, where the platform has
+// them, its renames (MoveFileA; MoveFileExA replacing) and hard links.
+// Lives as long as the program.
+PackageFiles* PlatformPackageFiles();

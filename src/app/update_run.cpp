@@ -46,7 +46,8 @@ int32_t UpdateProduct(const char* path, const char* folder) {
   std::vector<uint8_t> script;
   const int32_t read = ReadUpdatePackage(path, &script);
   if (read != 0) return read;
-  return ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder);
+  return ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, nullptr,
+                      PlatformPackageFiles());
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 // area and the buttons' states, presses buttons, works the Open dialog and
 // holds files open, so that the scenario scripts can check what a user sees.
 //
-//   driver wait [--text T] [--ok 0|1] [--cancel 0|1] [--via T] [--steady MS] [--timeout MS]
+//   driver wait [--press ok|cancel] [--text T] [--ok 0|1] [--cancel 0|1] [--via T]
+//               [--steady MS] [--timeout MS]
 //       Waits until the dialog shows text T (exactly; "{syserr:N}" inside T
 //       stands for the system's text of error N) with the buttons as given.
+//       --press: first presses that button, and watches from that moment.
 //       --via: before that, a state with text T and both buttons disabled
 //       must have been seen. --steady: the state must then hold for MS.
 //   driver press ok|cancel          presses a button of the update dialog
@@ -170,7 +172,13 @@ struct Expectation {
   }
 };
 
+int Press(const std::wstring& which);
+
 int Wait(const Options& options) {
+  if (options.Has(L"--press")) {
+    const int pressed = Press(options.Get(L"--press"));
+    if (pressed != 0) return pressed;
+  }
   Expectation want;
   want.hasText = options.Has(L"--text");
   want.text = Expand(options.Get(L"--text"));

@@ -19,6 +19,7 @@
 #include "app/install_lookup.h"
 #include "app/platform.h"
 #include "app/update_dialog_ids.h"
+#include "package/package_files.h"
 #include "stream/cp932_path.h"
 
 struct WaitObject {
@@ -193,3 +194,5 @@ bool PlatformGetOpenFileName(const char* filter, char* file, uint32_t size) {
   memcpy(file, system.c_str(), system.size() + 1);
   return true;
 }
+
+PackageFiles* PlatformPackageFiles() { return SystemPackageFiles(); }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/update_dialog.h"
+#include "package/package_files.h"
 
 // Wait objects live until the next Reset, so that a signal of a released
 // one is counted instead of touching freed memory.
@@ -335,3 +336,5 @@ bool PlatformGetOpenFileName(const char* filter, char* file, uint32_t size) {
   memcpy(file, pick->c_str(), pick->size() + 1);
   return true;
 }
+
+PackageFiles* PlatformPackageFiles() { return SystemPackageFiles(); }
