@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # One whole run of the native updater on a terminal (tmux): two products
-# with update data files, one registered in the App Paths file and one
-# picked by hand after a wrong path; every prompt read back from the screen
-# and answered with the keys a user would press; the files checked byte for
-# byte afterwards. Then one run without any input.
-#   console_e2e_test.sh FIXMOD FIXMOD_DEMO_DATA
+# with update data files made by fixpack, one registered in the App Paths
+# file (a single book and a plain file) and one picked by hand after a wrong
+# path (a divided book); every prompt read back from the screen and answered
+# with the keys a user would press; the files checked byte for byte
+# afterwards. Then one run without any input.
+#   console_e2e_test.sh FIXMOD FIXPACK BOOK_TEXTS_AWK
 set -euo pipefail
 fixmod=$1
-make_data=$2
+fixpack=$2
+book_texts=$3
 
 work=$(mktemp -d)
 session="fixmod-e2e-$$"
@@ -19,15 +21,26 @@ trap cleanup EXIT
 
 mkdir -p "$work/updater" "$work/blue" "$work/white" "$work/sources"
 cp "$fixmod" "$work/updater/fixmod"
+src=$work/sources
+awk -v seed=11 -v positions=30 -v buckets=31 -v old="$src/single-old.txt" -v new="$src/single-new.txt" \
+  -f "$book_texts"
+awk -v seed=12 -v positions=40 -v buckets=5 -v old="$src/divided-old.txt" -v new="$src/divided-new.txt" \
+  -f "$book_texts"
+for release in old new; do
+  "$fixpack" pack "$src/single-$release.txt" -o "$src/single-$release.dat" >/dev/null
+  "$fixpack" pack --divided "$src/divided-$release.txt" -o "$src/divided-$release.dat" >/dev/null
+done
+printf 'blue readme 1.1\r\n' >"$src/readme.txt"
+printf 'book joseki.bak joseki.dat single-old.dat single-new.dat\nfile readme.bak readme.txt readme.txt\n' \
+  >"$src/upda.txt"
+printf 'divided jskdiv.bak jskdiv.dat divided-old.dat divided-new.dat\n' >"$src/updc.txt"
+"$fixpack" build "$src/upda.txt" -o "$work/updater/upda.dat" >/dev/null
+"$fixpack" build "$src/updc.txt" -o "$work/updater/updc.dat" >/dev/null
+
+cp "$src/single-old.dat" "$work/blue/joseki.dat"
 printf 'blue readme 1.0\r\n' >"$work/blue/readme.txt"
-printf 'white 1.0' >"$work/white/white.ini"
+cp "$src/divided-old.dat" "$work/white/jskdiv.dat"
 : >"$work/white/BantokiC.exe"
-printf 'blue readme 1.1\r\n' >"$work/sources/readme.txt"
-printf 'sound' >"$work/sources/voice.dat"
-printf 'white 1.1' >"$work/sources/white.ini"
-"$make_data" "$work/updater/upda.dat" readme.bak readme.txt "$work/sources/readme.txt" \
-  voice.old voice.dat "$work/sources/voice.dat"
-"$make_data" "$work/updater/updc.dat" white.bak white.ini "$work/sources/white.ini"
 printf '# App Paths of the test\nBantokiA.exe=%s\n' "$work/blue" >"$work/app-paths"
 
 fail() {
@@ -89,20 +102,30 @@ expect_screen "exit code 0"
 check_file() {  # path expected-bytes
   [ "$(od -An -c "$1")" = "$(printf "$2" | od -An -c)" ] || fail "$1 does not hold the expected bytes"
 }
+# A book the updater wrote: byte for byte what fixpack packs of its text
+# (whose moves are sorted, as the merge sorts them), and its text read back
+# is that text.
+check_book() {  # path expected-book expected-text
+  cmp -s "$1" "$2" || fail "$1 is not $2 byte for byte"
+  "$fixpack" verify "$1" >/dev/null || fail "$1 is not sound"
+  "$fixpack" dump "$1" -o "$work/dumped.txt" || fail "$1 does not dump"
+  cmp -s <(grep -E '^[0-9a-f]{8} ' "$work/dumped.txt" | sort) <(grep -E '^[0-9a-f]{8} ' "$3" | sort) ||
+    fail "$1 does not hold the positions of $3"
+}
+check_book "$work/blue/joseki.dat" "$src/single-new.dat" "$src/single-new.txt"
+check_book "$work/blue/joseki.bak" "$src/single-old.dat" "$src/single-old.txt"
 check_file "$work/blue/readme.txt" 'blue readme 1.1\r\n'
 check_file "$work/blue/readme.bak" 'blue readme 1.0\r\n'
-check_file "$work/blue/voice.dat" 'sound'
-[ ! -e "$work/blue/voice.old" ] || fail "voice.old was made from nothing"
-check_file "$work/white/white.ini" 'white 1.1'
-check_file "$work/white/white.bak" 'white 1.0'
+check_book "$work/white/jskdiv.dat" "$src/divided-new.dat" "$src/divided-new.txt"
+check_book "$work/white/jskdiv.bak" "$src/divided-old.dat" "$src/divided-old.txt"
 # Without any input the run declines every question and acknowledges every
 # message, so it ends and changes nothing.
-before=$(cat "$work/blue/readme.txt" "$work/blue/readme.bak" | od -An -c)
+before=$(cat "$work/blue/"* | od -An -c)
 LANG=C.UTF-8 LC_ALL=C.UTF-8 FIX_APP_PATHS="$work/app-paths" "$work/updater/fixmod" \
   </dev/null >"$work/transcript" 2>&1 || fail "the run without input ended with $?"
 grep -qF "盤燈 青の巻を $work/blue にて見つけました。更新しますか？" "$work/transcript" ||
   fail "the run without input did not ask"
 grep -qF "更新を中断しました" "$work/transcript" || fail "the run without input did not decline"
-[ "$(cat "$work/blue/readme.txt" "$work/blue/readme.bak" | od -An -c)" = "$before" ] ||
+[ "$(cat "$work/blue/"* | od -An -c)" = "$before" ] ||
   fail "the run without input changed the folder"
 echo "the console updater ran end to end"

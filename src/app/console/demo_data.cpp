@@ -1,7 +1,7 @@
 // fixmod_demo_data DATAFILE (OLDNAME NEWNAME SOURCE)...
 // Writes an update data file whose package rewrites each NEWNAME with the
-// content of SOURCE, keeping the present file as OLDNAME. A helper for the
-// demo until the publisher's tools build packages from books.
+// content of SOURCE, keeping the present file as OLDNAME. The Wine scenarios
+// (tests/e2e/products.sh) make their whole-file packages with it.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
