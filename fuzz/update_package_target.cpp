@@ -24,15 +24,22 @@ using fuzz::Bytes;
 using Snapshot = std::map<std::string, Bytes>;
 
 std::string scratchBase;
+fs::path scratchFolder;
+
+void RemoveScratch() {
+  std::error_code ignored;
+  fs::remove_all(scratchFolder, ignored);
+}
 
 const fs::path& Scratch() {
-  static fs::path folder;
+  fs::path& folder = scratchFolder;
   if (folder.empty()) {
     std::string base = scratchBase;
     if (base.empty()) base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string();
     folder = fs::path(base) / ("fixfuzz-" + std::to_string(getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder);
+    atexit(RemoveScratch);  // a run that ends normally leaves nothing behind
   }
   return folder;
 }
