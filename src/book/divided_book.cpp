@@ -51,7 +51,18 @@ bool ReadOldOffsets(ByteStream* oldFile, uint32_t* offsets) {
     offsets[k] = LoadU32(table + 4 * k);
     if (static_cast<int64_t>(offsets[k]) + BodyCountsBytes > length) return false;
   }
-  return offsets[0] >= DividedFirstBlock;
+  if (offsets[0] < DividedFirstBlock) return false;
+  // The 64 blocks are 64 pieces of the file, so their packed bytes together
+  // fit in it. Offsets that make divisions share one block would otherwise
+  // let a small file demand 64 times the work and memory of its largest
+  // block.
+  int64_t packed = 0;
+  for (int32_t k = 0; k < DivisionCount; ++k) {
+    uint8_t counts[4];
+    if (oldFile->Seek(static_cast<int32_t>(offsets[k]), false) != 0 || oldFile->Read(counts, 4) != 4) return false;
+    packed += BodyCountsBytes + LoadU32(counts);
+  }
+  return packed <= length - DividedFirstBlock;
 }
 
 }  // namespace

@@ -31,8 +31,10 @@ extern const uint8_t DividedBookMagic[8];
 // on entry; only one division's table is in memory at a time.
 //
 // 0 on success. DividedMergeFailed, with nothing written to newFile, when
-// oldFile's table cannot be read, its first offset is below 264 or an offset
-// leaves no room for a block's two counts inside oldFile; DividedMergeFailed
+// oldFile's table cannot be read, its first offset is below 264, an offset
+// leaves no room for a block's two counts inside oldFile, or the blocks'
+// packed sizes (with their counts) add up to more than the file holds behind
+// the table, as when divisions share a block; DividedMergeFailed
 // as soon as one division cannot be merged (see MergeBookDiff) or newFile
 // cannot be written, in which case newFile's offset table still holds zeros
 // and the file is no book.

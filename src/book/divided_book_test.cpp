@@ -229,6 +229,23 @@ TEST_F(MergeDividedBookTest, UnusableOffsetsFailBeforeAnythingIsWritten) {
     EXPECT_EQ(outcome.packageAt, 0);
   }
   {
+    // More packed bytes than the file holds: a small file cannot demand the
+    // work of 64 copies of its block.
+    SCOPED_TRACE("every division pointing at the largest block");
+    int largest = 0;
+    for (int k = 1; k < DivisionCount; ++k) {
+      if (blocks[k].size() > blocks[largest].size()) largest = k;
+    }
+    uint32_t at = 264;
+    for (int k = 0; k < largest; ++k) at += static_cast<uint32_t>(blocks[k].size()) + 1;
+    ASSERT_GT(blocks[largest].size(), blocks[0].size() + 1);
+    Bytes old = good;
+    for (int k = 0; k < DivisionCount; ++k) SetOffset(&old, k, at);
+    const Outcome outcome = Merge(old, EmptyLists(0));
+    EXPECT_EQ(outcome.result, DividedMergeFailed);
+    EXPECT_EQ(outcome.file, Magic);
+  }
+  {
     SCOPED_TRACE("old file shorter than its table");
     const Outcome outcome = Merge(Bytes(good.begin(), good.begin() + 200), EmptyLists(0));
     EXPECT_EQ(outcome.result, DividedMergeFailed);
