@@ -338,7 +338,7 @@ ALL=(no_data only_updc cancel close_box not_registered picked damaged so_folder 
 
 main() {
   [ -x "$UPDATER_EXE" ] && [ -f "$DRIVER_EXE" ] || { log "build out/x86_64 first (fixmodule.exe, e2e_driver.exe)"; exit 2; }
-  [ -x "$FIXPACK" ] && [ -x "$DATA_WRITER" ] || { log "build out/native first (fixpack, fixmod_demo_data)"; exit 2; }
+  [ -x "$FIXPACK" ] || { log "build out/native first (fixpack)"; exit 2; }
   mkdir -p "$E2E_OUT"
   rm -rf "${SHOTS:?}"
   display_start || exit 1
