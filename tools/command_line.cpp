@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& options,
+bool ParseArguments(int argc, char** argv, const std::vector<OptionRule>& options,
                     CommandArguments* arguments, std::string* error) {
   bool onlyPositional = false;
   for (int i = 0; i < argc; ++i) {
@@ -15,11 +15,11 @@ bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& option
       onlyPositional = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& option : options) {
-      if (word == option.name) spec = &option;
+    const OptionRule* known = nullptr;
+    for (const OptionRule& option : options) {
+      if (word == option.name) known = &option;
     }
-    if (spec == nullptr) {
+    if (known == nullptr) {
       *error = "unknown option " + word;
       return false;
     }
@@ -28,7 +28,7 @@ bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& option
       return false;
     }
     std::string value;
-    if (spec->takesValue) {
+    if (known->takesValue) {
       if (i + 1 >= argc) {
         *error = "option " + word + " needs a value";
         return false;

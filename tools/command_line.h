@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;  // as typed: "-o", "--buckets"
   bool takesValue;   // the next argument is its value
 };
@@ -26,7 +26,7 @@ struct CommandArguments {
 // Sorts argv into positional words and the options in `options`. A lone "-"
 // and anything after "--" are positional. False, with a message, for an
 // unknown option, an option given twice or a missing value.
-bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& options,
+bool ParseArguments(int argc, char** argv, const std::vector<OptionRule>& options,
                     CommandArguments* arguments, std::string* error);
 
 // Prints "fixpack COMMAND: MESSAGE" and the command's help to stderr and
