@@ -101,9 +101,10 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
   if (listed != nodeCount) return nullptr;
 
   // A 32-bit host cannot even address what a huge body asks for.
-  const size_t most = static_cast<size_t>(-1);
-  if (bucketCount > most / sizeof(JosekiNode*) || nodeCount > most / sizeof(JosekiNode) ||
-      moveCount > most / sizeof(BookMove)) {
+  // (Compared in 64 bits, where a 64-bit host never refuses.)
+  const uint64_t most = static_cast<size_t>(-1);
+  if (uint64_t{bucketCount} * sizeof(JosekiNode*) > most || uint64_t{nodeCount} * sizeof(JosekiNode) > most ||
+      uint64_t{moveCount} * sizeof(BookMove) > most) {
     return nullptr;
   }
 
