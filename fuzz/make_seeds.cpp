@@ -27,25 +27,6 @@ void Put(const std::string& target, const std::string& name, const Bytes& bytes)
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-Bytes Raw(const JosekiTable& table) {
-  Bytes raw(RawBodySize(static_cast<uint32_t>(table.bucketCount), static_cast<uint32_t>(table.nodeCount),
-                        static_cast<uint32_t>(table.moveCount)));
-  SaveJosekiTable(&table, raw.data(), static_cast<uint32_t>(raw.size()));
-  return raw;
-}
-
-// A table of `buckets` buckets holding `positions` positions of 1 to 3 moves.
-Bytes Book(int32_t buckets, uint32_t positions, uint32_t seed) {
-  JosekiTablePtr table(CreateJosekiTable(buckets));
-  for (uint32_t i = 0; i < positions; ++i) {
-    const PositionKey key = {0x100 + seed * 64 + i, seed};
-    for (uint16_t code = 1; code <= 1 + i % 3; ++code) {
-      PutMove(table.get(), key, BookMove{static_cast<uint16_t>(code * 7), code, seed + i});
-    }
-  }
-  return Raw(*table);
-}
-
 void Append(Bytes* bytes, const Bytes& more) { bytes->insert(bytes->end(), more.begin(), more.end()); }
 
 void U16(Bytes* bytes, uint32_t value) {
@@ -70,7 +51,7 @@ void Group(Bytes* list, uint32_t low, uint32_t high, const std::vector<Record>& 
 }
 constexpr Record Delete(uint16_t code) { return {code, 0xFFFF, 0xFFFFFFFF}; }
 
-// A diff list for the positions Book(…, seed) makes: a put, an overwrite, a
+// A diff list for the positions fuzz::SeedRawBody(…, seed) makes: a put, an overwrite, a
 // delete and a new position, ended by `terminator`.
 Bytes Diff(uint32_t seed, uint32_t terminator = 0xFFFFFFFF) {
   Bytes list;
@@ -87,7 +68,7 @@ Bytes DividedFile(uint32_t firstOffset) {
   for (int32_t k = 0; k < DivisionCount; ++k) {
     const uint32_t offset = static_cast<uint32_t>(file.size());
     for (int i = 0; i < 4; ++i) file[8 + 4 * k + i] = static_cast<uint8_t>(offset >> (8 * i));
-    const Bytes raw = Book(1 + k % 2, k % 4, static_cast<uint32_t>(k));
+    const Bytes raw = fuzz::SeedRawBody(1 + k % 2, k % 4, static_cast<uint32_t>(k));
     Append(&file, fuzz::PackBody(raw.data(), raw.size()));
     while (file.size() % 4 != 0) file.push_back(0);
   }
@@ -159,8 +140,9 @@ int main(int argc, char** argv) {
   }
   root = argv[1];
 
-  const std::vector<Bytes> bodies = {Book(1, 0, 0), Book(1, 3, 1), Book(7, 20, 2), Book(0, 0, 0),
-                                     Book(2, 40, 3)};
+  const std::vector<Bytes> bodies = {fuzz::SeedRawBody(1, 0, 0), fuzz::SeedRawBody(1, 3, 1),
+                                     fuzz::SeedRawBody(7, 20, 2), fuzz::SeedRawBody(0, 0, 0),
+                                     fuzz::SeedRawBody(2, 40, 3)};
   for (size_t i = 0; i < bodies.size(); ++i) Put("book_body", "body" + std::to_string(i), bodies[i]);
   // One bucket listing one node record without moves.
   Bytes withEmpty = {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0};
@@ -189,7 +171,7 @@ int main(int argc, char** argv) {
   {
     Bytes raws;
     for (uint32_t k = 0; k < 8; ++k) {
-      const Bytes raw = Book(1, k % 3, k);
+      const Bytes raw = fuzz::SeedRawBody(1, k % 3, k);
       U16(&raws, static_cast<uint32_t>(raw.size()));
       Append(&raws, raw);
     }

@@ -44,26 +44,11 @@ const fs::path& Scratch() {
   return folder;
 }
 
-// A raw body of `buckets` buckets holding `positions` positions from `seed`.
-Bytes RawBody(int32_t buckets, uint32_t positions, uint32_t seed) {
-  JosekiTablePtr table(CreateJosekiTable(buckets));
-  for (uint32_t i = 0; i < positions; ++i) {
-    const PositionKey key = {0x100 + seed * 64 + i, seed};
-    for (uint16_t code = 1; code <= 1 + i % 3; ++code) {
-      PutMove(table.get(), key, BookMove{static_cast<uint16_t>(code * 7), code, seed + i});
-    }
-  }
-  Bytes raw(RawBodySize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
-                        static_cast<uint32_t>(table->moveCount)));
-  SaveJosekiTable(table.get(), raw.data(), static_cast<uint32_t>(raw.size()));
-  return raw;
-}
-
 // The install folder every input starts from.
 const Snapshot& Install() {
   static Snapshot files;
   if (!files.empty()) return files;
-  const Bytes raw = RawBody(4, 6, 0);
+  const Bytes raw = fuzz::SeedRawBody(4, 6, 0);
   Bytes book(BookFileMagic, BookFileMagic + 8);
   const Bytes body = fuzz::PackBody(raw.data(), raw.size());
   book.insert(book.end(), body.begin(), body.end());
@@ -74,7 +59,7 @@ const Snapshot& Install() {
   for (int32_t k = 0; k < DivisionCount; ++k) {
     const uint32_t offset = static_cast<uint32_t>(divided.size());
     for (int i = 0; i < 4; ++i) divided[8 + 4 * k + i] = static_cast<uint8_t>(offset >> (8 * i));
-    const Bytes division = RawBody(1, k % 3, static_cast<uint32_t>(k));
+    const Bytes division = fuzz::SeedRawBody(1, k % 3, static_cast<uint32_t>(k));
     const Bytes block = fuzz::PackBody(division.data(), division.size());
     divided.insert(divided.end(), block.begin(), block.end());
     while (divided.size() % 4 != 0) divided.push_back(0);
