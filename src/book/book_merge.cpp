@@ -201,6 +201,9 @@ uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* new
   if (rawSize == 0) return MergeFailed;
   JosekiTablePtr table(LoadJosekiTable(raw.bytes.get(), rawSize));
   if (!table) return MergeFailed;
+  // A position out of its place could be searched for in vain and then put a
+  // second time; such a book is left as it is rather than made worse.
+  if (!ChainsInOrder(*table)) return MergeFailed;
 
   if (!ApplyBookDiff(package, table.get())) return MergeFailed;
 

@@ -187,12 +187,15 @@ TEST_F(MergeBookDiffTest, APackageCutAtEveryLengthAppliesOnlyWholeRecords) {
 
 // Many groups over a book of many chains, checked against the plain model:
 // new positions, appends, overwrites, deletes of present and absent moves, the
-// same position named again, all in stream order.
+// same position named again, all in stream order. Thirteen buckets give short
+// chains; two give chains long enough to be searched through their index.
 TEST_F(MergeBookDiffTest, AgreesWithThePlainModelOnARandomDiff) {
+ for (const uint32_t bucketCount : {13u, 2u}) {
+  SCOPED_TRACE(bucketCount);
   std::mt19937 random(12345);
   auto draw = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
   ModelBook old;
-  old.bucketCount = 13;
+  old.bucketCount = bucketCount;
   std::vector<std::pair<uint32_t, uint32_t>> keys;
   for (int i = 0; i < 300; ++i) {
     const uint32_t low = 64 + draw(0x7FFFFFFF), high = (i % 3 == 0) ? 7 : static_cast<uint32_t>(random());
@@ -223,6 +226,7 @@ TEST_F(MergeBookDiffTest, AgreesWithThePlainModelOnARandomDiff) {
   const Outcome outcome = Merge(PackBlock(RawBody(old), 9), list.bytes());
   EXPECT_EQ(Merged(outcome), Apply(old, list.records()));
   EXPECT_EQ(outcome.packageAt, static_cast<int32_t>(list.bytes().size()));
+ }
 }
 
 // A node with 255 moves or a bucket with 65535 nodes is as full as the stored
@@ -279,6 +283,15 @@ TEST_F(MergeBookDiffTest, AFailedMergeWritesNothing) {
   Bytes badCounts = raw;
   badCounts[4] += 1;  // one node more than the records hold
   ModelBook noBuckets;
+  ModelBook ascending;  // a chain from the smallest key up
+  ascending.bucketCount = 1;
+  ascending.nodes = {{0x40, 0, {Put(1)}}, {0x41, 0, {Put(1)}}};
+  ModelBook twoBuckets;
+  twoBuckets.bucketCount = 2;
+  twoBuckets.nodes = {{0x40, 0, {Put(1)}}};
+  Bytes foreign = RawBody(twoBuckets);
+  foreign[16] = 0;  // bucket 0 holds no node,
+  foreign[22] = 1;  // bucket 1 holds the even key
   DiffList put, deleteOnly;
   put.Group(0x40, 0, {Put(1)}).End();
   deleteOnly.Group(0x40, 0, {Delete(1)}).End();
@@ -301,6 +314,8 @@ TEST_F(MergeBookDiffTest, AFailedMergeWritesNothing) {
       {"rawSize 0", WithCounts(packed, 0, stream), &put, 0},
       {"raw body whose counts disagree", PackBlock(badCounts), &put, 0},
       {"raw body of 11 bytes", PackBlock(Bytes(11, 0)), &put, 0},
+      {"chain out of order", PackBlock(RawBody(ascending)), &put, 0},
+      {"position outside its bucket", PackBlock(foreign), &put, 0},
       {"put into a table without buckets", PackBlock(RawBody(noBuckets)), &put,
        static_cast<int32_t>(put.bytes().size())},
   };

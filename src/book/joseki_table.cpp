@@ -1,5 +1,7 @@
 #include "book/joseki_table.h"
 
+#include "book/chain_index.h"
+
 #include <cstring>
 #include <new>
 
@@ -30,16 +32,16 @@ void FreeNode(const JosekiTable& table, JosekiNode* node) {
   if (OwnsNode(table, node)) delete node;
 }
 
-// Where a key stands in its chain: `link` is the slot that points to the
-// key's node (found) or to the node the key belongs before (absent).
-struct ChainPlace {
-  JosekiNode** link;
-  bool found;
-};
+bool KeyLess(const PositionKey& a, const PositionKey& b) {
+  return a.high < b.high || (a.high == b.high && a.low < b.low);
+}
 
 // The chain is in descending key order, so the walk stops at the first node
-// whose key is smaller than the one sought.
+// whose key is smaller than the one sought. A long chain is searched through
+// its index instead, which finds the same place.
 ChainPlace FindInChain(JosekiTable* table, uint32_t bucket, const PositionKey& key) {
+  ChainPlace indexed;
+  if (table->bucketSizes[bucket] >= LongChain && FindThroughIndex(table, bucket, key, &indexed)) return indexed;
   JosekiNode** link = &table->buckets[bucket];
   for (;;) {
     const JosekiNode* node = *link;
@@ -129,6 +131,7 @@ int32_t PutMove(JosekiTable* table, const PositionKey& key, const BookMove& move
   node->moves[0] = move;
   node->next = *place.link;
   *place.link = node;
+  NoteNodeLinked(table, bucket, node);
   table->nodeCount += 1;
   table->bucketSizes[bucket] += 1;
   table->moveCount += 1;
@@ -151,6 +154,7 @@ int32_t RemoveMove(JosekiTable* table, const PositionKey& key, const BookMove& m
   table->moveCount -= 1;
   if (node->moveCount == 0) {
     *place.link = node->next;
+    NoteNodeUnlinked(table, bucket, node->key);
     FreeNode(*table, node);
     table->nodeCount -= 1;
     table->bucketSizes[bucket] -= 1;
@@ -188,8 +192,21 @@ int32_t SortMoves(JosekiTable* table) {
   return 0;
 }
 
+bool ChainsInOrder(const JosekiTable& table) {
+  for (int32_t b = 0; b < table.bucketCount; ++b) {
+    const JosekiNode* previous = nullptr;
+    for (const JosekiNode* node = table.buckets[b]; node != nullptr; node = node->next) {
+      if (BucketOf(table, node->key) != static_cast<uint32_t>(b)) return false;
+      if (previous != nullptr && !KeyLess(node->key, previous->key)) return false;
+      previous = node;
+    }
+  }
+  return true;
+}
+
 void DestroyJosekiTable(JosekiTable* table) {
   if (table == nullptr) return;
+  DestroyChainIndex(table->chainIndex);
   delete[] table->bucketSizes;
   if (table->buckets != nullptr) {
     // A loop rather than a node freeing its successor first: a chain may be

@@ -18,6 +18,8 @@ struct PositionKey {
 };
 
 // One book entry, 8 bytes in memory and in every stored form.
+class ChainIndex;
+
 struct BookMove {
   uint16_t code;  // move code; identifies the entry within its position
   uint16_t aux;   // carried unchanged
@@ -61,6 +63,7 @@ struct JosekiTable {
   int32_t nodeBlockSize;     // nodes the block has room for
   BookMove* moveBlock;       // the loaded nodes' move arrays, or none
   int32_t moveBlockSize;     // moves the block has room for
+  ChainIndex* chainIndex;    // the search aid of long chains (chain_index.h), or none
 };
 
 // An empty table with `bucketCount` buckets (0 or more), or null when
@@ -91,6 +94,11 @@ int32_t RemoveMove(JosekiTable* table, const PositionKey& key, const BookMove& m
 // bring into one node) may change places. Chains, keys and counts are
 // untouched. Always 0.
 int32_t SortMoves(JosekiTable* table);
+
+// True when every node stands in the bucket of its key and every chain is in
+// strictly descending key order: the order a search relies on. Only a damaged
+// body loads without it.
+bool ChainsInOrder(const JosekiTable& table);
 
 // Frees the table and everything it owns. Accepts null.
 void DestroyJosekiTable(JosekiTable* table);
