@@ -4,13 +4,43 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "stream/byte_stream.h"
 
 #ifndef _WIN32
-#include <fcntl.h>   // AT_FDCWD
-#include <unistd.h>  // link, unlink
+#include <fcntl.h>   // AT_FDCWD, open
+#include <unistd.h>  // link, unlink, fsync
 #endif
+
+namespace {
+
+// A rename or link lives in the folder's own record, which the file's flush
+// does not write; without this a power cut soon after could bring back the
+// folder as it was before, with the new file under no name at all. Windows
+// has no such call for folders: its moves are made write-through instead.
+// The name change has happened either way, so a failed flush is not reported
+// as a failed move.
+void FlushFolderOf(const char* path) {
+#ifdef _WIN32
+  (void)path;
+#else
+  const char* slash = std::strrchr(path, '/');
+  const std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
+  const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (handle < 0) return;
+  fsync(handle);
+  close(handle);
+#endif
+}
+
+int32_t FlushedIfDone(int32_t result, const char* path) {
+  if (result == 0) FlushFolderOf(path);
+  return result;
+}
+
+}  // namespace
 
 int32_t RenameNoReplace(const char* from, const char* to) {
 #ifdef _WIN32
@@ -72,9 +102,11 @@ class SystemFiles final : public PackageFiles {
   ByteStream* OpenForWriting(const char* path) override { return OpenFileStream(path, false); }
   int32_t Commit(ByteStream* file) override { return static_cast<FileStream*>(file)->Commit(); }
   int32_t Close(ByteStream* file) override { return static_cast<FileStream*>(file)->Close(); }
-  int32_t Rename(const char* from, const char* to) override { return RenameNoReplace(from, to); }
-  int32_t Link(const char* present, const char* second) override { return LinkFile(present, second); }
-  int32_t Replace(const char* from, const char* to) override { return RenameReplacing(from, to); }
+  int32_t Rename(const char* from, const char* to) override { return FlushedIfDone(RenameNoReplace(from, to), to); }
+  int32_t Link(const char* present, const char* second) override {
+    return FlushedIfDone(LinkFile(present, second), second);
+  }
+  int32_t Replace(const char* from, const char* to) override { return FlushedIfDone(RenameReplacing(from, to), to); }
   int32_t Remove(const char* path) override { return std::remove(path) == 0 ? 0 : -1; }
   PathState Exists(const char* path) override {
     struct stat info;
