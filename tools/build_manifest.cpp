@@ -1,5 +1,7 @@
 #include "build_manifest.h"
 
+#include <map>
+
 #include "file_bytes.h"
 #include "package/update_package.h"
 #include "package_script.h"
@@ -79,6 +81,7 @@ bool ParseEntry(const std::vector<std::string>& words, const std::string& folder
 bool ParseManifest(const std::string& text, const std::string& folder, std::vector<ManifestEntry>* entries,
                    std::string* error) {
   entries->clear();
+  std::map<std::string, uint32_t> usedNames;  // folded name -> its entry's line
   uint32_t line = 0;
   for (size_t begin = 0; begin < text.size();) {
     size_t end = text.find('\n', begin);
@@ -95,18 +98,24 @@ bool ParseManifest(const std::string& text, const std::string& folder, std::vect
     }
     begin = end + 1;
     if (words.empty()) continue;
+    if (entries->size() >= static_cast<size_t>(MaxPackageEntries)) {
+      *error = std::to_string(line) + ": the updater takes at most " + std::to_string(MaxPackageEntries) +
+               " entries in one package";
+      return false;
+    }
     // Each file of the folder is touched by one entry only: the check
     // applies the package to a folder made from the manifest, which cannot
     // say what an earlier entry left under a shared name.
-    for (const ManifestEntry& earlier : *entries) {
-      for (const std::string* name : {&entry.oldName, &entry.newName}) {
-        if (SameEntryName(*name, earlier.oldName) || SameEntryName(*name, earlier.newName)) {
-          *error = std::to_string(line) + ": the name '" + *name + "' is used by the entry on line " +
-                   std::to_string(earlier.line) + " already";
-          return false;
-        }
+    for (const std::string* name : {&entry.oldName, &entry.newName}) {
+      const auto used = usedNames.find(FoldedEntryName(*name));
+      if (used != usedNames.end()) {
+        *error = std::to_string(line) + ": the name '" + *name + "' is used by the entry on line " +
+                 std::to_string(used->second) + " already";
+        return false;
       }
     }
+    usedNames.emplace(FoldedEntryName(entry.oldName), line);
+    usedNames.emplace(FoldedEntryName(entry.newName), line);
     entries->push_back(entry);
   }
   if (entries->empty()) {

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string Folded(const std::string& name) {
+std::string FoldName(const std::string& name) {
   std::string folded;
   for (size_t i = 0; i < name.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(name[i]);
@@ -148,6 +148,10 @@ class Walker {
     entry.kind = static_cast<int32_t>(kind);
     at_ += 4;
     if (!Name("old", &entry.oldName) || !Name("new", &entry.newName)) return false;
+    if (entry_ > MaxPackageEntries) {
+      return Stop(entry.offset, "the updater takes at most " + std::to_string(MaxPackageEntries) +
+                                    " entries in one package; this one and all behind it are refused");
+    }
     if (SameEntryName(entry.oldName, entry.newName)) {
       Problem(entry.offset, "both names denote the same file, '" + entry.newName + "'; writing it would cut the file to be read");
     }
@@ -170,4 +174,6 @@ class Walker {
 
 ScriptWalk WalkScript(const uint8_t* script, uint32_t size) { return Walker(script, size).Run(); }
 
-bool SameEntryName(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
+bool SameEntryName(const std::string& a, const std::string& b) { return FoldName(a) == FoldName(b); }
+
+std::string FoldedEntryName(const std::string& name) { return FoldName(name); }

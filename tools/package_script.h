@@ -53,3 +53,7 @@ ScriptWalk WalkScript(const uint8_t* script, uint32_t size);
 // compared without case, / and \ alike (0x5C inside a double-byte character
 // is no separator).
 bool SameEntryName(const std::string& a, const std::string& b);
+
+// The one spelling of a name that SameEntryName compares: names that denote
+// the same file give the same folded name.
+std::string FoldedEntryName(const std::string& name);

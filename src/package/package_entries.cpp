@@ -317,6 +317,9 @@ int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport
     if (result == 0) result = ReadName(package, &newName, &entry.cause);
     if (result == EndOfScript) return ApplyOk;
 
+    if (result == 0 && report->entriesApplied >= MaxPackageEntries) {
+      result = entry.Fail(ApplyDamaged, "the script holds more entries than a package may");
+    }
     if (result == 0) {
       const char* refused = CheckEntryName(oldName.c_str());
       if (refused == nullptr) refused = CheckEntryName(newName.c_str());

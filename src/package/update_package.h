@@ -45,6 +45,11 @@ constexpr int32_t ApplyUnsafeName = -5;    // a name reaches outside the folder
 // The largest package script accepted from an update data file.
 constexpr uint32_t MaxScriptSize = 1u << 30;
 
+// The most entries one script may hold: far more files than a product has,
+// and few enough that a hostile script cannot fill a folder with files by the
+// million. The entry beyond it is refused as damage.
+constexpr int32_t MaxPackageEntries = 16384;
+
 // What an application did, for callers that tell a person about it.
 struct ApplyReport {
   int32_t entriesApplied = 0;    // entries carried out completely
