@@ -188,18 +188,4 @@ bool SortedAndCounted(const JosekiTable& table) {
   return nodes == table.nodeCount && moves == table.moveCount;
 }
 
-Bytes SeedRawBody(int32_t buckets, uint32_t positions, uint32_t seed) {
-  JosekiTablePtr table(CreateJosekiTable(buckets));
-  for (uint32_t i = 0; i < positions; ++i) {
-    const PositionKey key = {0x100 + seed * 64 + i, seed};
-    for (uint16_t code = 1; code <= 1 + i % 3; ++code) {
-      PutMove(table.get(), key, BookMove{static_cast<uint16_t>(code * 7), code, seed + i});
-    }
-  }
-  Bytes raw(RawBodySize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
-                        static_cast<uint32_t>(table->moveCount)));
-  SaveJosekiTable(table.get(), raw.data(), static_cast<uint32_t>(raw.size()));
-  return raw;
-}
-
 }  // namespace fuzz

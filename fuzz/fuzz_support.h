@@ -61,11 +61,6 @@ uint32_t TakeU32(const uint8_t** data, size_t* size);
 void PutU32(Bytes* bytes, uint32_t value);
 uint32_t GetU32(const uint8_t* p);
 
-// A raw body of `buckets` buckets holding `positions` positions of 1 to 3
-// moves, all made from `seed`: the books of the seeds and of the scratch
-// install folder.
-Bytes SeedRawBody(int32_t buckets, uint32_t positions, uint32_t seed);
-
 // A BookBody around the raw bytes: packedSize, rawSize, zlib stream.
 Bytes PackBody(const uint8_t* raw, size_t size);
 

@@ -1,18 +1,25 @@
-// Writes the seed corpora of the fuzz targets: small well-formed inputs of
-// every kind, made with the library's own table and writer code, plus the
-// update data files around the scripts.
+// Writes the seed corpora of the fuzz targets from what a publisher ships:
+// the seed books packed with `fixpack pack`, update data files made with
+// `fixpack build` against the package target's own install folder, and
+// those outputs cut into each target's input layout.
 //
 // usage: make_seeds FOLDER   (writes FOLDER/<target>/<name>)
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "book/book_body.h"
 #include "book/divided_book.h"
-#include "fuzz_support.h"
+#include "book_image.h"
+#include "fixpack_commands.h"
 #include "package/update_package.h"
+#include "package_script.h"
+#include "packed_block.h"
+#include "seed_books.h"
 
 namespace {
 
@@ -20,116 +27,98 @@ namespace fs = std::filesystem;
 using fuzz::Bytes;
 
 fs::path root;
+fs::path work;
+
+[[noreturn]] void Die(const std::string& why) {
+  fprintf(stderr, "make_seeds: %s\n", why.c_str());
+  std::error_code ignored;
+  fs::remove_all(work, ignored);
+  exit(1);
+}
+
+Bytes ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Die(path.string() + ": cannot be read");
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& path, const Bytes& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) Die(path.string() + ": cannot be written");
+}
+
+void WriteText(const fs::path& path, const std::string& text) { WriteAll(path, Bytes(text.begin(), text.end())); }
 
 void Put(const std::string& target, const std::string& name, const Bytes& bytes) {
-  fs::create_directories(root / target);
-  std::ofstream out(root / target / name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  // Seeds stay small, so that the fuzzer spends its time mutating.
+  if (bytes.size() >= 4096) Die(target + "/" + name + " has " + std::to_string(bytes.size()) + " bytes");
+  WriteAll(root / target / name, bytes);
 }
 
 void Append(Bytes* bytes, const Bytes& more) { bytes->insert(bytes->end(), more.begin(), more.end()); }
 
-void U16(Bytes* bytes, uint32_t value) {
+void U16(Bytes* bytes, size_t value) {
   bytes->push_back(static_cast<uint8_t>(value));
   bytes->push_back(static_cast<uint8_t>(value >> 8));
 }
 
-// One group of a BookDiff list: a key and its records (code, aux, data).
-struct Record {
-  uint16_t code, aux;
-  uint32_t data;
+// The manifest's lines, made into an update data file by `fixpack build`.
+struct Built {
+  Bytes dataFile;
+  Bytes script;  // as the updater reads it from the data file
+  ScriptWalk walk;
 };
-void Group(Bytes* list, uint32_t low, uint32_t high, const std::vector<Record>& records) {
-  fuzz::PutU32(list, low);
-  fuzz::PutU32(list, high);
-  list->push_back(static_cast<uint8_t>(records.size()));
-  for (const Record& record : records) {
-    U16(list, record.code);
-    U16(list, record.aux);
-    fuzz::PutU32(list, record.data);
+
+Built Build(const std::string& name, const std::string& manifest) {
+  WriteText(work / (name + ".txt"), manifest);
+  const fs::path output = work / (name + ".dat");
+  if (fuzz::RunFixpackQuietly(RunBuild, {(work / (name + ".txt")).string(), "-o", output.string()}) != 0) {
+    Die("fixpack build refused " + name + ".txt");
   }
-}
-constexpr Record Delete(uint16_t code) { return {code, 0xFFFF, 0xFFFFFFFF}; }
-
-// A diff list for the positions fuzz::SeedRawBody(…, seed) makes: a put, an overwrite, a
-// delete and a new position, ended by `terminator`.
-Bytes Diff(uint32_t seed, uint32_t terminator = 0xFFFFFFFF) {
-  Bytes list;
-  Group(&list, 0x100 + seed * 64, seed, {{7, 9, 1}, {30, 0, 2}});
-  Group(&list, 0x100 + seed * 64 + 1, seed, {Delete(7)});
-  Group(&list, 0x5000 + seed, seed, {{3, 0, 0}});
-  fuzz::PutU32(&list, terminator);
-  return list;
+  Built built;
+  built.dataFile = ReadAll(output);
+  const char* cause = nullptr;
+  if (ReadUpdatePackage(output.string().c_str(), &built.script, &cause) != 0) Die(name + ".dat does not read");
+  built.walk = WalkScript(built.script.data(), static_cast<uint32_t>(built.script.size()));
+  if (!built.walk.problems.empty()) Die(name + ".dat: " + built.walk.problems[0].text);
+  return built;
 }
 
-Bytes DividedFile(uint32_t firstOffset) {
-  Bytes file(DividedBookMagic, DividedBookMagic + 8);
-  file.resize(firstOffset);
-  for (int32_t k = 0; k < DivisionCount; ++k) {
-    const uint32_t offset = static_cast<uint32_t>(file.size());
-    for (int i = 0; i < 4; ++i) file[8 + 4 * k + i] = static_cast<uint8_t>(offset >> (8 * i));
-    const Bytes raw = fuzz::SeedRawBody(1 + k % 2, k % 4, static_cast<uint32_t>(k));
-    Append(&file, fuzz::PackBody(raw.data(), raw.size()));
-    while (file.size() % 4 != 0) file.push_back(0);
-  }
-  return file;
+Bytes Payload(const Built& built, size_t entry) {
+  const ScriptEntry& e = built.walk.entries.at(entry);
+  return Bytes(built.script.begin() + e.payloadOffset, built.script.begin() + e.payloadOffset + e.payloadSize);
 }
 
-// An ignored word and 64 lists, every eighth division changed.
-Bytes DividedDiff() {
-  Bytes package;
-  fuzz::PutU32(&package, 0);
-  for (uint32_t k = 0; k < DivisionCount; ++k) {
-    if (k % 8 == 1) {
-      Append(&package, Diff(k, k % 2 == 0 ? 0xFFFFFFFF : 0));
-    } else {
-      fuzz::PutU32(&package, 0xFFFFFFFF);
-    }
-  }
-  return package;
+// The whole entry, head and payload.
+Bytes Entry(const Built& built, size_t entry) {
+  const ScriptEntry& e = built.walk.entries.at(entry);
+  return Bytes(built.script.begin() + e.offset, built.script.begin() + e.payloadOffset + e.payloadSize);
 }
 
-void Name(Bytes* script, const std::string& name) {
-  script->push_back(static_cast<uint8_t>(name.size() + 1));
-  script->insert(script->end(), name.begin(), name.end());
-  script->push_back(0);
-}
-void Head(Bytes* script, uint32_t kind, const std::string& oldName, const std::string& newName) {
-  fuzz::PutU32(script, kind);
-  Name(script, oldName);
-  Name(script, newName);
+// The raw body of a book's body `body` (0 for a single book).
+Bytes RawBody(const Bytes& file, int32_t body) {
+  BookImage image;
+  std::string error;
+  if (!ParseBookImage(file, &image, &error)) Die(error);
+  const uint32_t offset = BookBodyOffset(image, body);
+  Bytes raw;
+  if (!BlockUsable(UnpackBlock(file.data() + offset, file.size() - offset, &raw))) Die("a seed body does not unpack");
+  return raw;
 }
 
-// Scripts over the scratch install folder of FuzzUpdatePackage.
-std::vector<Bytes> Scripts() {
-  std::vector<Bytes> scripts;
-  Bytes all;
-  Head(&all, KindBook, "joseki.bak", "joseki.dat");
-  Append(&all, Diff(0));
-  Head(&all, KindDividedBook, "book\\div.bak", "book\\div.dat");
-  Append(&all, DividedDiff());
-  Head(&all, KindFile, "a.bak", "a.txt");
-  fuzz::PutU32(&all, 5);
-  Append(&all, Bytes{'n', 'e', 'w', '!', '\n'});
-  scripts.push_back(all);
+// The BookBody block of a single book: all behind its magic.
+Bytes Block(const Bytes& file) { return Bytes(file.begin() + 8, file.end()); }
 
-  Bytes files;
-  Head(&files, KindFile, "sub\\readme.old", "sub\\readme.txt");
-  fuzz::PutU32(&files, 3);
-  Append(&files, Bytes{'a', 'b', 'c'});
-  Head(&files, KindFile, "a.txt", "new.txt");
-  fuzz::PutU32(&files, 0);
-  fuzz::PutU32(&files, 0xFFFFFFFF);  // an end condition
-  scripts.push_back(files);
-
-  Bytes book;  // the same book twice: the second finds its old name taken
-  for (int i = 0; i < 2; ++i) {
-    Head(&book, KindBook, "joseki.bak", "joseki.dat");
-    Append(&book, Diff(0, 7));
-  }
-  scripts.push_back(book);
-  return scripts;
+// The payload with its list's last terminator replaced.
+Bytes WithTerminator(Bytes payload, uint32_t terminator) {
+  for (size_t i = 0; i < 4; ++i) payload[payload.size() - 4 + i] = static_cast<uint8_t>(terminator >> (8 * i));
+  return payload;
 }
+
+const char* const BookNames[fuzz::SeedBookCount] = {"single-old.dat", "single-new.dat", "single-empty.dat",
+                                                     "divided-old.dat", "divided-new.dat"};
 
 }  // namespace
 
@@ -139,57 +128,121 @@ int main(int argc, char** argv) {
     return 2;
   }
   root = argv[1];
+  work = fs::temp_directory_path() / ("make-seeds-" + std::to_string(getpid()));
+  fs::remove_all(work);
+  fs::create_directories(work);
 
-  const std::vector<Bytes> bodies = {fuzz::SeedRawBody(1, 0, 0), fuzz::SeedRawBody(1, 3, 1),
-                                     fuzz::SeedRawBody(7, 20, 2), fuzz::SeedRawBody(0, 0, 0),
-                                     fuzz::SeedRawBody(2, 40, 3)};
-  for (size_t i = 0; i < bodies.size(); ++i) Put("book_body", "body" + std::to_string(i), bodies[i]);
-  // One bucket listing one node record without moves.
+  const fuzz::FileSet install = fuzz::SeedInstall(work.string());
+  if (install.empty()) Die("the install folder's books do not pack");
+  for (const auto& [name, bytes] : install) WriteAll(work / "install" / name, bytes);
+  Bytes books[fuzz::SeedBookCount];
+  for (int32_t b = 0; b < fuzz::SeedBookCount; ++b) {
+    const fuzz::SeedBook book = static_cast<fuzz::SeedBook>(b);
+    if (!fuzz::PackSeedBook(book, (work / BookNames[b]).string())) Die(std::string(BookNames[b]) + " does not pack");
+    books[b] = ReadAll(work / BookNames[b]);
+  }
+  WriteText(work / "a.new", "new!\n");
+  WriteText(work / "readme.new", "abc");
+  WriteText(work / "empty.new", "");
+
+  // Against the install folder: build applies each entry in memory to the
+  // installed book and refuses the package unless it reaches the new one.
+  const Built all = Build("upda",
+                          "book    joseki.bak joseki.dat install/joseki.dat single-new.dat\n"
+                          "divided book\\div.bak book\\div.dat install/book/div.dat divided-new.dat\n"
+                          "file    a.bak a.txt a.new\n");
+  const Built files = Build("updb",
+                            "file sub\\readme.old sub\\readme.txt readme.new\n"
+                            "file a.txt new.txt empty.new\n");
+  // Book pairs in both directions, for the merge targets.
+  const Built pairs = Build("pairs",
+                            "book    p0.bak p0.dat single-old.dat single-new.dat\n"
+                            "book    p1.bak p1.dat single-new.dat single-old.dat\n"
+                            "book    p2.bak p2.dat single-old.dat single-empty.dat\n"
+                            "book    p3.bak p3.dat single-empty.dat single-new.dat\n"
+                            "divided d0.bak d0.dat divided-old.dat divided-new.dat\n"
+                            "divided d1.bak d1.dat divided-new.dat divided-old.dat\n");
+
+  // The real applier on the real folder gives the new books byte for byte.
+  fs::copy(work / "install", work / "applied", fs::copy_options::recursive);
+  if (fuzz::RunFixpackQuietly(RunApply, {(work / "upda.dat").string(), (work / "applied").string()}) != 0 ||
+      ReadAll(work / "applied" / "joseki.dat") != books[fuzz::SeedSingleNew] ||
+      ReadAll(work / "applied" / "book" / "div.dat") != books[fuzz::SeedDividedNew]) {
+    Die("upda.dat does not bring the install folder to the new books");
+  }
+
+  for (int32_t b : {fuzz::SeedSingleOld, fuzz::SeedSingleNew, fuzz::SeedSingleEmpty}) {
+    Put("book_body", BookNames[b], RawBody(books[b], 0));
+  }
+  for (int32_t division : {0, 9, 63}) {
+    Put("book_body", "divided-new.dat." + std::to_string(division), RawBody(books[fuzz::SeedDividedNew], division));
+  }
+  // One bucket listing one node record without moves: no packer writes it,
+  // but the loader must pass over it.
   Bytes withEmpty = {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0};
-  for (int i = 0; i < 13; ++i) withEmpty.push_back(0);
+  withEmpty.resize(withEmpty.size() + 13);
   Put("book_body", "empty_node", withEmpty);
 
-  for (size_t i = 0; i < bodies.size(); ++i) {
+  // book_merge: u8 mode, u16 L, the old body (packed, or raw for mode 1),
+  // the entry's list, its terminator in each form the reader takes.
+  const int32_t pairOld[] = {fuzz::SeedSingleOld, fuzz::SeedSingleNew, fuzz::SeedSingleOld, fuzz::SeedSingleEmpty};
+  const uint32_t terminators[] = {0, 0xFFFFFFFF, 0x3F, 0};
+  for (size_t p = 0; p < 4; ++p) {
+    const Bytes payload = WithTerminator(Payload(pairs, p), terminators[p]);
     for (uint8_t mode = 0; mode < 2; ++mode) {
-      const Bytes old = mode == 1 ? bodies[i] : fuzz::PackBody(bodies[i].data(), bodies[i].size());
+      const Bytes old = mode == 0 ? Block(books[pairOld[p]]) : RawBody(books[pairOld[p]], 0);
       Bytes input{mode};
-      U16(&input, static_cast<uint32_t>(old.size()));
+      U16(&input, old.size());
       Append(&input, old);
-      Append(&input, Diff(static_cast<uint32_t>(i), i % 2 == 0 ? 0xFFFFFFFF : 3));
-      Put("book_merge", "merge" + std::to_string(i) + "_mode" + std::to_string(mode), input);
+      Append(&input, payload);
+      Put("book_merge", "p" + std::to_string(p) + "_mode" + std::to_string(mode), input);
     }
   }
 
-  for (uint32_t first : {DividedFirstBlock, DividedFirstBlock + 6}) {
-    const Bytes file = DividedFile(first);
+  // divided_book: u8 mode, u32 L, the old file (or, for mode 1, its 64 raw
+  // bodies each behind a u16 length), the entry's payload.
+  const int32_t dividedOld[] = {fuzz::SeedDividedOld, fuzz::SeedDividedNew};
+  for (size_t d = 0; d < 2; ++d) {
+    const Bytes& old = books[dividedOld[d]];
     Bytes input{0};
-    fuzz::PutU32(&input, static_cast<uint32_t>(file.size()));
-    Append(&input, file);
-    Append(&input, DividedDiff());
-    Put("divided_book", "file_at" + std::to_string(first), input);
+    fuzz::PutU32(&input, static_cast<uint32_t>(old.size()));
+    Append(&input, old);
+    Append(&input, Payload(pairs, 4 + d));
+    Put("divided_book", "d" + std::to_string(d) + "_file", input);
   }
   {
     Bytes raws;
-    for (uint32_t k = 0; k < 8; ++k) {
-      const Bytes raw = fuzz::SeedRawBody(1, k % 3, k);
-      U16(&raws, static_cast<uint32_t>(raw.size()));
+    for (int32_t k = 0; k < DivisionCount; ++k) {
+      const Bytes raw = RawBody(books[fuzz::SeedDividedOld], k);
+      U16(&raws, raw.size());
       Append(&raws, raw);
     }
     Bytes input{1};
     fuzz::PutU32(&input, static_cast<uint32_t>(raws.size()));
     Append(&input, raws);
-    Append(&input, DividedDiff());
-    Put("divided_book", "built", input);
+    Append(&input, Payload(pairs, 4));
+    Put("divided_book", "d0_bodies", input);
   }
 
-  const std::vector<Bytes> scripts = Scripts();
-  for (size_t i = 0; i < scripts.size(); ++i) {
-    Bytes raw{1};
-    Append(&raw, scripts[i]);
-    Put("update_package", "script" + std::to_string(i), raw);
+  // update_package: u8 mode, then the data file (mode 0) or its bare script
+  // (mode 1).
+  for (const auto& [name, built] : {std::make_pair("upda", &all), std::make_pair("updb", &files)}) {
     Bytes file{0};
-    Append(&file, fuzz::PackBody(scripts[i].data(), scripts[i].size()));
-    Put("update_package", "datafile" + std::to_string(i), file);
+    Append(&file, built->dataFile);
+    Put("update_package", std::string(name) + ".dat", file);
   }
+  Bytes script{1};
+  Append(&script, all.script);
+  Put("update_package", "upda.script", script);
+  script = Bytes{1};
+  Append(&script, files.script);
+  fuzz::PutU32(&script, 0xFFFFFFFF);  // a kind that ends the package
+  Put("update_package", "updb.script_ended", script);
+  script = Bytes{1};  // the book entry twice: the second finds its old name taken
+  Append(&script, Entry(all, 0));
+  Append(&script, Entry(all, 0));
+  Put("update_package", "book_twice.script", script);
+
+  fs::remove_all(work);
   return 0;
 }

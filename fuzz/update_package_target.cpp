@@ -10,18 +10,17 @@
 #include <map>
 #include <string>
 
-#include "book/book_body.h"
-#include "book/divided_book.h"
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
 #include "package/entry_path.h"
 #include "package/update_package.h"
+#include "seed_books.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using fuzz::Bytes;
-using Snapshot = std::map<std::string, Bytes>;
+using Snapshot = fuzz::FileSet;
 
 std::string scratchBase;
 fs::path scratchFolder;
@@ -44,29 +43,17 @@ const fs::path& Scratch() {
   return folder;
 }
 
-// The install folder every input starts from.
+// The install folder every input starts from, packed once by fixpack in a
+// folder of the scratch that goes again before any input runs.
 const Snapshot& Install() {
   static Snapshot files;
   if (!files.empty()) return files;
-  const Bytes raw = fuzz::SeedRawBody(4, 6, 0);
-  Bytes book(BookFileMagic, BookFileMagic + 8);
-  const Bytes body = fuzz::PackBody(raw.data(), raw.size());
-  book.insert(book.end(), body.begin(), body.end());
-  files["joseki.dat"] = book;
-
-  Bytes divided(DividedBookMagic, DividedBookMagic + 8);
-  divided.resize(DividedFirstBlock);
-  for (int32_t k = 0; k < DivisionCount; ++k) {
-    const uint32_t offset = static_cast<uint32_t>(divided.size());
-    for (int i = 0; i < 4; ++i) divided[8 + 4 * k + i] = static_cast<uint8_t>(offset >> (8 * i));
-    const Bytes division = fuzz::SeedRawBody(1, k % 3, static_cast<uint32_t>(k));
-    const Bytes block = fuzz::PackBody(division.data(), division.size());
-    divided.insert(divided.end(), block.begin(), block.end());
-    while (divided.size() % 4 != 0) divided.push_back(0);
-  }
-  files["book/div.dat"] = divided;
-  files["a.txt"] = Bytes{'o', 'l', 'd'};
-  files["sub/readme.txt"] = Bytes{'r', 'e', 'a', 'd'};
+  const fs::path books = Scratch() / "books";
+  fs::create_directories(books);
+  files = fuzz::SeedInstall(books.string());
+  std::error_code ignored;
+  fs::remove_all(books, ignored);
+  FUZZ_CHECK(!files.empty());
   return files;
 }
 
@@ -107,7 +94,6 @@ int FuzzUpdatePackage(const uint8_t* data, size_t size) {
     WriteAll(install / name, bytes);
   }
   if ((mode & 1) != 0) {
-    Bytes file;
     const Bytes body = fuzz::PackBody(data, size);
     WriteAll(dataFile, body);
   } else {
