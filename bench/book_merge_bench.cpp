@@ -103,7 +103,7 @@ class PeakMemory {
     if (FILE* f = std::fopen("/proc/self/status", "r")) {
       char line[256];
       while (std::fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, field, std::strlen(field)) == 0) kb = std::atol(line + std::strlen(field));
+        if (std::strncmp(line, field, std::strlen(field)) == 0) kb = std::strtol(line + std::strlen(field), nullptr, 10);
       }
       std::fclose(f);
     }
@@ -448,10 +448,10 @@ int main(int argc, char** argv) {
   Paths paths{name.data(), std::string(name.data()) + "/old.bin", std::string(name.data()) + "/new.bin"};
 
   if (profile) {  // merges of one book only, for a profiler
-    const uint32_t positions = argc > 2 ? static_cast<uint32_t>(std::atol(argv[2])) : 1000000;
-    const int runs = argc > 3 ? std::atoi(argv[3]) : 3;
-    if (positions < 100 || runs < 1) Fail("usage: book_merge_bench --profile [positions [runs]]");
-    const Figures f = RunSingle(paths, positions, runs, false);
+    const uint32_t positions = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 1000000;
+    const long runs = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 3;
+    if (positions < 100 || runs < 1 || runs > 1000) Fail("usage: book_merge_bench --profile [positions [runs]]");
+    const Figures f = RunSingle(paths, positions, static_cast<int>(runs), false);
     std::printf("merge %.3f s (cpu %.3f s, %ld page faults), zlib alone %.3f s (cpu %.3f s, %ld page faults)\n",
                 f.merge.wall, f.merge.cpu, f.merge.faults, f.zlib.wall, f.zlib.cpu, f.zlib.faults);
     for (size_t run = 0; run < f.ratios.size(); ++run) {

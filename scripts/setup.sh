@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package that building, testing, fuzzing and the
-# Wine end-to-end runs need. Safe to run again: apt-get skips what is there.
+# Installs every Debian 12 package that building, testing, static analysis,
+# fuzzing and the Wine end-to-end runs need. Safe to run again: apt-get skips what is there.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-tidy-14
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 fonts-wine xvfb xdotool imagemagick locales fonts-ipafont-gothic tmux

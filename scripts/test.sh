@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native unit tests, the same tests
+# Builds everything and runs every test: the static analysis (scripts/lint.sh,
+# FIX_SKIP_LINT=1 leaves it out), the native unit tests, the same tests
 # under AddressSanitizer + UndefinedBehaviorSanitizer, the cross builds of
 # the portable libraries and the Win32 updater for x86_64 and i686, the
 # dialog template inside both programs, the end-to-end scenarios of the
@@ -16,6 +17,13 @@ configure_and_build() {  # build-dir, cmake arguments...
 }
 
 mkdir -p out
+if [ "${FIX_SKIP_LINT:-0}" = 1 ]; then
+  echo "== static analysis left out (FIX_SKIP_LINT=1)"
+else
+  echo "== static analysis (clang-tidy)"
+  LINT_JOBS=$jobs bash scripts/lint.sh
+fi
+
 echo "== native build and unit tests"
 configure_and_build out/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir out/native --output-on-failure -j "$jobs"

@@ -16,7 +16,6 @@ using fixpack_test::BookMaker;
 using fixpack_test::Bytes;
 using fixpack_test::Contains;
 using fixpack_test::Outcome;
-using fixpack_test::Position;
 using fixpack_test::RunTool;
 using fixpack_test::ScratchFolder;
 using package_test::Text;

@@ -72,7 +72,7 @@ class RunUpdatesTest : public FakePlatformTest {
   // An install folder for `exeName`, registered in App Paths, holding
   // readme.txt with `content`.
   fs::path Install(const std::string& exeName, const std::string& content = "old readme") {
-    const fs::path folder = root / exeName;
+    fs::path folder = root / exeName;
     fs::create_directory(folder);
     WriteFile(folder / "readme.txt", content);
     fake.RegisterAppPath(exeName, folder.string());

@@ -103,7 +103,8 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
   // A 32-bit host cannot even address what a huge body asks for.
   // (Compared in 64 bits, where a 64-bit host never refuses.)
   const uint64_t most = static_cast<size_t>(-1);
-  if (uint64_t{bucketCount} * sizeof(JosekiNode*) > most || uint64_t{nodeCount} * sizeof(JosekiNode) > most ||
+  // The bucket array holds chain heads, pointers: sizeof(JosekiNode*) is meant.
+  if (uint64_t{bucketCount} * sizeof(JosekiNode*) > most ||  // NOLINT(bugprone-sizeof-expression) uint64_t{nodeCount} * sizeof(JosekiNode) > most ||
       uint64_t{moveCount} * sizeof(BookMove) > most) {
     return nullptr;
   }

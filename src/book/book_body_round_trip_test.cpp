@@ -78,7 +78,9 @@ TEST(BookBodyRoundTrip, StreamsCarryTheSameBytes) {
   JosekiTablePtr big = RandomTable(random, 64, 0);
   ASSERT_TRUE(big);
   for (uint32_t i = 0; i < 6000; ++i) {
-    for (uint16_t c = 0; c <= i % 5; ++c) PutMove(big.get(), PositionKey{i * 2654435761u, i}, BookMove{c, 1, i});
+    for (uint32_t c = 0; c <= i % 5; ++c) {
+      PutMove(big.get(), PositionKey{i * 2654435761u, i}, BookMove{static_cast<uint16_t>(c), 1, i});
+    }
   }
   JosekiTablePtr small = RandomTable(random, 5, 200);
   ASSERT_TRUE(small);

@@ -112,8 +112,8 @@ TEST(BookBody, IndexFieldsAreNotTrustedOnReading) {
 }
 
 // A raw body built field by field: bucket node counts, then node move counts.
-Bytes Body(uint32_t buckets, uint32_t nodes, uint32_t moves, std::vector<uint32_t> chainLengths,
-           std::vector<uint32_t> moveCounts, size_t moveRecords) {
+Bytes Body(uint32_t buckets, uint32_t nodes, uint32_t moves, const std::vector<uint32_t>& chainLengths,
+           const std::vector<uint32_t>& moveCounts, size_t moveRecords) {
   Bytes out;
   Add32(out, buckets), Add32(out, nodes), Add32(out, moves);
   for (uint32_t length : chainLengths) Add32(out, 0), Add16(out, length);

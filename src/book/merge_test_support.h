@@ -227,7 +227,7 @@ inline ModelBook Apply(const ModelBook& book, const std::vector<Record>& records
 // Builds a BookDiff list: one group per run of records with the same key.
 class DiffList {
  public:
-  DiffList& Group(uint32_t low, uint32_t high, std::vector<BookMove> moves) {
+  DiffList& Group(uint32_t low, uint32_t high, const std::vector<BookMove>& moves) {
     PutU32(&bytes_, low);
     PutU32(&bytes_, high);
     bytes_.push_back(static_cast<uint8_t>(moves.size()));

@@ -12,7 +12,6 @@ namespace {
 using package_test::Bytes;
 using package_test::Codes;
 using package_test::LoadBlock;
-using package_test::Position;
 using package_test::ScratchFolder;
 using package_test::Script;
 using package_test::Snapshot;

@@ -35,10 +35,10 @@ TEST_F(FileStreamTest, MissingFileDoesNotOpenForReading) {
 }
 
 TEST_F(FileStreamTest, OpeningForWritingCreatesOrCutsTheFile) {
-  FileStreamPtr(OpenFileStream(path_.c_str(), false));
+  ASSERT_TRUE(FileStreamPtr(OpenFileStream(path_.c_str(), false)));
   EXPECT_TRUE(Get().empty());
   Put({1, 2, 3});
-  FileStreamPtr(OpenFileStream(path_.c_str(), false));
+  ASSERT_TRUE(FileStreamPtr(OpenFileStream(path_.c_str(), false)));
   EXPECT_TRUE(Get().empty());
 }
 

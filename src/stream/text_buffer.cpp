@@ -22,7 +22,7 @@ int32_t TextBuffer::Grow(int32_t n) {
   if (capacity == 0) return Reserve(n);
   char* block = static_cast<char*>(malloc(static_cast<size_t>(n)));
   if (block == nullptr) return -1;
-  strcpy(block, text);
+  memcpy(block, text, strlen(text) + 1);
   free(text);
   text = block;
   capacity = n;

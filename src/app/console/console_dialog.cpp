@@ -53,8 +53,9 @@ bool InputFollows(int milliseconds) {
 // names none.
 std::string ExistingFile(const std::string& typed) {
   std::string path = typed;
-  if (path.size() > 1 && path[0] == '~' && path[1] == '/' && getenv("HOME") != nullptr) {
-    path = std::string(getenv("HOME")) + path.substr(1);
+  const char* home = getenv("HOME");
+  if (path.size() > 1 && path[0] == '~' && path[1] == '/' && home != nullptr) {
+    path = std::string(home) + path.substr(1);
   }
   char resolved[PATH_MAX];
   struct stat status {};

@@ -45,8 +45,8 @@ class ConsoleDialog {
   void WaitBegins();
   void WaitEnds();
   // The Open dialog: asks for the path of an existing file. True and its
-  // full native path in *picked, or false when cancelled.
-  bool Pick(const std::string& description, const std::string& pattern, std::string* picked);
+  // full native path in *path, or false when cancelled.
+  bool Pick(const std::string& description, const std::string& pattern, std::string* path);
 
  private:
   ConsoleDialog() = default;

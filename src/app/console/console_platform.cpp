@@ -166,7 +166,9 @@ int32_t PlatformRegQueryValue(RegistryKey* key, const char* name, char* data, ui
       *size = stored;
       return ErrorMoreData;
     }
-    memcpy(data, key->path.data(), stored);
+    // Registry data come back as stored, without a terminator added, as
+    // RegQueryValueExA gives them; the reader terminates them itself.
+    memcpy(data, key->path.data(), stored);  // NOLINT(bugprone-not-null-terminated-result)
   }
   *size = stored;
   return 0;
