@@ -7,9 +7,7 @@
 
 namespace {
 
-bool KeyLess(const PositionKey& a, const PositionKey& b) {
-  return a.high != b.high ? a.high < b.high : a.low < b.low;
-}
+bool KeyLess(const PositionKey& a, const PositionKey& b) { return KeyOrder(a) < KeyOrder(b); }
 
 bool KeyEqual(const PositionKey& a, const PositionKey& b) { return a.low == b.low && a.high == b.high; }
 

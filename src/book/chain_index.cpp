@@ -20,8 +20,6 @@ class ChainIndex {
 
 namespace {
 
-uint64_t KeyValue(const PositionKey& key) { return static_cast<uint64_t>(key.high) << 32 | key.low; }
-
 // The chain's nodes by key, or false when the chain is not strictly
 // descending and the walk's answer could differ from the index's.
 bool IndexChain(const JosekiNode* head, std::map<uint64_t, JosekiNode*>* nodes) {
@@ -29,7 +27,7 @@ bool IndexChain(const JosekiNode* head, std::map<uint64_t, JosekiNode*>* nodes) 
   bool first = true;
   uint64_t previous = 0;
   for (const JosekiNode* node = head; node != nullptr; node = node->next) {
-    const uint64_t key = KeyValue(node->key);
+    const uint64_t key = KeyOrder(node->key);
     if (!first && key >= previous) return false;
     // Descending keys each go in front of the one before: the hint makes the
     // whole build linear.
@@ -68,7 +66,7 @@ bool FindThroughIndex(JosekiTable* table, uint32_t bucket, const PositionKey& ke
 
     // The chain runs from the largest key down, so the key's place follows
     // the node with the smallest key above it, or is the head when none is.
-    const uint64_t sought = KeyValue(key);
+    const uint64_t sought = KeyOrder(key);
     auto at = chain.nodes.lower_bound(sought);
     const bool found = at != chain.nodes.end() && at->first == sought;
     const auto above = found ? std::next(at) : at;
@@ -84,7 +82,7 @@ void NoteNodeLinked(JosekiTable* table, uint32_t bucket, JosekiNode* node) {
   ChainIndex::Chain* chain = IndexedChain(table, bucket);
   if (chain == nullptr) return;
   try {
-    chain->nodes.emplace(KeyValue(node->key), node);
+    chain->nodes.emplace(KeyOrder(node->key), node);
   } catch (const std::bad_alloc&) {
     table->chainIndex->chains.erase(bucket);
   }
@@ -92,7 +90,7 @@ void NoteNodeLinked(JosekiTable* table, uint32_t bucket, JosekiNode* node) {
 
 void NoteNodeUnlinked(JosekiTable* table, uint32_t bucket, const PositionKey& key) {
   ChainIndex::Chain* chain = IndexedChain(table, bucket);
-  if (chain != nullptr) chain->nodes.erase(KeyValue(key));
+  if (chain != nullptr) chain->nodes.erase(KeyOrder(key));
 }
 
 void DestroyChainIndex(ChainIndex* index) { delete index; }

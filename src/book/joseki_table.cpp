@@ -1,9 +1,9 @@
 #include "book/joseki_table.h"
 
-#include "book/chain_index.h"
-
 #include <cstring>
 #include <new>
+
+#include "book/chain_index.h"
 
 namespace {
 
@@ -32,24 +32,19 @@ void FreeNode(const JosekiTable& table, JosekiNode* node) {
   if (OwnsNode(table, node)) delete node;
 }
 
-bool KeyLess(const PositionKey& a, const PositionKey& b) {
-  return a.high < b.high || (a.high == b.high && a.low < b.low);
-}
-
 // The chain is in descending key order, so the walk stops at the first node
 // whose key is smaller than the one sought. A long chain is searched through
 // its index instead, which finds the same place.
 ChainPlace FindInChain(JosekiTable* table, uint32_t bucket, const PositionKey& key) {
   ChainPlace indexed;
   if (table->bucketSizes[bucket] >= LongChain && FindThroughIndex(table, bucket, key, &indexed)) return indexed;
+  const uint64_t sought = KeyOrder(key);
   JosekiNode** link = &table->buckets[bucket];
   for (;;) {
     const JosekiNode* node = *link;
-    if (node == nullptr || node->key.high < key.high) return {link, false};
-    if (node->key.high == key.high) {
-      if (node->key.low < key.low) return {link, false};
-      if (node->key.low == key.low) return {link, true};
-    }
+    if (node == nullptr) return {link, false};
+    const uint64_t here = KeyOrder(node->key);
+    if (here <= sought) return {link, here == sought};
     link = &(*link)->next;
   }
 }
@@ -197,7 +192,7 @@ bool ChainsInOrder(const JosekiTable& table) {
     const JosekiNode* previous = nullptr;
     for (const JosekiNode* node = table.buckets[b]; node != nullptr; node = node->next) {
       if (BucketOf(table, node->key) != static_cast<uint32_t>(b)) return false;
-      if (previous != nullptr && !KeyLess(node->key, previous->key)) return false;
+      if (previous != nullptr && KeyOrder(node->key) >= KeyOrder(previous->key)) return false;
       previous = node;
     }
   }

@@ -17,6 +17,9 @@ struct PositionKey {
   uint32_t high;  // second word
 };
 
+// The number by which keys order.
+inline uint64_t KeyOrder(const PositionKey& key) { return uint64_t{key.high} << 32 | key.low; }
+
 // One book entry, 8 bytes in memory and in every stored form.
 class ChainIndex;
 
