@@ -2,6 +2,8 @@
 
 #include "book_check.h"
 #include "book_image.h"
+#include "command_line.h"
+#include "file_bytes.h"
 #include "findings.h"
 #include "package/update_package.h"
 #include "package_script.h"
@@ -71,4 +73,18 @@ void CheckFile(const std::vector<uint8_t>& file, FileKind kind, Findings* findin
       CheckDataFile(file, findings);
       break;
   }
+}
+
+int ReadFileOperand(const char* command, const CommandArguments& arguments, const char* help, std::string* path,
+                    std::vector<uint8_t>* bytes, FileKind* kind) {
+  if (arguments.positional.size() != 1) return UsageError(command, "give one FILE", help);
+  const bool asked = arguments.Has("--as");
+  if (asked && !ParseFileKind(arguments.Value("--as"), kind)) {
+    return UsageError(command, "--as takes single, divided or data", help);
+  }
+  *path = arguments.positional[0];
+  std::string error;
+  if (!ReadFileBytes(*path, bytes, &error)) return Failure(command, error);
+  if (!asked) *kind = DetectFileKind(*bytes);
+  return 0;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 class Findings;
+struct CommandArguments;
 
 enum FileKind : int32_t {
   FileSingleBook = 0,   // magic "JoSeKi5"
@@ -24,6 +25,13 @@ const char* FileKindName(FileKind kind);
 // Parses the word of --as: "single", "divided" or "data". False for
 // anything else.
 bool ParseFileKind(const std::string& word, FileKind* kind);
+
+// The one FILE operand of a command that takes any kind of file (inspect,
+// verify): read whole into `bytes`, its kind as --as says or else as its
+// magic tells. 0, or the exit status to end with (a usage error or a file
+// that cannot be read), already reported under `command`.
+int ReadFileOperand(const char* command, const CommandArguments& arguments, const char* help, std::string* path,
+                    std::vector<uint8_t>* bytes, FileKind* kind);
 
 // The update data file: its envelope (the zlib stream filling exactly
 // packedSize, unpacking to exactly rawSize bytes, no larger than the

@@ -182,15 +182,10 @@ int RunInspect(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
   if (!ParseArguments(argc, argv, {{"--as", true}}, &arguments, &error)) return UsageError("inspect", error, InspectHelp);
-  if (arguments.positional.size() != 1) return UsageError("inspect", "give one FILE", InspectHelp);
-  FileKind kind = FileDataFile;
-  if (arguments.Has("--as") && !ParseFileKind(arguments.Value("--as"), &kind)) {
-    return UsageError("inspect", "--as takes single, divided or data", InspectHelp);
-  }
-  const std::string path = arguments.positional[0];
+  std::string path;
   std::vector<uint8_t> bytes;
-  if (!ReadFileBytes(path, &bytes, &error)) return Failure("inspect", error);
-  if (!arguments.Has("--as")) kind = DetectFileKind(bytes);
+  FileKind kind = FileDataFile;
+  if (const int status = ReadFileOperand("inspect", arguments, InspectHelp, &path, &bytes, &kind)) return status;
   if (kind == FileDataFile) return InspectDataFile(path, bytes);
   // A book read --as the other layout is read by the layout asked for.
   if (bytes.size() >= 8 && kind != DetectFileKind(bytes)) {

@@ -49,15 +49,10 @@ int RunVerify(int argc, char** argv) {
   if (!ParseArguments(argc, argv, {{"--as", true}, {"--all", false}}, &arguments, &error)) {
     return UsageError("verify", error, VerifyHelp);
   }
-  if (arguments.positional.size() != 1) return UsageError("verify", "give one FILE", VerifyHelp);
-  FileKind kind = FileDataFile;
-  if (arguments.Has("--as") && !ParseFileKind(arguments.Value("--as"), &kind)) {
-    return UsageError("verify", "--as takes single, divided or data", VerifyHelp);
-  }
-  const std::string path = arguments.positional[0];
+  std::string path;
   std::vector<uint8_t> bytes;
-  if (!ReadFileBytes(path, &bytes, &error)) return Failure("verify", error);
-  if (!arguments.Has("--as")) kind = DetectFileKind(bytes);
+  FileKind kind = FileDataFile;
+  if (const int status = ReadFileOperand("verify", arguments, VerifyHelp, &path, &bytes, &kind)) return status;
 
   Findings findings(arguments.Has("--all") ? 0 : DefaultShown);
   {
