@@ -270,7 +270,7 @@ void TimeSteps(const Paths& paths, const Bytes& package, int runs, Figures* figu
     uint8_t counts[16];
     if (!file || std::fread(counts, 1, 16, file) != 16) Fail("cannot read the old file");
     const uint32_t packedSize = GetU32(&counts[8]), rawSize = GetU32(&counts[12]);
-    const size_t rawRoom = rawSize + rawSize / 8 + 4096;
+    const size_t rawRoom = size_t{rawSize} + rawSize / 8 + 4096;
     std::unique_ptr<uint8_t[]> raw(new uint8_t[rawRoom]);
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[1 << 16]);
     z_stream z = {};

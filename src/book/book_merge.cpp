@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -17,8 +18,9 @@ using Block = std::unique_ptr<uint8_t[]>;
 
 // Sizes come from files; running out of memory must end the merge with a
 // result, not with an exception or an absurd request.
+// No object may be larger than PTRDIFF_MAX, which on a 32-bit host is 2 GiB.
 Block Allocate(uint64_t size) {
-  if (size > SIZE_MAX) return nullptr;
+  if (size > static_cast<uint64_t>(PTRDIFF_MAX)) return nullptr;
   return Block(new (std::nothrow) uint8_t[size == 0 ? 1 : static_cast<size_t>(size)]);
 }
 
@@ -68,7 +70,46 @@ struct RawBlock {
     capacity = bytes ? size : 0;
     return bytes != nullptr;
   }
+
+  // A larger block holding the first `kept` bytes of this one.
+  bool Grow(uint64_t size, uint64_t kept) {
+    Block larger = Allocate(size);
+    if (!larger) return false;
+    if (kept > 0) memcpy(larger.get(), bytes.get(), static_cast<size_t>(kept));
+    bytes = std::move(larger);
+    capacity = size;
+    return true;
+  }
 };
+
+// The block the old body is unpacked into. A rawSize is only a claim until
+// the zlib stream bears it out, so the first block is no larger than a
+// generous ratio of the packed bytes really present; it doubles while the
+// stream keeps giving, up to the room wanted. Books pack far less tightly, so
+// a real one below 256 MiB is unpacked into its first block.
+constexpr uint64_t FirstBlockRatio = 16;
+constexpr uint64_t FirstBlockLeast = 1024 * 1024;
+constexpr uint64_t FirstBlockMost = 256 * 1024 * 1024;
+
+// Room for a new body somewhat larger than the old one.
+uint64_t RoomFor(uint32_t rawSize) { return uint64_t{rawSize} + rawSize / 8 + 4096; }
+
+// Makes room for more output once the block is full and the stream has not
+// yet given rawSize bytes; false when the room cannot be had.
+bool MakeRoom(z_stream* z, uint32_t rawSize, RawBlock* raw) {
+  const uint64_t produced = z->total_out;
+  uint64_t size = raw->capacity * 2;
+  if (size > RoomFor(rawSize)) size = RoomFor(rawSize);
+  if (size > raw->capacity && !raw->Grow(size, produced)) {
+    // Without the room for a new body, what the old one needs will do.
+    if (size <= rawSize || !raw->Grow(rawSize, produced)) return false;
+  }
+  z->next_out = raw->bytes.get() + produced;
+  // Never more room than rawSize allows, so a stream that gives more fails.
+  const uint64_t limit = raw->capacity < rawSize ? raw->capacity : rawSize;
+  z->avail_out = static_cast<uInt>(limit - produced);
+  return true;
+}
 
 // Reads the old BookBody and unpacks it into `raw`, straight from the file
 // without holding its packed bytes. Returns the raw size, or 0 when the body
@@ -85,8 +126,11 @@ uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw) {
   if (left < 0 || packedSize > left) return 0;
   if (rawSize == 0 || rawSize > packedSize * MaxInflateRatio + MaxInflateSlack) return 0;
 
-  // Room for a new body somewhat larger than the old one.
-  if (!raw->Reserve(rawSize + rawSize / 8 + 4096)) return 0;
+  uint64_t first = packedSize * FirstBlockRatio;
+  if (first < FirstBlockLeast) first = FirstBlockLeast;
+  if (first > FirstBlockMost) first = FirstBlockMost;
+  if (first > RoomFor(rawSize)) first = RoomFor(rawSize);
+  if (!raw->Reserve(first)) return 0;
   Block chunk = Allocate(ReadChunk);
   if (!chunk) return 0;
 
@@ -94,7 +138,7 @@ uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw) {
   if (inflateInit(&z) != Z_OK) return 0;
   const std::unique_ptr<z_stream, InflateEnd> ending(&z);
   z.next_out = raw->bytes.get();
-  z.avail_out = rawSize;
+  z.avail_out = static_cast<uInt>(raw->capacity < rawSize ? raw->capacity : rawSize);
   int status = Z_OK;
   for (uint32_t unread = packedSize; unread > 0;) {
     const uint32_t length = unread < ReadChunk ? unread : ReadChunk;
@@ -105,6 +149,7 @@ uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw) {
     // Z_BUF_ERROR means no progress: the stream has more to give than
     // rawSize bytes.
     while (z.avail_in > 0 && status != Z_STREAM_END) {
+      if (z.avail_out == 0 && z.total_out < rawSize && !MakeRoom(&z, rawSize, raw)) return 0;
       status = inflate(&z, Z_NO_FLUSH);
       if (status != Z_OK && status != Z_STREAM_END) return 0;
     }
