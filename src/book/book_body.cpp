@@ -100,11 +100,13 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
   for (uint32_t b = 0; b < bucketCount; ++b) listed += Get16(bucketRecords + BucketRecordSize * size_t{b} + 4);
   if (listed != nodeCount) return nullptr;
 
-  // A 32-bit host cannot even address what a huge body asks for.
-  // (Compared in 64 bits, where a 64-bit host never refuses.)
-  const uint64_t most = static_cast<size_t>(-1);
+  // A 32-bit host cannot even address what a huge body asks for: no object
+  // may be larger than PTRDIFF_MAX. (Compared in 64 bits, where a 64-bit host
+  // never refuses.)
+  const uint64_t most = PTRDIFF_MAX;
   // The bucket array holds chain heads, pointers: sizeof(JosekiNode*) is meant.
-  if (uint64_t{bucketCount} * sizeof(JosekiNode*) > most ||  // NOLINT(bugprone-sizeof-expression) uint64_t{nodeCount} * sizeof(JosekiNode) > most ||
+  const uint64_t bucketBytes = uint64_t{bucketCount} * sizeof(JosekiNode*);  // NOLINT(bugprone-sizeof-expression)
+  if (bucketBytes > most || uint64_t{nodeCount} * sizeof(JosekiNode) > most ||
       uint64_t{moveCount} * sizeof(BookMove) > most) {
     return nullptr;
   }

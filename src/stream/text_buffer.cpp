@@ -37,12 +37,15 @@ void TextBuffer::Free() {
 
 int32_t TextBuffer::Append(const char* s) {
   const size_t added = strlen(s);
+  // The capacity is a signed 32-bit count: a longer text cannot be held.
+  if (added >= static_cast<size_t>(INT32_MAX)) return -1;
   if (capacity == 0) {
     if (Reserve(static_cast<int32_t>(added + 1)) != 0) return -1;
     memcpy(text, s, added + 1);
     return 0;
   }
   const size_t present = strlen(text);
+  if (added >= static_cast<size_t>(INT32_MAX) - present) return -1;
   if (Grow(static_cast<int32_t>(present + added + 1)) != 0) return -1;
   memcpy(text + present, s, added + 1);
   return 0;
