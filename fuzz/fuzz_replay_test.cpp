@@ -44,6 +44,7 @@ const Target Targets[] = {
     {"book_merge", FuzzBookMerge},
     {"divided_book", FuzzDividedBook},
     {"update_package", FuzzUpdatePackage},
+    {"large_sizes", FuzzLargeSizes},
 };
 
 class FuzzReplayTest : public ::testing::TestWithParam<std::string> {};
@@ -74,7 +75,8 @@ TEST_P(FuzzReplayTest, CorporaAndFindings) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplayTest,
-                         ::testing::Values("book_body", "book_merge", "divided_book", "update_package"),
+                         ::testing::Values("book_body", "book_merge", "divided_book", "update_package",
+                                           "large_sizes"),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 // The package seeds were built against the install folder the package

@@ -36,6 +36,26 @@ int FuzzDividedBook(const uint8_t* data, size_t size);
 // temporary file stays behind.
 int FuzzUpdatePackage(const uint8_t* data, size_t size);
 
+// The size fields of every format against bytes mostly absent: the old file
+// or the script is a stream that reports the length the input gives, up to
+// 4 GiB, and reads zeros behind the bytes the input holds. Input: u8
+// selector, then by selector & 3:
+//   0  a single book: u32 packedSize, u32 rawSize, u32 length of the old
+//      file behind its magic, u16 L and L bytes at the front of the packed
+//      bytes, then the package's BookDiff list;
+//   1  a divided book: u32 length of the file, 64 u32 offsets, u8 n, n
+//      blocks (u32 packedSize, u32 rawSize, u16 L, L bytes) laid from offset
+//      264, then the package;
+//   2  a raw body: u32 bucketCount, u32 nodeCount, u32 moveCount, u32 length
+//      of the stream, then the records;
+//   3  a package script: u32 length of the script, then its front, applied
+//      to a folder in memory.
+// Selector bit 2: the L bytes are compressed into the zlib stream that
+// stands there. Bit 3: the n blocks' offsets are put in the table. Bit 4:
+// the long stream acts as a memory block rather than a file (for the script,
+// the other way round). The promises are those of the other targets.
+int FuzzLargeSizes(const uint8_t* data, size_t size);
+
 // Where FuzzUpdatePackage keeps its scratch folders: a folder of its own is
 // made under `base` for this process. By default /dev/shm when it is there,
 // otherwise the system's temporary folder.

@@ -5,6 +5,7 @@
 //
 // usage: make_seeds FOLDER   (writes FOLDER/<target>/<name>)
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -121,6 +122,82 @@ const char* const BookNames[fuzz::SeedBookCount] = {"single-old.dat", "single-ne
                                                      "divided-old.dat", "divided-new.dat"};
 
 }  // namespace
+
+// large_sizes: the size fields near 2^31, 2^32 and the 1032:1 rule, each in
+// front of a few bytes that are really there.
+void PutLargeSizeSeeds() {
+  constexpr uint8_t Placed = 8, LikeMemory = 16;
+  // The front of the packed bytes: a zlib stream of 256 KiB of zeros, more
+  // than any block sized from a wrapped rawSize could hold.
+  const Bytes unpacked(256 * 1024, 0);
+  uLongf packedLength = compressBound(unpacked.size());
+  Bytes zeros(packedLength);
+  if (compress(zeros.data(), &packedLength, unpacked.data(), unpacked.size()) != Z_OK) Die("compress failed");
+  zeros.resize(packedLength);
+  auto single = [&](const char* name, uint8_t selector, uint32_t packedSize, uint32_t rawSize, uint32_t length) {
+    Bytes input{selector};
+    fuzz::PutU32(&input, packedSize);
+    fuzz::PutU32(&input, rawSize);
+    fuzz::PutU32(&input, length);
+    U16(&input, zeros.size());
+    Append(&input, zeros);
+    fuzz::PutU32(&input, 0x40);  // one group that puts one move
+    fuzz::PutU32(&input, 0);
+    Append(&input, Bytes{1, 5, 0, 1, 0, 7, 0, 0, 0});
+    fuzz::PutU32(&input, 0xFFFFFFFF);
+    Put("large_sizes", name, input);
+  };
+  single("single_room_wraps", 0, 4200000, 0xE38E2AAB, 4200008);
+  single("single_raw_near_2p32", 0, 4200000, 0xFFFFFFFF, 4200008);
+  single("single_at_1032_to_1", 0, 4161536, 4161536u * 1032 + 1024, 4161544);
+  single("single_past_1032_to_1", 0, 4161536, 4161536u * 1032 + 1025, 4161544);
+  single("single_file_near_2p31", 0, 0x7FFFFFF0, 0x80000000, 0x7FFFFFF8);
+  single("single_file_past_2p31", LikeMemory, 0x80000000, 0xFFFFFFFF, 0x80000010);
+
+  auto divided = [&](const char* name, uint8_t selector, uint32_t length, uint32_t offset, uint32_t rawSize) {
+    Bytes input{selector};
+    fuzz::PutU32(&input, length);
+    for (int32_t k = 0; k < DivisionCount; ++k) fuzz::PutU32(&input, offset);
+    input.push_back(1);
+    fuzz::PutU32(&input, 4200000);
+    fuzz::PutU32(&input, rawSize);
+    U16(&input, zeros.size());
+    Append(&input, zeros);
+    fuzz::PutU32(&input, 0);  // the ignored word, then empty lists
+    for (int32_t k = 0; k < DivisionCount; ++k) fuzz::PutU32(&input, 0xFFFFFFFF);
+    Put("large_sizes", name, input);
+  };
+  divided("divided_room_wraps", 1 | Placed, 0x7FFFFF00, 0x40000000, 0xE38E2AAB);
+  divided("divided_offsets_near_2p31", 1, 0x80000100, 0x7FFFFFF8, 0xFFFFFFFF);
+  divided("divided_offsets_near_2p32", 1 | LikeMemory, 0xFFFFFFFF, 0xFFFFFFF0, 0xFFFFFFFF);
+
+  auto raw = [&](const char* name, uint32_t buckets, uint32_t nodes, uint32_t moves, uint32_t length) {
+    Bytes input{2};
+    for (uint32_t count : {buckets, nodes, moves, length}) fuzz::PutU32(&input, count);
+    Append(&input, Bytes(64, 0));
+    Put("large_sizes", name, input);
+  };
+  raw("raw_moves_just_below_2p32", 0, 0, 0x1FFFFFFE, 0xFFFFFFFF);
+  raw("raw_moves_past_2p32", 0, 0, 0x1FFFFFFF, 0xFFFFFFFF);
+  raw("raw_buckets_near_2p32", 0x2AAAAAA8, 0, 0, 0xFFFFFFFF);
+  raw("raw_nodes_near_2p31", 1, 0x09D89D89, 0, 0x80000000);
+
+  auto script = [&](const char* name, uint8_t selector, uint32_t length, uint32_t payload) {
+    Bytes input{selector};
+    fuzz::PutU32(&input, length);
+    fuzz::PutU32(&input, KindFile);
+    for (const char* entryName : {"a.bak", "a.txt"}) {
+      input.push_back(6);
+      Append(&input, Bytes(entryName, entryName + 6));
+    }
+    fuzz::PutU32(&input, payload);
+    Append(&input, Bytes{'h', 'i'});
+    Put("large_sizes", name, input);
+  };
+  script("script_payload_near_2p32", 3, 0xFFFFFFFF, 0xFFFFFFF0);
+  script("script_payload_past_2p31", 3, 0x80000010, 0x80000000);
+  script("script_payload_past_end", 3 | LikeMemory, 0x7FFFFFFF, 0xFFFFFFFF);
+}
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -242,6 +319,8 @@ int main(int argc, char** argv) {
   Append(&script, Entry(all, 0));
   Append(&script, Entry(all, 0));
   Put("update_package", "book_twice.script", script);
+
+  PutLargeSizeSeeds();
 
   fs::remove_all(work);
   return 0;

@@ -117,13 +117,17 @@ TEST(TextBuffer, AppendRefusesATextItsCapacityCannotCount) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.present);
     TextBuffer buffer;
-    if (*c.present != '\0') ASSERT_EQ(buffer.Append(c.present), 0);
+    if (*c.present != '\0') {
+      ASSERT_EQ(buffer.Append(c.present), 0);
+    }
     const int32_t capacity = buffer.capacity;
     const RepeatedText added(c.added);
     ASSERT_NE(added.text(), nullptr);
     EXPECT_EQ(buffer.Append(added.text()), -1);
     EXPECT_EQ(buffer.capacity, capacity);
-    if (capacity > 0) EXPECT_STREQ(buffer.text, c.present);
+    if (capacity > 0) {
+      EXPECT_STREQ(buffer.text, c.present);
+    }
   }
 }
 
