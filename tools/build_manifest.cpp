@@ -3,8 +3,8 @@
 #include <map>
 
 #include "file_bytes.h"
+#include "package/entry_path.h"
 #include "package/update_package.h"
-#include "package_script.h"
 #include "package_writer.h"
 
 namespace {
@@ -63,7 +63,7 @@ bool ParseEntry(const std::vector<std::string>& words, const std::string& folder
       return false;
     }
   }
-  if (SameEntryName(entry->oldName, entry->newName)) {
+  if (SameEntryName(entry->oldName.c_str(), entry->newName.c_str())) {
     *cause = "OLDNAME and NEWNAME denote the same file";
     return false;
   }
@@ -107,15 +107,15 @@ bool ParseManifest(const std::string& text, const std::string& folder, std::vect
     // applies the package to a folder made from the manifest, which cannot
     // say what an earlier entry left under a shared name.
     for (const std::string* name : {&entry.oldName, &entry.newName}) {
-      const auto used = usedNames.find(FoldedEntryName(*name));
+      const auto used = usedNames.find(FoldEntryName(name->c_str()));
       if (used != usedNames.end()) {
         *error = std::to_string(line) + ": the name '" + *name + "' is used by the entry on line " +
                  std::to_string(used->second) + " already";
         return false;
       }
     }
-    usedNames.emplace(FoldedEntryName(entry.oldName), line);
-    usedNames.emplace(FoldedEntryName(entry.newName), line);
+    usedNames.emplace(FoldEntryName(entry.oldName.c_str()), line);
+    usedNames.emplace(FoldEntryName(entry.newName.c_str()), line);
     entries->push_back(entry);
   }
   if (entries->empty()) {

@@ -112,15 +112,11 @@ ByteStream* MemoryPackageFiles::OpenForReading(const char* path) {
 }
 
 ByteStream* MemoryPackageFiles::OpenForWriting(const char* path) {
-  // As "wb" does, an existing file is cut to length 0, under every name it
-  // has.
-  std::shared_ptr<std::vector<uint8_t>>& bytes = files_[path];
-  if (bytes) {
-    bytes->clear();
-  } else {
-    bytes = std::make_shared<std::vector<uint8_t>>();
-  }
-  return new (std::nothrow) FileInMemory(bytes, false);
+  // As on the disk, the file is made afresh and never over another.
+  if (Exists(path) != PathAbsent) return nullptr;
+  auto bytes = std::make_shared<std::vector<uint8_t>>();
+  files_[path] = bytes;
+  return new (std::nothrow) FileInMemory(std::move(bytes), false);
 }
 
 int32_t MemoryPackageFiles::Commit(ByteStream*) { return 0; }
@@ -164,4 +160,11 @@ PathState MemoryPackageFiles::Exists(const char* path) {
     if (after != files_.end() && after->first.compare(0, prefix.size(), prefix) == 0) return PathOther;
   }
   return PathAbsent;
+}
+
+FileIdentity MemoryPackageFiles::Identity(const char* one, const char* other) {
+  auto first = files_.find(one);
+  auto second = files_.find(other);
+  if (first == files_.end() || second == files_.end() || first->second != second->second) return FilesApart;
+  return first == second ? FilesOneName : FilesLinked;
 }

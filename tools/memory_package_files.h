@@ -35,6 +35,7 @@ class MemoryPackageFiles final : public PackageFiles {
   int32_t Replace(const char* from, const char* to) override;
   int32_t Remove(const char* path) override;
   PathState Exists(const char* path) override;
+  FileIdentity Identity(const char* one, const char* other) override;
 
  private:
   std::map<std::string, std::shared_ptr<std::vector<uint8_t>>> files_;

@@ -4,25 +4,8 @@
 #include "le_bytes.h"
 #include "package/entry_path.h"
 #include "package/update_package.h"
-#include "stream/cp932_path.h"
 
 namespace {
-
-std::string FoldName(const std::string& name) {
-  std::string folded;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (IsCp932LeadByte(c) && i + 1 < name.size()) {
-      folded += name[i];
-      folded += name[++i];
-    } else if (c >= 'A' && c <= 'Z') {
-      folded += static_cast<char>(c - 'A' + 'a');
-    } else {
-      folded += c == '/' ? '\\' : static_cast<char>(c);
-    }
-  }
-  return folded;
-}
 
 class Walker {
  public:
@@ -152,7 +135,7 @@ class Walker {
       return Stop(entry.offset, "the updater takes at most " + std::to_string(MaxPackageEntries) +
                                     " entries in one package; this one and all behind it are refused");
     }
-    if (SameEntryName(entry.oldName, entry.newName)) {
+    if (SameEntryName(entry.oldName.c_str(), entry.newName.c_str())) {
       Problem(entry.offset, "both names denote the same file, '" + entry.newName + "'; writing it would cut the file to be read");
     }
     entry.payloadOffset = at_;
@@ -173,7 +156,3 @@ class Walker {
 }  // namespace
 
 ScriptWalk WalkScript(const uint8_t* script, uint32_t size) { return Walker(script, size).Run(); }
-
-bool SameEntryName(const std::string& a, const std::string& b) { return FoldName(a) == FoldName(b); }
-
-std::string FoldedEntryName(const std::string& name) { return FoldName(name); }

@@ -48,12 +48,3 @@ struct ScriptWalk {
 // script. The walk goes on past problems that leave the layout clear and
 // stops at the first one that does not.
 ScriptWalk WalkScript(const uint8_t* script, uint32_t size);
-
-// True when two entry names denote the same file on Windows: ASCII letters
-// compared without case, / and \ alike (0x5C inside a double-byte character
-// is no separator).
-bool SameEntryName(const std::string& a, const std::string& b);
-
-// The one spelling of a name that SameEntryName compares: names that denote
-// the same file give the same folded name.
-std::string FoldedEntryName(const std::string& name);

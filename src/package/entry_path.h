@@ -9,28 +9,53 @@
 
 #include <string>
 
-// The suffixes of the files an entry makes beside its target. A file named
-// after a product file plus one of these belongs to an update:
-// - TempNewSuffix: the new content while it is built; a leftover is a
-//   half-made file and can be removed.
-// - TempKeepSuffix: the content the target had while the finished file is
-//   moved in; a leftover standing where the target is missing is the target
-//   itself and is to be renamed back, otherwise it can be removed.
-// No package may name a file that ends in either.
+// The suffixes that earlier updaters put behind a target's name for its
+// temporary files (NAME.fix-new, NAME.fix-old). Their leftovers are still
+// cleared, and no package may name a file that ends in either.
 extern const char TempNewSuffix[];   // ".fix-new"
 extern const char TempKeepSuffix[];  // ".fix-old"
 
-// True when the file name ends in one of the two suffixes (ASCII letters
-// compared without case, as Windows does).
+// The name, relative to the install folder, of a temporary file of the entry
+// whose target is `name`: in the target's own folder, "~fix", 16 hexadecimal
+// digits of a hash of the target's file name (as FoldEntryName spells it)
+// and ".new" for the new content while it is built (a leftover is a
+// half-made file and can be removed) or, with `keep`, ".old" for the content
+// the target had while the finished file moves in (a leftover standing where
+// the target is missing is the target itself and is to be renamed back).
+// Always 24 bytes behind the folder, whatever the target's length.
+std::string TempEntryName(const char* name, bool keep);
+
+// True when the last component of the name or path is a temporary file of an
+// update: TempEntryName's pattern or an earlier updater's suffix, letters in
+// any case and trailing dots and spaces dropped, as Windows takes them.
 bool IsPackageTempName(const char* name);
 
 // Null when the name may be used; otherwise a short English reason. Refused:
 // an empty name; an absolute name (starting with a separator); any colon
 // (drive letters, streams); an empty component; a component made of dots and
-// spaces only (".", "..", and what Windows trims to them); a name ending in
-// a temporary suffix. Both \ and / separate components; a 0x5C that is the
-// second byte of a double-byte character does not.
+// spaces only (".", "..", and what Windows trims to them); a component that
+// Windows opens as a device (CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9,
+// CONIN$, CONOUT$, CLOCK$, in any case, with any extension, trailing dots or
+// spaces); a temporary name (IsPackageTempName). Both \ and / separate
+// components; a 0x5C that is the second byte of a double-byte character does
+// not. The same on every platform: a package is made for Windows.
 const char* CheckEntryName(const char* name);
+
+// CheckEntryName for both names of an entry, and then null when they denote
+// two files, or a reason when SameEntryName says they denote one.
+const char* CheckEntryNames(const char* oldName, const char* newName);
+
+// The one spelling of a name under which Windows finds its file: ASCII
+// letters in lower case, / as \, and the dots and spaces at the end of each
+// component dropped. Double-byte characters are kept as they stand (a 0x5C
+// second byte is no separator). Windows trims trailing dots and spaces only
+// from the last component (and a single dot from the others); dropping them
+// everywhere may call two distinct names one, which only ever refuses more.
+std::string FoldEntryName(const char* name);
+
+// True when the two names denote one file on Windows: their folded
+// spellings are equal.
+bool SameEntryName(const char* one, const char* other);
 
 // True when a separator goes between the folder and a name: the folder is
 // not empty and does not end in a real backslash (code page 932 aware, so a

@@ -34,6 +34,86 @@ TEST(CheckEntryNameTest, RefusesNamesThatLeaveTheFolder) {
   for (const std::string& name : names) EXPECT_NE(CheckEntryName(name.c_str()), nullptr) << name;
 }
 
+// Windows opens these as devices, whatever the case, the extension, the
+// trailing dots and spaces, and in any component.
+TEST(CheckEntryNameTest, RefusesDeviceNamesAndTheirLookalikesPass) {
+  const std::string devices[] = {
+      "CON", "con", "Prn", "aux.txt", "NUL.tar.gz", "nul.", "nul ", "NUL .txt", "com1", "COM9.dat", "com0",
+      "lpt1", "LPT9.log", "conin$", "CONOUT$.x", "clock$", "book\\con\\a.dat", "aux/a.dat", "a\\lpt3.",
+      Hyo + "\\prn",
+  };
+  for (const std::string& name : devices) {
+    const char* refused = CheckEntryName(name.c_str());
+    EXPECT_STREQ(refused, "the name is one Windows opens as a device") << name;
+  }
+  const std::string others[] = {
+      "console", "con_", "acon", "com", "com10", "lpt", "lptx", "comA.txt", "nul1", "clock", "conin", "a.con",
+      "con" + So, So + "con",
+  };
+  for (const std::string& name : others) EXPECT_EQ(CheckEntryName(name.c_str()), nullptr) << name;
+}
+
+// Names that Windows takes for one file: letters in any case, / and \,
+// trailing dots and spaces of a component; a 0x5C second byte is no
+// separator and a double-byte character is kept as it stands.
+TEST(SameEntryNameTest, ComparesAsWindowsFindsFiles) {
+  struct Case {
+    std::string one;
+    std::string other;
+    bool same;
+  } cases[] = {
+      {"a.txt", "a.txt", true},
+      {"a.txt", "A.TXT", true},
+      {"a.txt", "a.txt.", true},
+      {"a.txt", "a.txt . .", true},
+      {"book\\a.txt", "BOOK/a.txt", true},
+      {"book.\\a.txt", "book\\a.txt", true},
+      {"book \\a.txt", "book/a.txt", true},
+      {"a.txt", "a.txt2", false},
+      {"a.txt", ".a.txt", false},
+      {"a b", "ab", false},
+      {So + "a", So + "A", true},
+      {So + "\\a", So + "a", false},      // ソ then a real separator
+      {"\x83\x41", "\x83\x61", false},  // a second byte is no letter
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SameEntryName(c.one.c_str(), c.other.c_str()), c.same) << c.one << " | " << c.other;
+    EXPECT_EQ(FoldEntryName(c.one.c_str()) == FoldEntryName(c.other.c_str()), c.same) << c.one << " | " << c.other;
+  }
+  EXPECT_STREQ(CheckEntryNames("a.bak", "a.txt"), nullptr);
+  EXPECT_NE(CheckEntryNames("a.txt.", "A.txt"), nullptr);
+  EXPECT_STREQ(CheckEntryNames("a.bak", "con"), CheckEntryName("con"));
+}
+
+// An entry's temporary files sit in its target's folder under a name of a
+// fixed length, whatever the target's, and are known as temporary.
+TEST(TempEntryNameTest, AShortNameOfItsOwnBesideTheTarget) {
+  const std::string longest(250, 'x');
+  struct Case {
+    std::string name;
+    std::string folder;  // what the temporary name begins with
+  } cases[] = {
+      {"a.txt", ""},
+      {longest + ".txt", ""},
+      {"book\\" + longest, "book\\"},
+      {"d" + So + "/joseki.dat", "d" + So + "/"},
+      {So, ""},
+  };
+  for (const Case& c : cases) {
+    for (bool keep : {false, true}) {
+      const std::string temp = TempEntryName(c.name.c_str(), keep);
+      EXPECT_EQ(temp.size(), c.folder.size() + 24) << c.name;
+      EXPECT_EQ(temp.compare(0, c.folder.size(), c.folder), 0) << temp;
+      EXPECT_TRUE(IsPackageTempName(temp.c_str())) << temp;
+      EXPECT_NE(CheckEntryName(temp.c_str()), nullptr) << temp;
+      EXPECT_EQ(temp, TempEntryName(c.name.c_str(), keep));
+    }
+    EXPECT_NE(TempEntryName(c.name.c_str(), false), TempEntryName(c.name.c_str(), true));
+  }
+  EXPECT_EQ(TempEntryName("a.txt", false), TempEntryName("A.TXT.", false));
+  EXPECT_NE(TempEntryName("a.txt", false), TempEntryName("b.txt", false));
+}
+
 TEST(CheckEntryNameTest, TrailByteBackslashDoesNotHideAnEmptyComponent) {
   // 83 5C 5C: ソ and then a real backslash, followed by nothing.
   EXPECT_NE(CheckEntryName((So + "\\").c_str()), nullptr);
@@ -76,11 +156,13 @@ TEST(EntryPathTest, JoinsFolderSeparatorAndName) {
   EXPECT_EQ(EntryPath("", false, "a.dat"), "a.dat");
 }
 
-TEST(IsPackageTempNameTest, KnowsBothSuffixesInAnyCase) {
-  EXPECT_TRUE(IsPackageTempName("joseki.dat.fix-new"));
-  EXPECT_TRUE(IsPackageTempName("JOSEKI.DAT.FIX-OLD"));
-  EXPECT_FALSE(IsPackageTempName("joseki.dat"));
-  EXPECT_FALSE(IsPackageTempName("fix-new"));
+TEST(IsPackageTempNameTest, KnowsEveryTemporaryNameInAnyCase) {
+  const char* temporary[] = {"joseki.dat.fix-new", "JOSEKI.DAT.FIX-OLD", "a.fix-new.", "~fix0123456789abcdef.new",
+                             "~FIX0123456789ABCDEF.OLD", "book/~fix0123456789abcdef.new ", "b\\x.fix-old"};
+  for (const char* name : temporary) EXPECT_TRUE(IsPackageTempName(name)) << name;
+  const char* others[] = {"joseki.dat", "fix-new", "~fix0123456789abcde.new", "~fix0123456789abcdeg.new",
+                          "~fix0123456789abcdef.new\\a", "~fix0123456789abcdef.bak", "x~fix0123456789abcdef.new"};
+  for (const char* name : others) EXPECT_FALSE(IsPackageTempName(name)) << name;
 }
 
 }  // namespace

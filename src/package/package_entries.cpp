@@ -1,14 +1,18 @@
 // The entry loop of a package script and the carrying out of one entry.
 //
 // An entry never works on its target in place. The new content is built
-// under the target's name plus TempNewSuffix, from the old content read under
-// oldName when a file stands there and under newName otherwise; it is flushed
-// to the disk and closed, and only then put in place: the present file is
-// kept under oldName when that name is free, and the new file takes newName.
+// in a temporary file of its own beside the target (TempEntryName), from the
+// old content read under oldName when a file stands there and under newName
+// otherwise; it is flushed to the disk and closed, and only then put in
+// place: the present file is kept under oldName when that name is free, and
+// the new file takes newName. An entry that would lose the present file (its
+// second name taken by a folder, a FIFO or the like, or both names leading to
+// one file) is refused before anything is done.
 // Every failure on the way removes the temporary file and undoes the renames
 // made so far, so a failed entry leaves the folder holding what it held
 // before; a run cut off half way leaves every file complete under its own
 // name, and the next run clears what it left (ClearLeftovers).
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -28,11 +32,15 @@ constexpr int32_t EndOfScript = 1;  // a clean end between entries
 
 struct Entry {
   PackageFiles* files;
+  const char* folder;  // the install folder, as the caller gave it
+  bool separator;      // whether a separator goes behind it
   int32_t kind;
   std::string oldPath;
   std::string newPath;
   std::string tempPath;  // the new content while it is built
   std::string keepPath;  // the replaced content while the new one moves in
+  std::string earlierTempPath;  // the same two as earlier updaters named
+  std::string earlierKeepPath;  // them, cleared when a run of theirs left one
   const char* cause = nullptr;
 
   int32_t Fail(int32_t result, const char* why) {
@@ -213,28 +221,44 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
   return 0;
 }
 
-// Deals with the temporary files of this entry that a run cut off (killed,
-// or the power gone) left behind, before anything is looked at. A keepPath
-// file standing where newName is missing is the present content itself,
-// caught between two renames, and goes back under newName; beside a newName
-// it is the replaced content and goes. A TempNewSuffix file is always a
-// half-made or unused new file.
-int32_t ClearLeftovers(Entry* entry) {
+// Deals with one pair of temporary files of this entry that a run cut off
+// (killed, or the power gone) left behind, before anything is looked at. A
+// keepPath file standing where newName is missing is the present content
+// itself, caught between two renames, and goes back under newName; beside a
+// file under newName it is the replaced content and goes. A tempPath file is
+// always a half-made or unused new file. Anything else under either name (a
+// link, a FIFO, an empty folder) is no file of an update's and is removed as
+// it stands, never followed; what cannot be removed refuses the entry.
+int32_t ClearLeftoverPair(Entry* entry, const char* keepPath, const char* tempPath) {
   PackageFiles* files = entry->files;
   const char* cannot = "a leftover file of an earlier update cannot be removed";
-  if (files->Exists(entry->keepPath.c_str()) == PathFile) {
-    if (files->Exists(entry->newPath.c_str()) == PathAbsent) {
-      if (files->Rename(entry->keepPath.c_str(), entry->newPath.c_str()) != 0) {
+  const PathState keep = files->Exists(keepPath);
+  if (keep == PathFile) {
+    const PathState target = files->Exists(entry->newPath.c_str());
+    if (target == PathOther) {
+      // The set-aside file may be the only copy of the product file.
+      return entry->Fail(ApplyCannotCreate, "something other than a file stands under the new name");
+    }
+    if (target == PathAbsent) {
+      if (files->Rename(keepPath, entry->newPath.c_str()) != 0) {
         return entry->Fail(ApplyWriteFailed, "a file set aside by an earlier update cannot be put back");
       }
-    } else if (files->Remove(entry->keepPath.c_str()) != 0) {
+    } else if (files->Remove(keepPath) != 0) {
       return entry->Fail(ApplyWriteFailed, cannot);
     }
+  } else if (keep == PathOther && files->Remove(keepPath) != 0) {
+    return entry->Fail(ApplyWriteFailed, cannot);
   }
-  if (files->Exists(entry->tempPath.c_str()) == PathFile && files->Remove(entry->tempPath.c_str()) != 0) {
+  if (files->Exists(tempPath) != PathAbsent && files->Remove(tempPath) != 0) {
     return entry->Fail(ApplyWriteFailed, cannot);
   }
   return 0;
+}
+
+int32_t ClearLeftovers(Entry* entry) {
+  const int32_t cleared = ClearLeftoverPair(entry, entry->keepPath.c_str(), entry->tempPath.c_str());
+  if (cleared != 0) return cleared;
+  return ClearLeftoverPair(entry, entry->earlierKeepPath.c_str(), entry->earlierTempPath.c_str());
 }
 
 int32_t CarryOut(ByteStream* package, Entry* entry) {
@@ -244,6 +268,19 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
   const PathState oldState = files->Exists(entry->oldPath.c_str());
   const PathState newState = files->Exists(entry->newPath.c_str());
   if (newState == PathOther) return entry->Fail(ApplyCannotCreate, "something other than a file stands under the new name");
+  if (newState == PathFile) {
+    // The present file leaves newName only for oldName, or for nothing when
+    // oldName keeps an earlier content; it must stay there, and not be lost
+    // as the content of a folder's name or of newName itself.
+    if (oldState == PathOther) {
+      return entry->Fail(ApplyCannotCreate, "something other than a file stands under the old name");
+    }
+    // Two names of one file are what a run cut off right after linking
+    // the present file to oldName leaves; the entry goes on from there.
+    if (oldState == PathFile && files->Identity(entry->oldPath.c_str(), entry->newPath.c_str()) == FilesOneName) {
+      return entry->Fail(ApplyUnsafeName, "both names lead to one file, which the entry would both keep and replace");
+    }
+  }
 
   StreamPtr source;
   if (entry->kind != KindFile) {
@@ -280,6 +317,44 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
   return result;
 }
 
+// Reads the entry's names and checks them, and builds its paths: all that
+// comes before the first file operation. EndOfScript for a clean end.
+int32_t ReadEntryNames(ByteStream* package, Entry* entry, std::string* oldName, std::string* newName,
+                       int32_t entriesApplied) {
+  int32_t result = ReadName(package, oldName, &entry->cause);
+  if (result == 0) result = ReadName(package, newName, &entry->cause);
+  if (result != 0) return result;
+  if (entriesApplied >= MaxPackageEntries) {
+    return entry->Fail(ApplyDamaged, "the script holds more entries than a package may");
+  }
+  if (const char* refused = CheckEntryNames(oldName->c_str(), newName->c_str())) {
+    return entry->Fail(ApplyUnsafeName, refused);
+  }
+  if (entry->kind == KindFile && !PayloadFits(package)) {
+    return entry->Fail(ApplyDamaged, "the payload runs past the end of the script");
+  }
+  const char* folder = entry->folder;
+  entry->oldPath = EntryPath(folder, entry->separator, oldName->c_str());
+  entry->newPath = EntryPath(folder, entry->separator, newName->c_str());
+  entry->tempPath = EntryPath(folder, entry->separator, TempEntryName(newName->c_str(), false).c_str());
+  entry->keepPath = EntryPath(folder, entry->separator, TempEntryName(newName->c_str(), true).c_str());
+  entry->earlierTempPath = entry->newPath + TempNewSuffix;
+  entry->earlierKeepPath = entry->newPath + TempKeepSuffix;
+  return 0;
+}
+
+// ReadEntryNames, with memory that runs out failing the entry: nothing has
+// been touched yet, so the entry fails cleanly.
+int32_t ReadEntry(ByteStream* package, Entry* entry, std::string* oldName, std::string* newName,
+                  int32_t entriesApplied) {
+  try {
+    return ReadEntryNames(package, entry, oldName, newName, entriesApplied);
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return entry->Fail(ApplyWriteFailed, "not enough memory");
+  }
+}
+
 }  // namespace
 
 int32_t CopyPayload(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
@@ -309,36 +384,24 @@ int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport
   for (;;) {
     Entry entry;
     entry.files = files;
+    entry.folder = folder;
+    entry.separator = separator;
     entry.kind = package->ReadU32();
     if (entry.kind < KindBook || entry.kind > KindFile) return ApplyOk;
 
     std::string oldName, newName;
-    int32_t result = ReadName(package, &oldName, &entry.cause);
-    if (result == 0) result = ReadName(package, &newName, &entry.cause);
+    int32_t result = ReadEntry(package, &entry, &oldName, &newName, report->entriesApplied);
     if (result == EndOfScript) return ApplyOk;
-
-    if (result == 0 && report->entriesApplied >= MaxPackageEntries) {
-      result = entry.Fail(ApplyDamaged, "the script holds more entries than a package may");
-    }
-    if (result == 0) {
-      const char* refused = CheckEntryName(oldName.c_str());
-      if (refused == nullptr) refused = CheckEntryName(newName.c_str());
-      if (refused != nullptr) result = entry.Fail(ApplyUnsafeName, refused);
-    }
-    if (result == 0 && entry.kind == KindFile && !PayloadFits(package)) {
-      result = entry.Fail(ApplyDamaged, "the payload runs past the end of the script");
-    }
-    if (result == 0) {
-      entry.oldPath = EntryPath(folder, separator, oldName.c_str());
-      entry.newPath = EntryPath(folder, separator, newName.c_str());
-      entry.tempPath = entry.newPath + TempNewSuffix;
-      entry.keepPath = entry.newPath + TempKeepSuffix;
-      result = CarryOut(package, &entry);
-    }
+    if (result == 0) result = CarryOut(package, &entry);
     if (result != 0) {
       report->failedKind = entry.kind;
-      report->oldName = oldName;
-      report->newName = newName;
+      try {
+        report->oldName = oldName;
+        report->newName = newName;
+      } catch (const std::bad_alloc&) {
+        report->oldName.clear();  // the failure is told without its names
+        report->newName.clear();
+      }
       report->cause = entry.cause;
       return result;
     }

@@ -110,6 +110,7 @@ class FaultyFiles final : public PackageFiles {
   }
   int32_t Remove(const char* path) override { return Fails(OpRemove) ? -1 : real_->Remove(path); }
   PathState Exists(const char* path) override { return real_->Exists(path); }
+  FileIdentity Identity(const char* one, const char* other) override { return real_->Identity(one, other); }
 
  private:
   ByteStream* Wrap(ByteStream* inner) { return inner != nullptr ? new FaultyStream(inner, this) : nullptr; }

@@ -5,12 +5,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "stream/byte_stream.h"
 
-#ifndef _WIN32
-#include <fcntl.h>   // AT_FDCWD, open
+#ifdef _WIN32
+#include <fcntl.h>  // _O_CREAT, _O_EXCL
+#include <io.h>     // _open, _close
+#else
+#include <fcntl.h>   // AT_FDCWD, open, fcntl
 #include <unistd.h>  // link, unlink, fsync
 #endif
 
@@ -26,9 +28,22 @@ void FlushFolderOf(const char* path) {
 #ifdef _WIN32
   (void)path;
 #else
+  // The folder's path is copied into a fixed block: the move it follows has
+  // been made, and nothing may fail for want of memory now. A folder path
+  // too long for the block is left to the system's own flushing.
+  char folder[4096];
   const char* slash = std::strrchr(path, '/');
-  const std::string folder = slash == nullptr ? "." : slash == path ? "/" : std::string(path, slash);
-  const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (slash == nullptr) {
+    std::strcpy(folder, ".");
+  } else if (slash == path) {
+    std::strcpy(folder, "/");
+  } else {
+    const size_t length = static_cast<size_t>(slash - path);
+    if (length >= sizeof folder) return;
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+  }
+  const int handle = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (handle < 0) return;
   fsync(handle);
   close(handle);
@@ -95,11 +110,76 @@ int32_t RenameReplacing(const char* from, const char* to) {
 
 namespace {
 
-// Streams handed out here are always FileStreams made by OpenFileStream.
+#ifndef _WIN32
+// A stream over a descriptor just opened, or null (and the descriptor
+// closed).
+ByteStream* StreamOver(int handle, bool forReading) {
+  if (handle < 0) return nullptr;
+  FILE* file = fdopen(handle, forReading ? "rb" : "wb");
+  if (file == nullptr) {
+    close(handle);
+    return nullptr;
+  }
+  FileStream* stream = AdoptFileStream(file, forReading);
+  if (stream == nullptr) fclose(file);
+  return stream;
+}
+#endif
+
+ByteStream* OpenRegularForReading(const char* path) {
+#ifdef _WIN32
+  // The runtime has no way to open without waiting; Windows folders hold no
+  // FIFOs, and the names that Windows opens as devices are refused before.
+  struct stat info;
+  if (stat(path, &info) == 0) {
+    if ((info.st_mode & S_IFMT) != S_IFREG) return nullptr;
+  } else if (errno != EOVERFLOW) {
+    return nullptr;  // a file too large for the record is still a file
+  }
+  return OpenFileStream(path, true);
+#else
+  // Looked at before the open, so that no device is opened at all, and again
+  // through the descriptor, opened without waiting for a FIFO's writer, for
+  // whatever took the name in between.
+  struct stat before;
+  if (stat(path, &before) != 0 || !S_ISREG(before.st_mode)) return nullptr;
+  const int handle = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (handle < 0) return nullptr;
+  struct stat opened;
+  const int flags = fcntl(handle, F_GETFL);
+  if (fstat(handle, &opened) != 0 || !S_ISREG(opened.st_mode) || flags < 0 ||
+      fcntl(handle, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(handle);
+    return nullptr;
+  }
+  return StreamOver(handle, true);
+#endif
+}
+
+ByteStream* CreateForWriting(const char* path) {
+#ifdef _WIN32
+  const int handle = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+  if (handle < 0) return nullptr;
+  FILE* file = _fdopen(handle, "wb");
+  if (file == nullptr) {
+    _close(handle);
+    return nullptr;
+  }
+  FileStream* stream = AdoptFileStream(file, false);
+  if (stream == nullptr) fclose(file);
+  return stream;
+#else
+  // O_EXCL refuses any name that is taken, a link included, wherever it
+  // leads; O_NOFOLLOW says the same once more.
+  return StreamOver(open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666), false);
+#endif
+}
+
+// Streams handed out here are always FileStreams.
 class SystemFiles final : public PackageFiles {
  public:
-  ByteStream* OpenForReading(const char* path) override { return OpenFileStream(path, true); }
-  ByteStream* OpenForWriting(const char* path) override { return OpenFileStream(path, false); }
+  ByteStream* OpenForReading(const char* path) override { return OpenRegularForReading(path); }
+  ByteStream* OpenForWriting(const char* path) override { return CreateForWriting(path); }
   int32_t Commit(ByteStream* file) override { return static_cast<FileStream*>(file)->Commit(); }
   int32_t Close(ByteStream* file) override { return static_cast<FileStream*>(file)->Close(); }
   int32_t Rename(const char* from, const char* to) override { return FlushedIfDone(RenameNoReplace(from, to), to); }
@@ -112,9 +192,34 @@ class SystemFiles final : public PackageFiles {
     struct stat info;
     if (stat(path, &info) != 0) {
       // A file too large for the runtime's stat record is still a file.
-      return errno == EOVERFLOW ? PathFile : PathAbsent;
+      if (errno == EOVERFLOW) return PathFile;
+#ifndef _WIN32
+      // A link whose target is missing still takes the name.
+      if (lstat(path, &info) == 0) return PathOther;
+#endif
+      return PathAbsent;
     }
     return (info.st_mode & S_IFMT) == S_IFREG ? PathFile : PathOther;
+  }
+  FileIdentity Identity(const char* one, const char* other) override {
+#ifdef _WIN32
+    // The runtime's stat has no file numbers on Windows.
+    (void)one;
+    (void)other;
+    return FilesApart;
+#else
+    struct stat first, second;
+    if (stat(one, &first) != 0 || stat(other, &second) != 0) return FilesApart;
+    if (first.st_dev != second.st_dev || first.st_ino != second.st_ino) return FilesApart;
+    // Two names of one file are two links of their own only when neither
+    // path is itself a link and the file counts more names than one.
+    struct stat firstName, secondName;
+    if (lstat(one, &firstName) == 0 && lstat(other, &secondName) == 0 && S_ISREG(firstName.st_mode) &&
+        S_ISREG(secondName.st_mode) && firstName.st_nlink > 1) {
+      return FilesLinked;
+    }
+    return FilesOneName;
+#endif
   }
 };
 

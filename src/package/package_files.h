@@ -13,7 +13,17 @@ class ByteStream;
 enum PathState : int32_t {
   PathAbsent = 0,  // nothing, or nothing that can be looked at
   PathFile = 1,    // a regular file
-  PathOther = 2,   // a folder or anything else that is not a regular file
+  PathOther = 2,   // a folder or anything else that is not a regular file:
+                   // a FIFO, a device, a link that leads nowhere
+};
+
+// Whether two paths lead to one file.
+enum FileIdentity : int32_t {
+  FilesApart = 0,    // two files, or either path leads to none
+  FilesOneName = 1,  // one file that has a single name, which both paths
+                     // reach (two spellings, or a link on the way)
+  FilesLinked = 2,   // one regular file under two names or more (hard
+                     // links), neither path a link of its own
 };
 
 // The result of Link and Replace where this platform or file system cannot do
@@ -24,9 +34,12 @@ class PackageFiles {
  public:
   virtual ~PackageFiles() = default;
 
-  // A read stream over the file ("rb"), or null. The caller Release(true)s it.
+  // A read stream over the regular file under the path, or null; never
+  // opens, nor waits on, a FIFO or a device. The caller Release(true)s it.
   virtual ByteStream* OpenForReading(const char* path) = 0;
-  // A write stream over the file, created or cut to length 0 ("wb"), or null.
+  // A write stream over a regular file made afresh under the path, or null
+  // when anything stands there already, a link that leads nowhere included:
+  // nothing is ever written through a link or into an existing file.
   virtual ByteStream* OpenForWriting(const char* path) = 0;
   // Writes a stream from OpenForWriting through to the disk. 0, or -1 when
   // this or any earlier write on it failed.
@@ -50,6 +63,10 @@ class PackageFiles {
   virtual int32_t Remove(const char* path) = 0;
   // What stands under the path. Never fails.
   virtual PathState Exists(const char* path) = 0;
+  // Whether the two paths lead to one file, by the file's identity (its
+  // volume and its number there), not by the paths' spellings. Never fails;
+  // FilesApart where the platform cannot tell.
+  virtual FileIdentity Identity(const char* one, const char* other) = 0;
 };
 
 // The real file operations of this machine. Lives as long as the program.

@@ -57,16 +57,22 @@ TEST(PackageLeftoversTest, ARunAfterACutOffOneEndsAsACleanRun) {
     files.erase(name);
     return files;
   };
+  const std::string bookNew = TempEntryName("joseki.dat", false);
+  const std::string fileNew = TempEntryName("a.txt", false);
+  const std::string fileKept = TempEntryName("a.txt", true);
   const Case cases[] = {
-      {"while the book was written", with(Before(), "joseki.dat.fix-new", Text("JoSeKi5"))},
-      {"while the file was written", with(with(clean, "a.txt", present), "a.txt.fix-new", half)},
+      {"while the book was written", with(Before(), bookNew, Text("JoSeKi5"))},
+      {"while the file was written", with(with(clean, "a.txt", present), fileNew, half)},
       {"with the present book linked to its old name", with(Before(), "joseki.bak", Book(5))},
       // Without a replacing rename: the present file set aside, the new one
       // not yet in place, and then the new one in place.
-      {"between the two renames", with(with(without(clean, "a.txt"), "a.txt.fix-old", present), "a.txt.fix-new",
-                                       Text("new"))},
-      {"before the set-aside file was removed", with(clean, "a.txt.fix-old", present)},
+      {"between the two renames", with(with(without(clean, "a.txt"), fileKept, present), fileNew, Text("new"))},
+      {"before the set-aside file was removed", with(clean, fileKept, present)},
       {"after the book, before the file", clean},
+      // The same two moments, as an earlier updater named its files.
+      {"between the two renames of an earlier updater",
+       with(with(without(clean, "a.txt"), "a.txt.fix-old", present), "a.txt.fix-new", Text("new"))},
+      {"before an earlier updater removed the set-aside file", with(clean, "a.txt.fix-old", present)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.moment);

@@ -20,6 +20,12 @@ FileStream* OpenFileStream(const char* path, bool forReading) {
   return stream;
 }
 
+FileStream* AdoptFileStream(FILE* opened, bool forReading) {
+  FileStream* stream = new (std::nothrow) FileStream();
+  if (stream != nullptr) stream->Adopt(opened, forReading);
+  return stream;
+}
+
 MemoryStream* OpenMemoryStream(uint8_t* buffer, uint32_t size, bool forReading) {
   MemoryStream* stream = new (std::nothrow) MemoryStream();
   if (stream == nullptr) return nullptr;

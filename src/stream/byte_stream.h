@@ -57,6 +57,10 @@ class FileStream : public ByteStream {
   // Closes any open file, then opens `path` (system code page) for reading
   // ("rb") or writing ("wb": created, or cut to length 0). 0, or -1.
   virtual int32_t Open(const char* path, bool forReading);
+  // Closes any open file, then takes over `opened`, a file that the caller
+  // opened in binary mode for reading or for writing as `forReading` says;
+  // the stream closes it from now on. Always 0.
+  int32_t Adopt(FILE* opened, bool forReading);
 
   // Writes the runtime's buffers through to the disk (fflush, then fsync or
   // _commit), so that the content survives a crash. 0, or -1 when any write
@@ -102,6 +106,9 @@ class MemoryStream : public ByteStream {
 
 // A ready file stream, or null when the file cannot be opened.
 FileStream* OpenFileStream(const char* path, bool forReading);
+// A ready file stream over a file the caller opened (see FileStream::Adopt),
+// or null, and then the file is still the caller's to close.
+FileStream* AdoptFileStream(FILE* opened, bool forReading);
 // A ready memory stream over the caller's block, or null.
 MemoryStream* OpenMemoryStream(uint8_t* buffer, uint32_t size, bool forReading);
 

@@ -21,6 +21,13 @@ int32_t FileStream::Open(const char* path, bool forReading) {
   return file != nullptr ? 0 : -1;
 }
 
+int32_t FileStream::Adopt(FILE* opened, bool forReading) {
+  if (file != nullptr) fclose(file);
+  file = opened;
+  this->forReading = forReading;
+  return 0;
+}
+
 int32_t FileStream::AtEnd() {
   if (file == nullptr) return -1;
   return feof(file);
