@@ -4,10 +4,11 @@
 #
 #   bash scripts/fuzz.sh [SECONDS] [TARGET...]
 #
-# Targets: book_body book_merge divided_book update_package. Builds them with
-# clang-14 (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) in
-# out/fuzz. Each run starts from the committed seeds (fuzz/corpus/TARGET) and
-# what earlier runs kept (out/fuzz-work/TARGET); an input that crashes, leaks,
+# Targets: book_body book_merge divided_book update_package large_sizes.
+# Builds them with clang-14 (libFuzzer, AddressSanitizer,
+# UndefinedBehaviorSanitizer and the integer checks) in out/fuzz. Each run
+# starts from the committed seeds (fuzz/corpus/TARGET) and what earlier runs
+# kept (out/fuzz-work/TARGET); an input that crashes, leaks,
 # takes more than a second or more than 512 MB lands in
 # out/fuzz-findings/TARGET. FUZZ_JOBS=N runs N targets at a time. The
 # cpu-s column is the processor time each target had, which is less than
@@ -18,7 +19,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(book_body book_merge divided_book update_package)
+[ ${#targets[@]} -gt 0 ] || targets=(book_body book_merge divided_book update_package large_sizes)
 jobs=${FUZZ_JOBS:-1}
 
 mkdir -p out

@@ -60,7 +60,7 @@ void LargeDiff(Script* script, uint32_t positions, uint32_t seed, uint32_t step)
 Bytes Noise(size_t size, uint32_t seed) {
   Bytes bytes(size);
   for (uint8_t& byte : bytes) {
-    seed = seed * 1103515245u + 12345u;
+    seed = static_cast<uint32_t>(uint64_t{seed} * 1103515245u + 12345u);
     byte = static_cast<uint8_t>(seed >> 16);
   }
   return bytes;

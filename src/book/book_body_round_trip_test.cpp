@@ -79,7 +79,8 @@ TEST(BookBodyRoundTrip, StreamsCarryTheSameBytes) {
   ASSERT_TRUE(big);
   for (uint32_t i = 0; i < 6000; ++i) {
     for (uint32_t c = 0; c <= i % 5; ++c) {
-      PutMove(big.get(), PositionKey{i * 2654435761u, i}, BookMove{static_cast<uint16_t>(c), 1, i});
+      const PositionKey key{static_cast<uint32_t>(uint64_t{i} * 2654435761u), i};
+      PutMove(big.get(), key, BookMove{static_cast<uint16_t>(c), 1, i});
     }
   }
   JosekiTablePtr small = RandomTable(random, 5, 200);

@@ -60,7 +60,7 @@ bool ReadOldOffsets(ByteStream* oldFile, uint32_t* offsets) {
   for (int32_t k = 0; k < DivisionCount; ++k) {
     uint8_t counts[4];
     if (oldFile->Seek(static_cast<int32_t>(offsets[k]), false) != 0 || oldFile->Read(counts, 4) != 4) return false;
-    packed += BodyCountsBytes + LoadU32(counts);
+    packed += int64_t{BodyCountsBytes} + LoadU32(counts);  // 64 bits: a packedSize near 2^32 must not wrap
   }
   return packed <= length - DividedFirstBlock;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "stream/cp932_path.h"
+#include "stream/wrap_around.h"
 
 const char TempNewSuffix[] = ".fix-new";
 const char TempKeepSuffix[] = ".fix-old";
@@ -92,7 +93,7 @@ bool OnlyDotsAndSpaces(const char* begin, const char* end) { return TrimmedEnd(b
 
 // FNV-1a, 64 bits: the same name gives the same temporary name on every
 // run, so a run finds what a cut-off one left.
-uint64_t NameHash(const std::string& name) {
+FIX_WRAPS_AROUND uint64_t NameHash(const std::string& name) {
   uint64_t hash = 0xcbf29ce484222325u;
   for (const char c : name) {
     hash ^= static_cast<unsigned char>(c);

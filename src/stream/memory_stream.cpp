@@ -17,7 +17,7 @@ int32_t MemoryStream::AtEnd() {
 
 int32_t MemoryStream::Seek(int32_t offset, bool fromEnd) {
   // The sum wraps modulo 2^32 and is then clamped to the block.
-  uint32_t target = (fromEnd ? size : 0) + static_cast<uint32_t>(offset);
+  const uint32_t target = static_cast<uint32_t>(uint64_t{fromEnd ? size : 0} + static_cast<uint32_t>(offset));
   position = target > size ? size : target;
   return 0;
 }
