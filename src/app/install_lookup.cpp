@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "app/platform.h"
 #include "app/update_dialog.h"
@@ -51,38 +52,70 @@ bool BuildFilter(const ProductEntry& row, char (&filter)[FilterSize]) {
 
 }  // namespace
 
-int32_t FindInstallPath(TextBuffer* folder, const ProductEntry& row, bool allowBrowse) {
+namespace {
+
+// What a lookup holds from the platform, released however it ends.
+struct LookupHold {
+  RegistryKey* key = nullptr;
+  char* systemText = nullptr;
+
+  LookupHold() = default;
+  LookupHold(const LookupHold&) = delete;
+  LookupHold& operator=(const LookupHold&) = delete;
+  ~LookupHold() {
+    CloseKey();
+    if (systemText != nullptr) PlatformFreeMessage(systemText);
+  }
+  void CloseKey() {
+    if (key != nullptr) PlatformRegCloseKey(key);
+    key = nullptr;
+  }
+};
+
+int32_t Lookup(TextBuffer* folder, const ProductEntry& row, bool allowBrowse, LookupHold* hold) {
   const int32_t platformId = PlatformGetPlatformId();
   if (platformId != 1 && platformId != 2) return LookupUnknownPlatform;
 
-  char* systemText = nullptr;
   int32_t status = LookupNotFound;
   char keyPath[KeyPathSize];
   const int keyLength = snprintf(keyPath, sizeof keyPath, "%s%s", AppPathsKey, row.appPathsName);
   if (keyLength > 0 && static_cast<uint32_t>(keyLength) < sizeof keyPath) {
-    RegistryKey* key = nullptr;
-    const int32_t openError = PlatformRegOpenKey(keyPath, &key);
+    const int32_t openError = PlatformRegOpenKey(keyPath, &hold->key);
     if (openError != 0) {
-      systemText = PlatformFormatMessage(openError);
+      hold->key = nullptr;
+      hold->systemText = PlatformFormatMessage(openError);
     } else {
-      const int32_t readError = ReadPathValue(key, folder);
+      const int32_t readError = ReadPathValue(hold->key, folder);
       if (readError == 0) {
         status = LookupLocated;
       } else if (readError == -1) {
         status = LookupNoMemory;
       } else {
-        systemText = PlatformFormatMessage(readError);
+        hold->systemText = PlatformFormatMessage(readError);
       }
-      PlatformRegCloseKey(key);
+      hold->CloseKey();
     }
   }
 
   while (allowBrowse && status == LookupNotFound) {
-    ShowStatusError(LookupNotFound, systemText);
+    ShowStatusError(LookupNotFound, hold->systemText);
     status = BrowseForInstallPath(folder, row);
   }
-  if (systemText != nullptr) PlatformFreeMessage(systemText);
   return status;
+}
+
+}  // namespace
+
+int32_t FindInstallPath(TextBuffer* folder, const ProductEntry& row, bool allowBrowse) {
+  LookupHold hold;
+  // The lookup allocates nothing that throws; a platform layer may (the
+  // console stand-in's strings), and its lack of memory is this one's.
+  try {
+    return Lookup(folder, row, allowBrowse, &hold);
+  } catch (const std::bad_alloc&) {
+    folder->Free();
+    return LookupNoMemory;
+  }
 }
 
 int32_t BrowseForInstallPath(TextBuffer* folder, const ProductEntry& row) {

@@ -107,6 +107,15 @@ TEST_F(InstallLookupTest, WithoutBrowsingAFailureIsSilent) {
   EXPECT_TRUE(fake.pickerCalls.empty());
 }
 
+// A platform layer that throws for want of memory while the key is open:
+// the lookup says it had no memory, and the key is closed all the same.
+TEST_F(InstallLookupTest, APlatformOutOfMemoryIsNoMemory) {
+  fake.registry[KeyA].data = std::string("C:\\Apps") + '\0';
+  fake.throwingCall = "query";
+  EXPECT_EQ(Find(), LookupNoMemory);
+  EXPECT_TRUE(fake.prompts.empty());
+}
+
 // A value that changed size between the two queries is a failed read, with
 // the text of that read's code.
 TEST_F(InstallLookupTest, ValueGrowingBetweenTheQueriesIsAFailedRead) {

@@ -55,21 +55,23 @@ int32_t UpdateProduct(const char* path, const char* folder) {
 int32_t RunUpdates() {
   ShowPrompt(GreetingText, PromptAcknowledge);
 
-  std::vector<char> path(ModulePathSize);
-  const uint32_t length = PlatformGetModuleFileName(AppInstance, path.data(), ModulePathSize);
+  // On the stack: the run allocates nothing that it could not do without
+  // before it has found a product.
+  char path[ModulePathSize];
+  const uint32_t length = PlatformGetModuleFileName(AppInstance, path, ModulePathSize);
   // A path that failed or was cut short names no folder of ours; the data
   // files are then looked for by their names alone, in the current folder.
   if (length == 0 || length >= ModulePathSize) path[0] = '\0';
-  char* separator = FindLastBackslash(path.data());
-  char* name = separator != nullptr ? separator + 1 : path.data();
-  const size_t room = static_cast<size_t>(path.data() + ModulePathSize - name);
+  char* separator = FindLastBackslash(path);
+  char* name = separator != nullptr ? separator + 1 : path;
+  const size_t room = static_cast<size_t>(path + ModulePathSize - name);
 
   int32_t result = 0;
   for (const ProductEntry* row = ProductTable; row->displayName != nullptr; ++row) {
     const size_t nameSize = strlen(row->dataFileName) + 1;
     if (nameSize > room) continue;  // a path that cannot be written names no file
     memcpy(name, row->dataFileName, nameSize);
-    if (!PlatformFileExists(path.data())) continue;
+    if (!PlatformFileExists(path)) continue;
 
     TextBuffer folder;
     if (FindInstallPath(&folder, *row, true) != LookupLocated) {
@@ -83,13 +85,24 @@ int32_t RunUpdates() {
       return 1;
     }
     EnterUpdatingState();
-    result = UpdateProduct(path.data(), folder.text);
+    result = UpdateProduct(path, folder.text);
     ShowPrompt(result == 0 ? SucceededText : FailedText, PromptAcknowledge);
   }
   return result;
 }
 
 void UpdateWorker(void* /*unused*/) {
-  RunUpdates();
+  // The run itself throws nothing; a platform layer that does (the console
+  // stand-in's strings) must still not end the worker without a word, nor
+  // leave the dialog with nothing that could close it.
+  try {
+    RunUpdates();
+  } catch (...) {
+    try {
+      ShowPrompt(FailedText, PromptAcknowledge);
+    } catch (...) {
+      // Nothing more can be shown; the program still ends.
+    }
+  }
   PlatformPostDestroy(DialogWindow);
 }

@@ -343,4 +343,15 @@ TEST_F(RunUpdatesTest, WorkerRunsTheRunThenEndsTheProgram) {
   EXPECT_EQ(fake.calls.back(), "destroy");
 }
 
+// A platform layer that throws for want of memory (the console stand-in's
+// strings) does not end the worker without a word: the run's failure text
+// is shown, and the program still ends.
+TEST_F(RunUpdatesTest, WorkerOutOfMemoryShowsTheFailureAndEnds) {
+  fake.throwingCall = "exists";
+  fake.script = {Press(IDOK), Press(IDOK)};
+  UpdateWorker(nullptr);
+  EXPECT_EQ(fake.PromptTexts(), (Strings{GreetingText, FailedText}));
+  EXPECT_EQ(fake.destroyPosted, 1);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "app/update_dialog.h"
 #include "package/package_files.h"
@@ -29,12 +30,27 @@ std::vector<std::unique_ptr<WaitObject>>& WaitObjects() {
   return objects;
 }
 
+// Marks a seam function's own work as the fake's bookkeeping.
+class Bookkeeping {
+ public:
+  Bookkeeping() {
+    if (FakeBookkeepingHook != nullptr) FakeBookkeepingHook(true);
+  }
+  ~Bookkeeping() {
+    if (FakeBookkeepingHook != nullptr) FakeBookkeepingHook(false);
+  }
+  Bookkeeping(const Bookkeeping&) = delete;
+  Bookkeeping& operator=(const Bookkeeping&) = delete;
+};
+
 bool Signalled(WaitObject* object) {
   std::lock_guard<std::mutex> guard(object->lock);
   return object->signalled;
 }
 
 }  // namespace
+
+void (*FakeBookkeepingHook)(bool begins) = nullptr;
 
 FakePlatform& FakePlatform::Get() {
   static FakePlatform fake;
@@ -53,6 +69,7 @@ void FakePlatform::Reset() {
   script.clear();
   scripted = true;
   waitObjectsFail = false;
+  throwingCall.clear();
   texts.clear();
   prompts.clear();
   calls.clear();
@@ -139,6 +156,7 @@ void FakePlatform::RunScript(WaitObject* object) {
 // --- the seam
 
 void PlatformSetItemText(PlatformWindow, int32_t id, const char* text) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   std::lock_guard<std::mutex> guard(fake.stateLock);
   fake.calls.push_back("text " + std::to_string(id));
@@ -150,6 +168,7 @@ void PlatformSetItemText(PlatformWindow, int32_t id, const char* text) {
 }
 
 void PlatformEnableItem(PlatformWindow, int32_t id, bool enable) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   std::lock_guard<std::mutex> guard(fake.stateLock);
   fake.calls.push_back("enable " + std::to_string(id) + (enable ? " on" : " off"));
@@ -161,12 +180,14 @@ void PlatformEnableItem(PlatformWindow, int32_t id, bool enable) {
 }
 
 void PlatformRepaint(PlatformWindow) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   std::lock_guard<std::mutex> guard(fake.stateLock);
   fake.calls.push_back("repaint");
 }
 
 void PlatformPostDestroy(PlatformWindow) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   std::lock_guard<std::mutex> guard(fake.stateLock);
   fake.calls.push_back("destroy");
@@ -174,6 +195,7 @@ void PlatformPostDestroy(PlatformWindow) {
 }
 
 WaitObject* PlatformCreateWaitObject() {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   std::lock_guard<std::mutex> guard(fake.stateLock);
   fake.calls.push_back("create");
@@ -183,6 +205,7 @@ WaitObject* PlatformCreateWaitObject() {
 }
 
 void PlatformWait(WaitObject* object) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   bool scripted;
   {
@@ -206,6 +229,7 @@ void PlatformWait(WaitObject* object) {
 }
 
 void PlatformSignal(WaitObject* object) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   {
     std::lock_guard<std::mutex> guard(fake.stateLock);
@@ -227,6 +251,7 @@ void PlatformSignal(WaitObject* object) {
 }
 
 void PlatformCloseWaitObject(WaitObject* object) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   {
     std::lock_guard<std::mutex> guard(fake.stateLock);
@@ -257,15 +282,18 @@ uint32_t PlatformGetModuleFileName(PlatformInstance, char* path, uint32_t size) 
 }
 
 bool PlatformFileExists(const char* path) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   std::lock_guard<std::mutex> guard(fake.stateLock);
   fake.existenceTests.push_back(path);
+  if (fake.throwingCall == "exists") throw std::bad_alloc();
   return fake.presentFiles.count(path) != 0;
 }
 
 int32_t PlatformGetPlatformId() { return FakePlatform::Get().platformId; }
 
 int32_t PlatformRegOpenKey(const char* subKey, RegistryKey** key) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   ++fake.registryCalls;
   fake.keysOpened.push_back(subKey);
@@ -278,9 +306,11 @@ int32_t PlatformRegOpenKey(const char* subKey, RegistryKey** key) {
 }
 
 int32_t PlatformRegQueryValue(RegistryKey* key, const char* name, char* data, uint32_t* size) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   ++fake.registryCalls;
   EXPECT_STREQ(name, "Path");
+  if (fake.throwingCall == "query") throw std::bad_alloc();
   const FakePlatform::RegistryEntry& entry = fake.registry.at(key->path);
   if (data == nullptr) {
     if (entry.sizeError != 0) return entry.sizeError;
@@ -299,6 +329,7 @@ int32_t PlatformRegQueryValue(RegistryKey* key, const char* name, char* data, ui
 }
 
 void PlatformRegCloseKey(RegistryKey* key) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   ++fake.registryCalls;
   --fake.keysOutstanding;
@@ -309,7 +340,9 @@ char* PlatformFormatMessage(int32_t code) {
   FakePlatform& fake = FakePlatform::Get();
   auto found = fake.systemTexts.find(code);
   if (found == fake.systemTexts.end()) return nullptr;
+  // Allocated as the system allocates its texts, and failing as it may.
   char* text = static_cast<char*>(malloc(found->second.size() + 1));
+  if (text == nullptr) return nullptr;
   memcpy(text, found->second.c_str(), found->second.size() + 1);
   ++fake.messagesOutstanding;
   return text;
@@ -321,6 +354,7 @@ void PlatformFreeMessage(char* text) {
 }
 
 bool PlatformGetOpenFileName(const char* filter, char* file, uint32_t size) {
+  Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   // The list ends at the first empty string.
   const char* end = filter;

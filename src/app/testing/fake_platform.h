@@ -67,6 +67,9 @@ class FakePlatform {
   std::deque<Action> script;                      // presses for waiting prompts
   bool scripted = true;           // false: another thread answers the prompts
   bool waitObjectsFail = false;   // PlatformCreateWaitObject gives null
+  // "exists" or "query": that seam call throws std::bad_alloc, as a
+  // platform layer built on strings does when memory runs out.
+  std::string throwingCall;
 
   // Registers `folder` (stored with a NUL, as a string value is) for the
   // App Paths key of `exeName`.
@@ -114,6 +117,11 @@ class FakePlatform {
   // Carries out script actions until `object` is signalled.
   void RunScript(WaitObject* object);
 };
+
+// Called with true as each seam function of the fake begins its own
+// bookkeeping and with false as it ends it, so that a test that counts the
+// program's allocations can leave the fake's out. Null by default.
+extern void (*FakeBookkeepingHook)(bool begins);
 
 // Script steps.
 inline FakePlatform::Action Press(int32_t id) { return {FakePlatform::Action::Press, id}; }
