@@ -156,6 +156,16 @@ ByteStream* OpenRegularForReading(const char* path) {
 #endif
 }
 
+// A file that was made but got no stream (no memory for one) is removed
+// again, so that a failed creation leaves no empty file behind; errno still
+// tells why it failed.
+ByteStream* Unmade(const char* path) {
+  const int error = errno;
+  std::remove(path);
+  errno = error;
+  return nullptr;
+}
+
 ByteStream* CreateForWriting(const char* path) {
 #ifdef _WIN32
   const int handle = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
@@ -163,15 +173,21 @@ ByteStream* CreateForWriting(const char* path) {
   FILE* file = _fdopen(handle, "wb");
   if (file == nullptr) {
     _close(handle);
-    return nullptr;
+    return Unmade(path);
   }
   FileStream* stream = AdoptFileStream(file, false);
-  if (stream == nullptr) fclose(file);
+  if (stream == nullptr) {
+    fclose(file);
+    return Unmade(path);
+  }
   return stream;
 #else
   // O_EXCL refuses any name that is taken, a link included, wherever it
   // leads; O_NOFOLLOW says the same once more.
-  return StreamOver(open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666), false);
+  const int handle = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+  if (handle < 0) return nullptr;
+  ByteStream* stream = StreamOver(handle, false);
+  return stream != nullptr ? stream : Unmade(path);
 #endif
 }
 
