@@ -1,6 +1,8 @@
 #include "command_line.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 bool ParseArguments(int argc, char** argv, const std::vector<OptionRule>& options,
                     CommandArguments* arguments, std::string* error) {
@@ -48,6 +50,13 @@ int UsageError(const char* command, const std::string& message, const char* help
 int Failure(const char* command, const std::string& message) {
   fprintf(stderr, "fixpack %s: %s\n", command, message.c_str());
   return ExitFailed;
+}
+
+const char* SystemErrorText(int error) {
+  // The runtime's own wording ("Cannot allocate memory", "Not enough
+  // space") differs from system to system and hides what the user can do.
+  if (error == ENOMEM) return "not enough memory";
+  return strerror(error);
 }
 
 bool ParseCount(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {

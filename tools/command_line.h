@@ -37,6 +37,11 @@ int UsageError(const char* command, const std::string& message, const char* help
 // status, 1.
 int Failure(const char* command, const std::string& message);
 
+// The text of the system's error number `error` as the last part of a
+// message: "not enough memory" for ENOMEM, otherwise the runtime's own text
+// (strerror). Allocates nothing.
+const char* SystemErrorText(int error);
+
 // Parses a decimal count from `min` to `max`. False when it is not one.
 bool ParseCount(const std::string& text, uint32_t min, uint32_t max, uint32_t* value);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command_line.h"
 #include "stream/cp932_path.h"
 
 namespace {
@@ -11,7 +12,7 @@ namespace {
 std::string Cause(const std::string& path, const char* what) {
   const int code = errno;
   std::string text = path + ": " + what;
-  if (code != 0) text += std::string(": ") + strerror(code);
+  if (code != 0) text += std::string(": ") + SystemErrorText(code);
   return text;
 }
 
