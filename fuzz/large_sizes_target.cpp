@@ -20,6 +20,7 @@ using fuzz::TakeU16;
 using fuzz::TakeU32;
 
 constexpr uint32_t BodyCounts = 8;
+constexpr uint32_t MostGapWritten = 64 * 1024 * 1024;
 
 void PutU32At(Bytes* bytes, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
@@ -91,7 +92,13 @@ void DividedBook(const uint8_t* data, size_t size, unsigned flags) {
     while (held.size() % 4 != 0) held.push_back(0);
   }
   const uint64_t heldSize = held.size();
-  LargeStream oldFile(std::move(held), length > heldSize ? length : heldSize,
+  const uint64_t fileLength = length > heldSize ? length : heldSize;
+  // The new file's first block keeps the old first offset, behind zeros
+  // written for the gap: an input whose gap is real measures that writing,
+  // not a size check.
+  const uint32_t first = fuzz::GetU32(held.data() + DividedTableOffset);
+  if (first > DividedFirstBlock + MostGapWritten && first + uint64_t{BodyCounts} <= fileLength) return;
+  LargeStream oldFile(std::move(held), fileLength,
                       (flags & 4) != 0 ? LargeStream::LikeMemory : LargeStream::LikeFile);
   oldFile.Seek(DividedTableOffset, false);
   fuzz::VectorStream package(Bytes(data, data + size), true);

@@ -47,11 +47,14 @@ class LargeStream final : public ByteStream {
   uint64_t position_ = 0;
   Kind kind_;
   // Zeros handed out so far. A reader that would take more than the budget
-  // finds the stream ended there, so that no input costs more than a second.
+  // finds the stream ended there.
   uint64_t zerosRead_ = 0;
 };
 
-// Zeros one LargeStream hands out at most.
-constexpr uint64_t LargeStreamZeroBudget = 64 * 1024 * 1024;
+// Zeros one LargeStream hands out at most. Zeros can continue a deflate
+// block as matches, each byte of them unpacking to up to 1032 bytes: the
+// budget keeps what an input can make the merge really unpack (and so hold)
+// near 64 MiB, within the second and the memory an input may take.
+constexpr uint64_t LargeStreamZeroBudget = 64 * 1024;
 
 }  // namespace fuzz

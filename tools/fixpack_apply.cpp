@@ -60,7 +60,7 @@ int RunApply(int argc, char** argv) {
     return 0;
   }
   printf("%s: failed (result %d) at entry %d, %s %s -> %s: %s; %d entr%s before it stay%s applied\n",
-         dataFile, result, report.entriesApplied + 1, KindName(report.failedKind),
+         dataFile, result, report.failedEntry, KindName(report.failedKind),
          report.oldName.c_str(), report.newName.c_str(), report.cause != nullptr ? report.cause : "",
          report.entriesApplied, report.entriesApplied == 1 ? "y" : "ies",
          report.entriesApplied == 1 ? "s" : "");

@@ -73,7 +73,7 @@ bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedE
   const int32_t result =
       ApplyPackage(copy.data(), static_cast<uint32_t>(copy.size()), nullptr, &report, &folder);
   if (result != ApplyOk) {
-    const size_t failed = static_cast<size_t>(report.entriesApplied);
+    const size_t failed = static_cast<size_t>(report.failedEntry > 0 ? report.failedEntry - 1 : 0);
     const std::string label = failed < plan.size() ? plan[failed].label + ": " : std::string();
     *error = label + "the updater's applier fails at entry " + std::to_string(failed + 1) + " (result " +
              std::to_string(result) + "): " + (report.cause != nullptr ? report.cause : "");

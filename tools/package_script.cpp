@@ -3,6 +3,7 @@
 #include "book/divided_book.h"
 #include "le_bytes.h"
 #include "package/entry_path.h"
+#include "package/script_check.h"
 #include "package/update_package.h"
 
 namespace {
@@ -59,34 +60,38 @@ class Walker {
     return true;
   }
 
+  static void CountRecord(const uint8_t* record, void* context) {
+    DiffCounts* counts = static_cast<DiffCounts*>(context);
+    const BookMove move{static_cast<uint16_t>(ReadLe16(record)), static_cast<uint16_t>(ReadLe16(record + 2)),
+                        ReadLe32(record + 4)};
+    if (IsDeleteMarker(move)) {
+      ++counts->deletes;
+    } else {
+      ++counts->puts;
+    }
+  }
+
+  // The list is framed by the updater's own rules; a list that the end of
+  // the script cuts short is sound to the updater but not as a package
+  // should be.
   bool List(ScriptList* list) {
     list->offset = at_;
-    for (;;) {
-      const uint32_t group = at_;
-      if (Left() < 4) {
-        return Stop(group, Left() == 0 ? "the script ends inside a BookDiff list, before its terminator"
-                                       : "the script ends inside a BookDiff list's terminator");
-      }
-      const uint32_t low = ReadLe32(script_ + at_);
-      at_ += 4;
-      if (low < 64 || low == 0xFFFFFFFF) break;
-      if (Left() < 5) return Stop(group, "a BookDiff group's head is cut short by the end of the script");
-      const uint32_t count = script_[at_ + 4];
-      at_ += 5;
-      if (Left() / 8 < count) {
-        return Stop(group, "a BookDiff group of " + std::to_string(count) + " records is cut short by the end of the script");
-      }
-      for (uint32_t i = 0; i < count; ++i, at_ += 8) {
-        const BookMove move{static_cast<uint16_t>(ReadLe16(script_ + at_)),
-                            static_cast<uint16_t>(ReadLe16(script_ + at_ + 2)), ReadLe32(script_ + at_ + 4)};
-        if (IsDeleteMarker(move)) {
-          ++list->counts.deletes;
-        } else {
-          ++list->counts.puts;
-        }
-      }
-      ++list->counts.groups;
+    const DiffListFrame frame = FrameBookDiffList(script_, size_, at_, CountRecord, &list->counts);
+    switch (frame.ending) {
+      case ListTerminated:
+        break;
+      case ListEndsBeforeTerminator:
+        return Stop(frame.cutAt, "the script ends inside a BookDiff list, before its terminator");
+      case ListEndsInTerminator:
+        return Stop(frame.cutAt, "the script ends inside a BookDiff list's terminator");
+      case ListEndsInGroupHead:
+        return Stop(frame.cutAt, "a BookDiff group's head is cut short by the end of the script");
+      case ListEndsInRecords:
+        return Stop(frame.cutAt, "a BookDiff group of " + std::to_string(frame.cutCount) +
+                                     " records is cut short by the end of the script");
     }
+    list->counts.groups = frame.groups;
+    at_ = frame.end;
     list->size = at_ - list->offset;
     return true;
   }

@@ -153,43 +153,6 @@ TEST(ApplyPackageTest, FolderUnderTheNewNameCannotBeReplaced) {
   EXPECT_EQ(folder.Take(), (Snapshot{{"a.txt/inside", Text("x")}}));
 }
 
-// Damaged entries and refused names fail before anything of theirs is done;
-// the entry before them stays applied.
-TEST(ApplyPackageTest, DamagedEntriesAndRefusedNamesFailUntouched) {
-  struct Case {
-    const char* what;
-    Script tail;
-    int32_t result;
-  } cases[] = {
-      {"old name without NUL", Script().U32(KindFile).U8(3).Raw(Text("b.b")).Name("b.txt").U32(0), ApplyDamaged},
-      {"new name without NUL", Script().U32(KindFile).Name("b.bak").U8(3).Raw(Text("b.t")).U32(0), ApplyDamaged},
-      {"old name cut short", Script().U32(KindFile).U8(9).Raw(Text("b.b")), ApplyDamaged},
-      {"new name cut short", Script().U32(KindFile).Name("b.bak").U8(9).Raw(Text("b.t")), ApplyDamaged},
-      {"payload beyond the end", Script().Head(KindFile, "b.bak", "b.txt").U32(6).Raw(Text("12345")), ApplyDamaged},
-      {"payload length cut short", Script().Head(KindFile, "b.bak", "b.txt").U8(1), ApplyDamaged},
-      {"huge payload", Script().Head(KindFile, "b.bak", "b.txt").U32(0xFFFFFFF0).Raw(Text("x")), ApplyDamaged},
-      {"parent folder", Script().File("b.bak", "..\\b.txt", Text("x")), ApplyUnsafeName},
-      {"absolute old name", Script().File("/tmp/b.bak", "b.txt", Text("x")), ApplyUnsafeName},
-      {"drive", Script().File("b.bak", "C:\\b.txt", Text("x")), ApplyUnsafeName},
-      {"empty name", Script().File("", "b.txt", Text("x")), ApplyUnsafeName},
-      {"temporary name", Script().File("b.bak", "b.txt.fix-new", Text("x")), ApplyUnsafeName},
-      {"refused book name", Script().Head(KindBook, "b.bak", "sub\\..\\..\\b.dat").U32(0xFFFFFFFF), ApplyUnsafeName},
-  };
-  for (Case& c : cases) {
-    ScratchFolder folder;
-    folder.Put("a.txt", Text("a0"));
-    folder.Put("b.txt", Text("b0"));
-    Script script;
-    script.File("a.bak", "a.txt", Text("a1")).Raw(c.tail.bytes());
-    ApplyReport report;
-    EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), c.result) << c.what;
-    EXPECT_EQ(report.entriesApplied, 1) << c.what;
-    EXPECT_NE(report.cause, nullptr) << c.what;
-    EXPECT_EQ(folder.Take(), (Snapshot{{"a.bak", Text("a0")}, {"a.txt", Text("a1")}, {"b.txt", Text("b0")}}))
-        << c.what;
-  }
-}
-
 // A name ends at its first NUL; the script moves on by the full length.
 TEST(ApplyPackageTest, NameEndsAtItsFirstNul) {
   ScratchFolder folder;

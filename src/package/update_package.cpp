@@ -5,6 +5,7 @@
 #include <new>
 
 #include "package/entry_path.h"
+#include "package/script_check.h"
 #include "stream/byte_stream.h"
 
 namespace {
@@ -81,13 +82,18 @@ int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder, Apply
     script = &empty;
     length = 0;
   }
+  ApplyReport unused;
+  if (report == nullptr) report = &unused;
+  // A damaged entry anywhere must not leave the entries before it applied.
+  const int32_t checked = CheckPackageScript(script, length, report);
+  if (checked != ApplyOk) return checked;
   MemoryStreamPtr package(OpenMemoryStream(script, length, true));
   if (!package) {
-    if (report != nullptr) {
-      *report = ApplyReport();
-      report->cause = "no stream can be made over the package script";
-    }
+    *report = ApplyReport();
+    report->cause = "no stream can be made over the package script";
     return ApplyNoOldFile;
   }
-  return ApplyPackageEntries(package.get(), folder, report, files);
+  const int32_t result = ApplyPackageEntries(package.get(), folder, report, files);
+  if (result != ApplyOk && report->failedEntry == 0) report->failedEntry = report->entriesApplied + 1;
+  return result;
 }

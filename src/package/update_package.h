@@ -53,6 +53,8 @@ constexpr int32_t MaxPackageEntries = 16384;
 // What an application did, for callers that tell a person about it.
 struct ApplyReport {
   int32_t entriesApplied = 0;    // entries carried out completely
+  int32_t failedEntry = 0;       // number of the entry that failed, from 1;
+                                 // 0 when none did
   int32_t failedKind = -1;       // kind of the entry that failed, or -1
   std::string oldName;           // the failed entry's names, as far as read
   std::string newName;
@@ -71,12 +73,16 @@ int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script,
 
 // Applies the unpacked script (which stays the caller's) to the install
 // folder (with or without a final backslash; null counts as empty). Returns
-// one of the Apply results. `report`, when given, is filled in; `files`
-// defaults to SystemPackageFiles().
+// one of the Apply results. The whole script is checked first
+// (CheckPackageScript): a damaged script, or one with a refused name, fails
+// as its entry loop would fail at that entry, but before any file is
+// touched. `report`, when given, is filled in; `files` defaults to
+// SystemPackageFiles().
 int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder,
                      ApplyReport* report = nullptr, PackageFiles* files = nullptr);
 
-// Applies the entries from the read stream's position to its end, as above.
+// Applies the entries from the read stream's position to its end, as above
+// but without the check beforehand: each entry is checked as it is reached.
 int32_t ApplyPackageEntries(ByteStream* package, const char* folder,
                             ApplyReport* report = nullptr, PackageFiles* files = nullptr);
 
