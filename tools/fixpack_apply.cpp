@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "command_line.h"
 #include "fixpack_commands.h"
 #include "package/update_package.h"
 
@@ -47,8 +48,10 @@ int RunApply(int argc, char** argv) {
 
   std::vector<uint8_t> script;
   const char* cause = "";
-  if (ReadUpdatePackage(dataFile, &script, &cause) != 0) {
-    printf("%s: not applied, nothing changed: %s\n", dataFile, cause);
+  int32_t systemError = 0;
+  if (ReadUpdatePackage(dataFile, &script, &cause, &systemError) != 0) {
+    printf("%s: not applied, nothing changed: %s%s%s\n", dataFile, cause, systemError != 0 ? ": " : "",
+           systemError != 0 ? SystemErrorText(systemError) : "");
     return 1;
   }
   ApplyReport report;
@@ -59,9 +62,10 @@ int RunApply(int argc, char** argv) {
            report.entriesApplied == 1 ? "y" : "ies", folder);
     return 0;
   }
-  printf("%s: failed (result %d) at entry %d, %s %s -> %s: %s; %d entr%s before it stay%s applied\n",
+  printf("%s: failed (result %d) at entry %d, %s %s -> %s: %s%s%s; %d entr%s before it stay%s applied\n",
          dataFile, result, report.failedEntry, KindName(report.failedKind),
          report.oldName.c_str(), report.newName.c_str(), report.cause != nullptr ? report.cause : "",
+         report.systemError != 0 ? ": " : "", report.systemError != 0 ? SystemErrorText(report.systemError) : "",
          report.entriesApplied, report.entriesApplied == 1 ? "y" : "ies",
          report.entriesApplied == 1 ? "s" : "");
   return 1;

@@ -42,9 +42,13 @@ struct Entry {
   std::string earlierTempPath;  // the same two as earlier updaters named
   std::string earlierKeepPath;  // them, cleared when a run of theirs left one
   const char* cause = nullptr;
+  int32_t systemError = 0;  // errno of the failed call
 
+  // Called right after the call that failed, before anything else can touch
+  // errno. A damaged or refused script is no failure of the system's.
   int32_t Fail(int32_t result, const char* why) {
     cause = why;
+    systemError = result == ApplyDamaged || result == ApplyUnsafeName ? 0 : errno;
     return result;
   }
 };
@@ -281,6 +285,9 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
       return entry->Fail(ApplyUnsafeName, "both names lead to one file, which the entry would both keep and replace");
     }
   }
+  // A name found absent leaves its error behind; from here on errno names
+  // only what really failed.
+  errno = 0;
 
   StreamPtr source;
   if (entry->kind != KindFile) {
@@ -293,8 +300,9 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
 
   StreamPtr temp(files->OpenForWriting(entry->tempPath.c_str()));
   if (!temp) {
+    const int32_t failed = entry->Fail(ApplyCannotCreate, "the new file cannot be created");
     if (source) files->Close(source.get());
-    return entry->Fail(ApplyCannotCreate, "the new file cannot be created");
+    return failed;
   }
 
   int32_t result = WriteContent(package, entry, source.get(), temp.get());
@@ -403,6 +411,7 @@ int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport
         report->newName.clear();
       }
       report->cause = entry.cause;
+      report->systemError = entry.systemError;
       return result;
     }
     ++report->entriesApplied;

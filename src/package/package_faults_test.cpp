@@ -6,6 +6,7 @@
 // on a platform or file system that has neither.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <set>
 #include <string>
 #include <vector>
@@ -71,10 +72,17 @@ class FaultyFiles final : public PackageFiles {
   bool hit() const { return count_ >= failAt_ && failAt_ > 0; }
   Operation failed() const { return failed_; }
 
+  // The failed operation leaves its error number in errno, as the system's
+  // calls do: a write, flush or close finds the disk full, the others find
+  // the file busy.
   bool Fails(Operation operation) {
     if (++count_ != failAt_) return false;
     failed_ = operation;
+    errno = ErrorOf(operation);
     return true;
+  }
+  static int ErrorOf(Operation operation) {
+    return operation == OpWrite || operation == OpFlush || operation == OpClose ? ENOSPC : EBUSY;
   }
 
   ByteStream* OpenForReading(const char* path) override {
@@ -163,6 +171,9 @@ void FailEveryOperation(const std::vector<Script>& entries, const Snapshot& star
     ASSERT_TRUE(files.hit()) << "operation " << k;
     failedKinds.insert(files.failed());
     EXPECT_NE(result, ApplyOk) << "operation " << k << " (kind " << files.failed() << ")";
+    // The report names the system's error of the very operation that failed.
+    EXPECT_EQ(report.systemError, FaultyFiles::ErrorOf(files.failed()))
+        << "operation " << k << " (kind " << files.failed() << "): " << report.cause;
     ASSERT_LT(report.entriesApplied, static_cast<int32_t>(entries.size()));
     const Snapshot after = folder.Take();
     for (const auto& file : after) {

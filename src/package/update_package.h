@@ -59,25 +59,31 @@ struct ApplyReport {
   std::string oldName;           // the failed entry's names, as far as read
   std::string newName;
   const char* cause = nullptr;   // why it failed, in English; null on success
+  int32_t systemError = 0;       // the system's error number (errno) behind
+                                 // the failure: ENOSPC for a full disk,
+                                 // ENOMEM when memory ran out; 0 when the
+                                 // package itself is at fault or none is known
 };
 
 // Reads the update data file at `path` and unpacks its script into `script`.
 // 0 on success; -1 when the file cannot be opened or read, its sizes are
 // damaged (packedSize beyond the file, rawSize beyond what deflate can make
 // of packedSize bytes or beyond MaxScriptSize), or its zlib stream does not
-// unpack to exactly rawSize bytes. On failure `script` is left empty, nothing
-// else has been touched, and `cause` (when given) receives a short English
-// reason.
+// unpack to exactly rawSize bytes, or memory runs out. On failure `script` is
+// left empty, nothing else has been touched, `cause` (when given) receives a
+// short English reason and `systemError` (when given) the system's error
+// number behind it (ENOMEM when memory ran out), or 0 for a damaged file.
 int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script,
-                          const char** cause = nullptr);
+                          const char** cause = nullptr, int32_t* systemError = nullptr);
 
 // Applies the unpacked script (which stays the caller's) to the install
 // folder (with or without a final backslash; null counts as empty). Returns
 // one of the Apply results. The whole script is checked first
 // (CheckPackageScript): a damaged script, or one with a refused name, fails
 // as its entry loop would fail at that entry, but before any file is
-// touched. `report`, when given, is filled in; `files` defaults to
-// SystemPackageFiles().
+// touched. Memory that runs out fails the entry at hand with
+// ApplyWriteFailed and ENOMEM; nothing is thrown. `report`, when given, is
+// filled in; `files` defaults to SystemPackageFiles().
 int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder,
                      ApplyReport* report = nullptr, PackageFiles* files = nullptr);
 
