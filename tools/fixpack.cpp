@@ -2,7 +2,9 @@
 // and check update packages.
 #include <cstdio>
 #include <cstring>
+#include <new>
 
+#include "command_line.h"
 #include "fixpack_commands.h"
 
 namespace {
@@ -42,7 +44,7 @@ void PrintUsage(FILE* out) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int RunFixpack(int argc, char** argv) {
   if (argc < 2) {
     PrintUsage(stderr);
     return 2;
@@ -59,7 +61,15 @@ int main(int argc, char** argv) {
         return 0;
       }
     }
-    return command.run(argc - 2, argv + 2);
+    // A command whose allocation throws for want of memory says so and
+    // fails, rather than ending the program without a word. (apply turns
+    // every such failure into its own result before it gets here.)
+    try {
+      return command.run(argc - 2, argv + 2);
+    } catch (const std::bad_alloc&) {
+      fprintf(stderr, "fixpack %s: not enough memory\n", command.name);
+      return ExitFailed;
+    }
   }
   fprintf(stderr, "fixpack: unknown command '%s'\n\n", argv[1]);
   PrintUsage(stderr);

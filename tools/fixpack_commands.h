@@ -5,6 +5,11 @@
 // and the cause; progress appears on stderr only when it is a terminal.
 #pragma once
 
+// The whole program: argv[1] names the command, the rest are its
+// arguments. Returns the process exit code; a command that runs out of
+// memory fails with a message rather than ending the program.
+int RunFixpack(int argc, char** argv);
+
 // The help texts, printed for `fixpack COMMAND --help`.
 extern const char ApplyHelp[];
 extern const char DiffHelp[];

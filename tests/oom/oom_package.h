@@ -1,0 +1,39 @@
+// The package that the out-of-memory sweeps apply: a single book, a divided
+// book in a subfolder, a file that replaces a present one and a file of its
+// own; the install folder it is applied to; and the folders that clean
+// applications of its first j entries leave.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "package/package_test_support.h"
+
+namespace oom_test {
+
+using package_test::Bytes;
+using package_test::ScratchFolder;
+using package_test::Script;
+using package_test::Snapshot;
+
+// The package's entries, one script each.
+std::vector<Script> Entries();
+
+// The first j entries as one script.
+Script Concatenate(const std::vector<Script>& entries, size_t j);
+
+// The install folder before the update: both books, the file to be
+// replaced and one the package does not name.
+Snapshot Install();
+
+// states[j]: the folder that `start` becomes when the first j entries are
+// applied cleanly, for j from 0 to the number of entries. Made in `folder`,
+// which is left holding `start`.
+std::vector<Snapshot> States(const std::vector<Script>& entries, const Snapshot& start,
+                             const ScratchFolder& folder);
+
+// The j of the state that `folder` equals, or -1 (with the names in which
+// it differs from the nearest state in `differences`).
+int StateOf(const Snapshot& folder, const std::vector<Snapshot>& states, std::string* differences);
+
+}  // namespace oom_test
