@@ -4,8 +4,10 @@
 // lost; a second, complete run gives exactly the folder of one clean run and
 // removes whatever temporary file the killed run left behind.
 //
-// Each run is a child process running the command as the program does; the
-// kill moments are spread evenly over the length of a clean run.
+// Each run is a child process. In the first test it runs the command as the
+// program does and is killed at moments spread evenly over the length of a
+// clean run; in the second it kills itself at its k-th file operation, for
+// every k up to the number a clean run makes.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -21,8 +23,10 @@
 
 #include "book/joseki_table.h"
 #include "fixpack_commands.h"
+#include "killing_package_files.h"
 #include "package/entry_path.h"
 #include "package/package_test_support.h"
+#include "package/update_package.h"
 
 namespace {
 
@@ -170,32 +174,93 @@ void PutFolder(const std::string& folder, const Snapshot& files) {
   }
 }
 
-TEST(FixpackCrashTest, EveryKillLeavesWholeFilesAndASecondRunFinishes) {
-  RunFolder scratch;
-  const std::string folder = scratch / "install";
-  const std::string dataFile = scratch / "upda.dat";
-  constexpr uint32_t BookPositions = 15000;
-  constexpr uint32_t DivisionPositions = 300;
-
+// A package over an install folder: a single book, a divided book, a file
+// written afresh over a present one, a file whose old name keeps an earlier
+// content, and a new file (see Products).
+struct Package {
   Snapshot start;
-  start["joseki.dat"] = package_test::BookFile(LargeRawBook(1021, BookPositions, 0));
+  Bytes script;
+};
+
+Package MakePackage(uint32_t bookPositions, uint32_t divisionPositions, size_t fileSize) {
+  Package package;
+  Snapshot& start = package.start;
+  start["joseki.dat"] = package_test::BookFile(LargeRawBook(1021, bookPositions, 0));
   std::vector<Bytes> divisions;
-  for (uint32_t k = 0; k < 64; ++k) divisions.push_back(LargeRawBook(31, DivisionPositions, k + 1));
+  for (uint32_t k = 0; k < 64; ++k) divisions.push_back(LargeRawBook(31, divisionPositions, k + 1));
   start["book/div.dat"] = package_test::DividedFile(divisions);
-  start["big.bin"] = Noise(1 << 20, 1);
+  start["big.bin"] = Noise(fileSize, 1);
   start["a.txt"] = Text("present");
   start["a.bak"] = Text("kept by an earlier update");
   start["other.txt"] = Text("not in the package");
 
   Script script;
   script.Head(KindBook, "joseki.bak", "joseki.dat");
-  LargeDiff(&script, BookPositions, 0, 4);
+  LargeDiff(&script, bookPositions, 0, 4);
   script.Head(KindDividedBook, "book\\div.bak", "book\\div.dat").U32(0);
-  for (uint32_t k = 0; k < 64; ++k) LargeDiff(&script, DivisionPositions, k + 1, 3);
-  script.File("big.bak", "big.bin", Noise(1 << 20, 2));
+  for (uint32_t k = 0; k < 64; ++k) LargeDiff(&script, divisionPositions, k + 1, 3);
+  script.File("big.bak", "big.bin", Noise(fileSize, 2));
   script.File("a.bak", "a.txt", Text("new content"));
   script.File("new.bak", "new.txt", Text("a file of its own"));
-  package_test::WriteBytes(dataFile, package_test::DataFile(script.bytes()));
+  package.script = script.bytes();
+  return package;
+}
+
+struct KillCheck {
+  int statesChecked = 0;  // product files looked at
+  int productsNew = 0;    // of them, those already holding their new content
+  int leftovers = 0;      // temporary files left behind
+};
+
+// Checks the folder that a killed run left. Each product file holds its
+// complete old or complete new content; the old content is never lost (once
+// the new one stands, the old one stands under the old name, and an earlier
+// content under the old name is never touched); nothing is left but
+// temporary files the next run knows. With `renamesOnly` (a run without
+// links or the replacing rename) a product may also be missing between the
+// applier's two renames, while its old content stands complete under the
+// old name or beside the product as the set-aside file.
+KillCheck CheckKilled(const Snapshot& start, const Snapshot& clean, const Snapshot& killed, bool renamesOnly,
+                      const std::string& label) {
+  KillCheck check;
+  for (const Product& product : Products) {
+    ++check.statesChecked;
+    const auto now = killed.find(product.newName);
+    const auto before = start.find(product.newName);
+    const auto kept = killed.find(product.oldName);
+    const bool isNew = now != killed.end() && now->second == clean.at(product.newName);
+    const bool isOld = before == start.end() ? now == killed.end()
+                                             : now != killed.end() && now->second == before->second;
+    const bool keptOld = before != start.end() && kept != killed.end() && kept->second == before->second;
+    const auto aside = killed.find(TempEntryName(product.newName.c_str(), true));
+    const bool setAside = before != start.end() && aside != killed.end() && aside->second == before->second;
+    const bool between = renamesOnly && now == killed.end() && (keptOld || setAside);
+    EXPECT_TRUE(isNew || isOld || between) << label << ": " << product.newName << " is neither old nor new";
+    if (isNew) ++check.productsNew;
+    if (start.count(product.oldName) != 0) {
+      // An earlier content under the old name is never touched.
+      EXPECT_TRUE(kept != killed.end() && kept->second == start.at(product.oldName))
+          << label << ": " << product.oldName;
+    } else if (isNew && before != start.end()) {
+      // Once the new content stands, the old one stands under the old name.
+      EXPECT_TRUE(keptOld) << label << ": the old content of " << product.newName << " is lost";
+    }
+  }
+  for (const auto& [name, bytes] : killed) {
+    if (start.count(name) != 0 || clean.count(name) != 0) continue;
+    EXPECT_TRUE(IsPackageTempName(name.c_str())) << label << " left " << name;
+    ++check.leftovers;
+  }
+  return check;
+}
+
+TEST(FixpackCrashTest, EveryKillLeavesWholeFilesAndASecondRunFinishes) {
+  RunFolder scratch;
+  const std::string folder = scratch / "install";
+  const std::string dataFile = scratch / "upda.dat";
+  const Package package = MakePackage(15000, 300, 1 << 20);
+  const Snapshot& start = package.start;
+  package_test::WriteBytes(dataFile, package_test::DataFile(package.script));
 
   // A clean run gives the expected folder and the length of a run.
   const auto runFolder = [&](const Snapshot& files) { PutFolder(folder, files); };
@@ -235,33 +300,10 @@ TEST(FixpackCrashTest, EveryKillLeavesWholeFilesAndASecondRunFinishes) {
       ++landed;
     }
 
-    const Snapshot killed = takeFolder();
-    int newCount = 0;
-    for (const Product& product : Products) {
-      ++statesChecked;
-      const auto now = killed.find(product.newName);
-      const auto before = start.find(product.newName);
-      const auto kept = killed.find(product.oldName);
-      const bool isNew = now != killed.end() && now->second == clean.at(product.newName);
-      const bool isOld = before == start.end() ? now == killed.end()
-                                               : now != killed.end() && now->second == before->second;
-      EXPECT_TRUE(isNew || isOld) << "kill " << i << ": " << product.newName << " is neither old nor new";
-      if (isNew) ++newCount;
-      if (start.count(product.oldName) != 0) {
-        // An earlier content under the old name is never touched.
-        EXPECT_TRUE(kept != killed.end() && kept->second == start.at(product.oldName))
-            << "kill " << i << ": " << product.oldName;
-      } else if (isNew && before != start.end()) {
-        // Once the new content stands, the old one stands under the old name.
-        EXPECT_TRUE(kept != killed.end() && kept->second == before->second)
-            << "kill " << i << ": the old content of " << product.newName << " is lost";
-      }
-    }
-    for (const auto& [name, bytes] : killed) {
-      if (start.count(name) != 0 || clean.count(name) != 0) continue;
-      EXPECT_TRUE(IsPackageTempName(name.c_str())) << "kill " << i << " left " << name;
-      ++leftovers;
-    }
+    const KillCheck check = CheckKilled(start, clean, takeFolder(), false, "kill " + std::to_string(i));
+    statesChecked += check.statesChecked;
+    leftovers += check.leftovers;
+    const int newCount = check.productsNew;
     ++productsNewAtKill[newCount];
 
     const auto began = Clock::now();
@@ -284,6 +326,84 @@ TEST(FixpackCrashTest, EveryKillLeavesWholeFilesAndASecondRunFinishes) {
          "kills by products already new:%s\n",
          runLength * 1000, landed, finishedFirst, statesChecked, leftovers, spread.c_str());
   EXPECT_EQ(landed, kills);
+}
+
+// Reads the data file and applies it as fixpack apply does, through counted
+// file operations, in a child process that kills itself before operation
+// `killAt` (0: none). Returns the child's wait status.
+int ApplyCounted(const std::string& dataFile, const std::string& folder, int32_t killAt, bool links) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<uint8_t> script;
+    if (ReadUpdatePackage(dataFile.c_str(), &script) != 0) _exit(3);
+    KillingPackageFiles files(killAt, links);
+    const int32_t result =
+        ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder.c_str(), nullptr, &files);
+    _exit(result == ApplyOk ? 0 : 1);
+  }
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid ? status : -1;
+}
+
+// The number of file operations of a clean run from `start`, counted in this
+// process.
+int32_t CountOperations(const std::string& dataFile, const std::string& folder, const Snapshot& start,
+                        bool links) {
+  PutFolder(folder, start);
+  std::vector<uint8_t> script;
+  if (ReadUpdatePackage(dataFile.c_str(), &script) != 0) return 0;
+  KillingPackageFiles files(0, links);
+  if (ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder.c_str(), nullptr, &files) != ApplyOk) {
+    return 0;
+  }
+  return files.count();
+}
+
+// The failures that the running test has met so far.
+int FailureCount() {
+  const ::testing::TestResult* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+  int failures = 0;
+  for (int i = 0; i < result->total_part_count(); ++i) failures += result->GetTestPartResult(i).failed() ? 1 : 0;
+  return failures;
+}
+
+// A small package, so that a run costs little: the number of file
+// operations does not depend on the sizes. With links and the replacing
+// rename as this system has them, and with renames only.
+TEST(FixpackCrashTest, AKillAtEveryFileOperationLeavesWholeFilesAndASecondRunFinishes) {
+  RunFolder scratch;
+  const std::string folder = scratch / "install";
+  const std::string dataFile = scratch / "upda.dat";
+  const Package package = MakePackage(400, 12, 4096);
+  package_test::WriteBytes(dataFile, package_test::DataFile(package.script));
+  PutFolder(folder, package.start);
+  ASSERT_TRUE(Finished(StartApply(dataFile, folder)));
+  const Snapshot clean = TakeFolder(folder);
+
+  for (const bool links : {true, false}) {
+    SCOPED_TRACE(links ? "with links" : "renames only");
+    const int32_t operations = CountOperations(dataFile, folder, package.start, links);
+    ASSERT_GT(operations, 0);
+    ASSERT_EQ(Differences(TakeFolder(folder), clean), "");
+    int statesChecked = 0, leftovers = 0, failures = 0;
+    for (int32_t k = 1; k <= operations; ++k) {
+      const std::string label = "kill at operation " + std::to_string(k);
+      PutFolder(folder, package.start);
+      const int status = ApplyCounted(dataFile, folder, k, links);
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << label << ": the run was not killed";
+      const int before = FailureCount();
+      const KillCheck check = CheckKilled(package.start, clean, TakeFolder(folder), !links, label);
+      statesChecked += check.statesChecked;
+      leftovers += check.leftovers;
+      const int second = ApplyCounted(dataFile, folder, 0, links);
+      EXPECT_TRUE(WIFEXITED(second) && WEXITSTATUS(second) == 0) << label << ": the second run failed";
+      EXPECT_EQ(Differences(TakeFolder(folder), clean), "") << "second run after " << label;
+      if (FailureCount() != before) ++failures;
+    }
+    printf("[ crash    ] %s: %d file operations, a kill before each, %d product states checked, "
+           "%d temporary files left and removed, %d kills with failures\n",
+           links ? "with links" : "renames only", operations, statesChecked, leftovers, failures);
+  }
 }
 
 }  // namespace
