@@ -359,7 +359,7 @@ int32_t ReadEntry(ByteStream* package, Entry* entry, std::string* oldName, std::
     return ReadEntryNames(package, entry, oldName, newName, entriesApplied);
   } catch (const std::bad_alloc&) {
     errno = ENOMEM;
-    return entry->Fail(ApplyWriteFailed, "not enough memory");
+    return entry->Fail(ApplyWriteFailed, "the entry's names cannot be held");
   }
 }
 
