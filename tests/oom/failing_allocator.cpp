@@ -23,6 +23,7 @@ std::atomic<bool> counting{false};
 pthread_t countingThread;
 uint64_t counted = 0;
 uint64_t failAt = 0;
+bool failAfter = false;
 bool failed = false;
 thread_local int uncountedDepth = 0;
 
@@ -30,7 +31,8 @@ thread_local int uncountedDepth = 0;
 bool FailsNow() {
   if (!counting.load(std::memory_order_acquire)) return false;
   if (uncountedDepth > 0 || !pthread_equal(pthread_self(), countingThread)) return false;
-  if (++counted != failAt) return false;
+  ++counted;
+  if (failAt == 0 || counted < failAt || (counted > failAt && !failAfter)) return false;
   failed = true;
   errno = ENOMEM;
   return true;
@@ -58,10 +60,11 @@ void* NewAligned(size_t size, std::align_val_t alignment) {
 
 namespace failing_allocator {
 
-void Begin(uint64_t failAtNumber) {
+void Begin(uint64_t failAtNumber, bool andAfter) {
   countingThread = pthread_self();
   counted = 0;
   failAt = failAtNumber;
+  failAfter = andAfter;
   failed = false;
   counting.store(true, std::memory_order_release);
 }

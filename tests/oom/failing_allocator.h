@@ -15,8 +15,9 @@
 namespace failing_allocator {
 
 // Starts counting the calling thread's allocations. The allocation numbered
-// `failAt` (from 1) fails; 0 lets every one succeed.
-void Begin(uint64_t failAt);
+// `failAt` (from 1) fails, and with `andAfter` every one after it as well;
+// 0 lets every one succeed.
+void Begin(uint64_t failAt, bool andAfter = false);
 // Stops counting and returns the number of allocations counted.
 uint64_t End();
 // True when the allocation chosen by Begin has been made to fail.

@@ -128,7 +128,7 @@ TEST(FixpackApplyOutOfMemory, EveryAllocationFailingLeavesWholeEntries) {
         EXPECT_EQ(install.Take(), states.back()) << "the run after " << where;
         return KeepGoing(failuresBefore, &faulty);
       });
-  printf("[ oom      ] fixpack apply: %llu allocations in a clean run; %llu runs with one failing: "
+  printf("[ oom      ] fixpack apply: %llu allocations in a clean run; %llu runs with an allocation failing: "
          "%d failed with the memory message, %d still applied the package\n",
          static_cast<unsigned long long>(counts.allocations), static_cast<unsigned long long>(counts.points), failed,
          tolerated);

@@ -20,9 +20,11 @@ SweepCounts SweepAllocations(const std::function<void()>& prepare, const std::fu
                              const std::function<bool(uint64_t failAt)>& check) {
   SweepCounts counts;
   const uint64_t stride = Stride();
+  const char* after = getenv("FIX_OOM_AFTER");
+  const bool andAfter = after != nullptr && after[0] == '1';
   for (uint64_t failAt = 1;; failAt += stride) {
     prepare();
-    failing_allocator::Begin(failAt);
+    failing_allocator::Begin(failAt, andAfter);
     run();
     const uint64_t made = failing_allocator::End();
     if (!failing_allocator::Failed()) {

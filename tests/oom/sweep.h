@@ -1,7 +1,8 @@
 // Runs a piece of work once with every allocation that it makes failing in
 // turn: the first, the second, and so on until a run whose allocations all
 // succeed. FIX_OOM_STRIDE=N tries only every N-th allocation (the first
-// always among them), for a quicker run.
+// always among them), for a quicker run; FIX_OOM_AFTER=1 makes every
+// allocation after the chosen one fail as well (memory that stays short).
 #pragma once
 
 #include <cstdint>

@@ -170,7 +170,7 @@ TEST_F(UpdateRunOutOfMemory, EveryAllocationFailingLeavesWholeEntries) {
         if (FailureCount() > failuresBefore) ++faultyPoints;
         return faultyPoints < 30;
       });
-  printf("[ oom      ] update run: %llu allocations in a clean run; %llu runs with one failing, "
+  printf("[ oom      ] update run: %llu allocations in a clean run; %llu runs with an allocation failing, "
          "%d of which left a product not updated\n",
          static_cast<unsigned long long>(counts.allocations), static_cast<unsigned long long>(counts.points), failedRuns);
   EXPECT_GT(counts.points, 0u);
