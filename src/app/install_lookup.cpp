@@ -17,6 +17,17 @@ constexpr uint32_t KeyPathSize = 256;
 constexpr uint32_t FilterSize = 256;
 constexpr int32_t PickedPathSize = 8192;
 
+// The products' installers are 32-bit programs: on 64-bit Windows they
+// register in the 32-bit view of the registry, which a 32-bit updater reads
+// by itself. A 64-bit one opens the key there first, then in its own view;
+// the error of the last attempt is the one reported.
+constexpr bool ProgramIs64Bit = sizeof(void*) == 8;
+
+int32_t OpenAppPathsKey(const char* keyPath, RegistryKey** key) {
+  if (ProgramIs64Bit && PlatformRegOpenKey(keyPath, RegistryView32, key) == 0) return 0;
+  return PlatformRegOpenKey(keyPath, RegistryViewOwn, key);
+}
+
 // Reads the value "Path" of the open key into `folder`. 0, or the system
 // error code of the failed query, or -1 when the folder cannot be held.
 int32_t ReadPathValue(RegistryKey* key, TextBuffer* folder) {
@@ -80,7 +91,7 @@ int32_t Lookup(TextBuffer* folder, const ProductEntry& row, bool allowBrowse, Lo
   char keyPath[KeyPathSize];
   const int keyLength = snprintf(keyPath, sizeof keyPath, "%s%s", AppPathsKey, row.appPathsName);
   if (keyLength > 0 && static_cast<uint32_t>(keyLength) < sizeof keyPath) {
-    const int32_t openError = PlatformRegOpenKey(keyPath, &hold->key);
+    const int32_t openError = OpenAppPathsKey(keyPath, &hold->key);
     if (openError != 0) {
       hold->key = nullptr;
       hold->systemText = PlatformFormatMessage(openError);
@@ -127,9 +138,10 @@ int32_t BrowseForInstallPath(TextBuffer* folder, const ProductEntry& row) {
   }
   folder->text[folder->capacity - 1] = '\0';
 
-  // A 0x5C that ends a double-byte character is no separator: taking it for
-  // one would cut a folder out of the middle of a file name.
-  char* separator = FindLastBackslash(folder->text);
+  // A 0x5C that ends a double-byte character of the system's code page is
+  // no separator: taking it for one would cut a folder out of the middle of
+  // a file name.
+  char* separator = FindLastBackslash(folder->text, PlatformIsLeadByte);
   if (separator == nullptr) return LookupNotFound;
   char* name = separator + 1;
   for (char* p = name; *p != '\0'; ++p) {

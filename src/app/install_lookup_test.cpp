@@ -148,7 +148,8 @@ TEST_F(InstallLookupTest, PickedNameMustBeTheProductsExecutable) {
   const struct {
     const char* picked;
     int32_t status;
-    const char* folder;  // when located
+    const char* folder;     // when located
+    int32_t codePage = 932;  // the system's
   } cases[] = {
       {"C:\\Apps\\Game\\bantokia.exe", LookupLocated, "C:\\Apps\\Game\\"},
       {"C:\\Apps\\Game\\BANTOKIA.EXE", LookupLocated, "C:\\Apps\\Game\\"},
@@ -165,13 +166,78 @@ TEST_F(InstallLookupTest, PickedNameMustBeTheProductsExecutable) {
       // ソ (83 5C) right before the name: its 5C is no separator, so the
       // file is "ソBANTOKIA.EXE" and not the product's.
       {"C:\\Apps\\\x83\x5C" "BANTOKIA.EXE", LookupNotFound, nullptr},
+      // On a Western system 83 is a letter (ƒ) and the 5C after it a
+      // separator; E9 (é) too begins no double-byte character there.
+      {"C:\\Apps\\\x83\x5C" "BANTOKIA.EXE", LookupLocated, "C:\\Apps\\\x83\x5C", 1252},
+      {"C:\\Caf\xE9\\bantokia.exe", LookupLocated, "C:\\Caf\xE9\\", 1252},
+      {"C:\\Caf\xE9\\bantokia.exe", LookupNotFound, nullptr, 932},
   };
   for (const auto& c : cases) {
+    fake.codePage = c.codePage;
     fake.picks = {c.picked};
-    EXPECT_EQ(BrowseForInstallPath(&folder, RowA), c.status) << c.picked;
+    EXPECT_EQ(BrowseForInstallPath(&folder, RowA), c.status) << c.picked << " " << c.codePage;
     if (c.folder != nullptr) {
-      EXPECT_EQ(Folder(), c.folder) << c.picked;
+      EXPECT_EQ(Folder(), c.folder) << c.picked << " " << c.codePage;
     }
+  }
+}
+
+// The products' 32-bit installers register in the 32-bit view: the key is
+// opened there first and in the program's own view only when that fails;
+// when both fail, the own view's error is the one shown.
+TEST_F(InstallLookupTest, TheKeyIsOpenedInThe32BitViewFirst) {
+  if (sizeof(void*) != 8) GTEST_SKIP() << "a 32-bit program has but its own view";
+  struct View {
+    bool registered;
+    int32_t openError;
+    const char* folder;
+  };
+  const View none{false, 0, ""};
+  const struct {
+    const char* what;
+    View in32, own;
+    std::vector<RegistryView> views;
+    int32_t status;
+    std::string shown;  // the folder when located, else the system text shown
+  } cases[] = {
+      {"32-bit view only", {true, 0, "C:\\A32"}, none, {RegistryView32}, LookupLocated, "C:\\A32"},
+      {"both views", {true, 0, "C:\\A32"}, {true, 0, "C:\\A64"}, {RegistryView32},
+       LookupLocated, "C:\\A32"},
+      {"own view only", none, {true, 0, "C:\\A64"}, {RegistryView32, RegistryViewOwn},
+       LookupLocated, "C:\\A64"},
+      {"refused in the 32-bit view", {true, 5, "C:\\A32"}, {true, 0, "C:\\A64"},
+       {RegistryView32, RegistryViewOwn}, LookupLocated, "C:\\A64"},
+      {"neither", none, none, {RegistryView32, RegistryViewOwn}, LookupCancelled, "text 2"},
+      {"refused, then missing", {true, 5, "C:\\A32"}, none, {RegistryView32, RegistryViewOwn},
+       LookupCancelled, "text 2"},
+      {"missing, then refused", none, {true, 5, "C:\\A64"}, {RegistryView32, RegistryViewOwn},
+       LookupCancelled, "text 5"},
+  };
+  for (const auto& c : cases) {
+    fake.Reset();
+    fake.systemTexts = {{2, "text 2"}, {5, "text 5"}};
+    const std::pair<const View*, std::map<std::string, FakePlatform::RegistryEntry>*> views[] = {
+        {&c.in32, &fake.registry32}, {&c.own, &fake.registry}};
+    for (const auto& [view, registry] : views) {
+      if (!view->registered) continue;
+      (*registry)[KeyA].openError = view->openError;
+      (*registry)[KeyA].data = std::string(view->folder) + '\0';
+    }
+    if (c.status != LookupLocated) {
+      fake.script = {Press(IDOK)};
+      fake.picks = {std::nullopt};
+    }
+    TextBuffer located;
+    EXPECT_EQ(FindInstallPath(&located, RowA, true), c.status) << c.what;
+    EXPECT_EQ(fake.viewsOpened, c.views) << c.what;
+    if (c.status == LookupLocated) {
+      EXPECT_EQ(std::string(located.text), c.shown) << c.what;
+      EXPECT_TRUE(fake.prompts.empty()) << c.what;
+    } else {
+      EXPECT_EQ(fake.PromptTexts(), (std::vector<std::string>{StatusRow4 + "\r\nError:" + c.shown}))
+          << c.what;
+    }
+    EXPECT_EQ(fake.keysOutstanding, 0) << c.what;
   }
 }
 

@@ -72,11 +72,22 @@ bool PlatformFileExists(const char* path);
 // the NT family; 0 when it cannot be told.
 int32_t PlatformGetPlatformId();
 
+// True when `byte` begins a double-byte character in the system's ANSI code
+// page, the one narrow paths are in (IsDBCSLeadByte): 0x81-0x9F and
+// 0xE0-0xFC on a Japanese system, none on a Western one.
+bool PlatformIsLeadByte(unsigned char byte);
+
 // --- the registry (HKEY_LOCAL_MACHINE, read only)
 
-// Opens `subKey` under HKEY_LOCAL_MACHINE for reading (RegOpenKeyExA,
-// KEY_READ). 0 and the key in *key, or a system error code.
-int32_t PlatformRegOpenKey(const char* subKey, RegistryKey** key);
+// Which view of a 64-bit system's registry a key is opened in.
+enum RegistryView : int32_t {
+  RegistryViewOwn = 0,  // the program's own (KEY_READ)
+  RegistryView32 = 1,   // the one of 32-bit programs (KEY_READ | KEY_WOW64_32KEY)
+};
+
+// Opens `subKey` under HKEY_LOCAL_MACHINE for reading in `view`
+// (RegOpenKeyExA). 0 and the key in *key, or a system error code.
+int32_t PlatformRegOpenKey(const char* subKey, RegistryView view, RegistryKey** key);
 // Queries the value `name` of `key` (RegQueryValueExA): with `data` null,
 // only its size in bytes goes to *size; otherwise up to *size bytes of its
 // stored data are written to `data` and *size becomes the number written.

@@ -62,7 +62,8 @@ int32_t RunUpdates() {
   // A path that failed or was cut short names no folder of ours; the data
   // files are then looked for by their names alone, in the current folder.
   if (length == 0 || length >= ModulePathSize) path[0] = '\0';
-  char* separator = FindLastBackslash(path);
+  // The path is in the system's code page, which tells its separators.
+  char* separator = FindLastBackslash(path, PlatformIsLeadByte);
   char* name = separator != nullptr ? separator + 1 : path;
   const size_t room = static_cast<size_t>(path + ModulePathSize - name);
 

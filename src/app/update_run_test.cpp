@@ -309,6 +309,7 @@ TEST_F(RunUpdatesTest, DataFilesLieBesideTheUpdater) {
     std::string modulePath;
     bool fails, truncated;
     std::string first;
+    int32_t codePage = 932;  // the system's
   } cases[] = {
       {"plain", "C:\\Fix\\fixmod.exe", false, false, "C:\\Fix\\upda.dat"},
       // ソ (83 5C) ends the file name: its 5C is not a separator.
@@ -317,12 +318,17 @@ TEST_F(RunUpdatesTest, DataFilesLieBesideTheUpdater) {
       {"no backslash", "fixmod.exe", false, false, "upda.dat"},
       {"no path", "", true, false, "upda.dat"},
       {"cut short", "", false, true, "upda.dat"},
+      // E9 (é) is a letter on a Western system, and the 5C after it a
+      // separator; on a Japanese one it begins a double-byte character.
+      {"folder Caf+E9, Western", "C:\\Caf\xE9\\fixmod.exe", false, false, "C:\\Caf\xE9\\upda.dat", 1252},
+      {"folder Caf+E9, Japanese", "C:\\Caf\xE9\\fixmod.exe", false, false, "C:\\upda.dat", 932},
   };
   for (const auto& c : cases) {
     fake.Reset();
     fake.modulePath = c.modulePath;
     fake.moduleFails = c.fails;
     fake.moduleTruncated = c.truncated;
+    fake.codePage = c.codePage;
     fake.script = {Press(IDOK)};
     EXPECT_EQ(RunUpdates(), 0) << c.what;
     ASSERT_EQ(fake.existenceTests.size(), 4u) << c.what;

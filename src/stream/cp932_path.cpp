@@ -4,10 +4,10 @@ bool IsCp932LeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-const char* FindLastBackslash(const char* path) {
+const char* FindLastBackslash(const char* path, LeadByteTest isLead) {
   const char* last = nullptr;
   for (const char* p = path; *p != '\0'; ++p) {
-    if (IsCp932LeadByte(static_cast<unsigned char>(*p))) {
+    if (isLead(static_cast<unsigned char>(*p))) {
       // A lead byte followed by the terminator is a damaged name; stop there
       // rather than read past it.
       if (p[1] == '\0') break;
@@ -19,8 +19,8 @@ const char* FindLastBackslash(const char* path) {
   return last;
 }
 
-char* FindLastBackslash(char* path) {
-  return const_cast<char*>(FindLastBackslash(static_cast<const char*>(path)));
+char* FindLastBackslash(char* path, LeadByteTest isLead) {
+  return const_cast<char*>(FindLastBackslash(static_cast<const char*>(path), isLead));
 }
 
 bool EndsInBackslash(const char* path) {

@@ -9,9 +9,14 @@
 // True for the bytes that begin a double-byte character: 0x81-0x9F, 0xE0-0xFC.
 bool IsCp932LeadByte(unsigned char byte);
 
+// A test of the bytes that begin a double-byte character in a code page.
+using LeadByteTest = bool (*)(unsigned char byte);
+
 // The last real backslash of the NUL-terminated path, or null when none.
-const char* FindLastBackslash(const char* path);
-char* FindLastBackslash(char* path);
+// `isLead` tells the code page the path is in: code page 932 unless told,
+// the system's own where the path came from the system.
+const char* FindLastBackslash(const char* path, LeadByteTest isLead = IsCp932LeadByte);
+char* FindLastBackslash(char* path, LeadByteTest isLead = IsCp932LeadByte);
 
 // True when the path's last character is a real backslash.
 bool EndsInBackslash(const char* path);

@@ -139,7 +139,11 @@ bool PlatformFileExists(const char* path) {
 
 int32_t PlatformGetPlatformId() { return 2; }
 
-int32_t PlatformRegOpenKey(const char* subKey, RegistryKey** key) {
+// The stand-in's paths are code page 932 (see NativePath).
+bool PlatformIsLeadByte(unsigned char byte) { return IsCp932LeadByte(byte); }
+
+// The App Paths file is one registry, the same in either view.
+int32_t PlatformRegOpenKey(const char* subKey, RegistryView /*view*/, RegistryKey** key) {
   const size_t prefix = strlen(AppPathsKey);
   if (strncasecmp(subKey, AppPathsKey, prefix) != 0) return ErrorFileNotFound;
   std::string folder;

@@ -9,6 +9,7 @@
 
 #include "app/update_dialog.h"
 #include "package/package_files.h"
+#include "stream/cp932_path.h"
 
 // Wait objects live until the next Reset, so that a signal of a released
 // one is counted instead of touching freed memory.
@@ -21,6 +22,7 @@ struct WaitObject {
 
 struct RegistryKey {
   std::string path;
+  RegistryView view;
 };
 
 namespace {
@@ -64,6 +66,8 @@ void FakePlatform::Reset() {
   presentFiles.clear();
   platformId = 2;
   registry.clear();
+  registry32.clear();
+  codePage = 932;
   systemTexts.clear();
   picks.clear();
   script.clear();
@@ -75,6 +79,7 @@ void FakePlatform::Reset() {
   calls.clear();
   existenceTests.clear();
   keysOpened.clear();
+  viewsOpened.clear();
   pickerCalls.clear();
   registryCalls = messagesOutstanding = keysOutstanding = 0;
   refusedCloses = disabledPresses = signalsOnClosed = destroyPosted = enabledUnpublished = 0;
@@ -292,15 +297,21 @@ bool PlatformFileExists(const char* path) {
 
 int32_t PlatformGetPlatformId() { return FakePlatform::Get().platformId; }
 
-int32_t PlatformRegOpenKey(const char* subKey, RegistryKey** key) {
+bool PlatformIsLeadByte(unsigned char byte) {
+  return FakePlatform::Get().codePage == 932 && IsCp932LeadByte(byte);
+}
+
+int32_t PlatformRegOpenKey(const char* subKey, RegistryView view, RegistryKey** key) {
   Bookkeeping bookkeeping;
   FakePlatform& fake = FakePlatform::Get();
   ++fake.registryCalls;
-  fake.keysOpened.push_back(subKey);
-  auto found = fake.registry.find(subKey);
-  if (found == fake.registry.end()) return 2;  // ERROR_FILE_NOT_FOUND
+  fake.viewsOpened.push_back(view);
+  if (view == RegistryViewOwn) fake.keysOpened.push_back(subKey);
+  const auto& registry = view == RegistryView32 ? fake.registry32 : fake.registry;
+  auto found = registry.find(subKey);
+  if (found == registry.end()) return 2;  // ERROR_FILE_NOT_FOUND
   if (found->second.openError != 0) return found->second.openError;
-  *key = new RegistryKey{subKey};
+  *key = new RegistryKey{subKey, view};
   ++fake.keysOutstanding;
   return 0;
 }
@@ -311,7 +322,8 @@ int32_t PlatformRegQueryValue(RegistryKey* key, const char* name, char* data, ui
   ++fake.registryCalls;
   EXPECT_STREQ(name, "Path");
   if (fake.throwingCall == "query") throw std::bad_alloc();
-  const FakePlatform::RegistryEntry& entry = fake.registry.at(key->path);
+  const FakePlatform::RegistryEntry& entry =
+      (key->view == RegistryView32 ? fake.registry32 : fake.registry).at(key->path);
   if (data == nullptr) {
     if (entry.sizeError != 0) return entry.sizeError;
     *size = static_cast<uint32_t>(entry.data.size());

@@ -62,6 +62,10 @@ class FakePlatform {
   std::set<std::string> presentFiles;  // paths the existence test finds
   int32_t platformId = 2;
   std::map<std::string, RegistryEntry> registry;  // by full sub-key path
+  // The 32-bit view (KEY_WOW64_32KEY) of a 64-bit system, where the
+  // products' 32-bit installers register; `registry` is the program's own.
+  std::map<std::string, RegistryEntry> registry32;
+  int32_t codePage = 932;  // the system's ANSI code page; only 932 has double-byte characters
   std::map<int32_t, std::string> systemTexts;     // FormatMessage texts; others have none
   std::deque<std::optional<std::string>> picks;   // picker answers; nullopt cancels
   std::deque<Action> script;                      // presses for waiting prompts
@@ -80,7 +84,8 @@ class FakePlatform {
   std::vector<Prompt> prompts;      // the dialog as each waiting prompt showed it
   std::vector<std::string> calls;   // dialog and wait calls in order (see .cpp)
   std::vector<std::string> existenceTests;  // paths given to the existence test
-  std::vector<std::string> keysOpened;
+  std::vector<std::string> keysOpened;    // sub-keys opened in the program's own view
+  std::vector<RegistryView> viewsOpened;  // the view of every open, in order
   std::vector<PickerCall> pickerCalls;
   int32_t registryCalls = 0;
   int32_t messagesOutstanding = 0;  // system texts handed out and not yet freed

@@ -85,9 +85,12 @@ int32_t PlatformGetPlatformId() {
   return static_cast<int32_t>(version.dwPlatformId);
 }
 
-int32_t PlatformRegOpenKey(const char* subKey, RegistryKey** key) {
+bool PlatformIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+int32_t PlatformRegOpenKey(const char* subKey, RegistryView view, RegistryKey** key) {
+  const REGSAM access = view == RegistryView32 ? KEY_READ | KEY_WOW64_32KEY : KEY_READ;
   HKEY opened = nullptr;
-  const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &opened);
+  const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, access, &opened);
   *key = result == ERROR_SUCCESS ? reinterpret_cast<RegistryKey*>(opened) : nullptr;
   return static_cast<int32_t>(result);
 }
