@@ -13,7 +13,6 @@
 // before; a run cut off half way leaves every file complete under its own
 // name, and the next run clears what it left (ClearLeftovers).
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -120,37 +119,6 @@ int32_t WriteContent(ByteStream* package, Entry* entry, ByteStream* source, Byte
   return 0;
 }
 
-// Compares two files through the entry's file operations: 1 when their
-// contents are equal, 0 when not, -1 when either cannot be read.
-int32_t SameContent(PackageFiles* files, const char* onePath, const char* otherPath) {
-  StreamPtr one(files->OpenForReading(onePath));
-  if (!one) return -1;
-  StreamPtr other(files->OpenForReading(otherPath));
-  if (!other) {
-    files->Close(one.get());
-    return -1;
-  }
-  int32_t result = 1;
-  if (one->Seek(0, true) != 0 || other->Seek(0, true) != 0) result = -1;
-  if (result == 1 && one->Tell() != other->Tell()) result = 0;
-  if (result == 1 && (one->Seek(0, false) != 0 || other->Seek(0, false) != 0)) result = -1;
-  constexpr int32_t Chunk = 64 * 1024;
-  std::unique_ptr<uint8_t[]> blocks(result == 1 ? new (std::nothrow) uint8_t[2 * Chunk] : nullptr);
-  if (result == 1 && !blocks) result = -1;
-  while (result == 1) {
-    const int32_t got = one->Read(blocks.get(), Chunk);
-    if (got < 0 || other->Read(blocks.get() + Chunk, Chunk) != got) {
-      result = -1;
-    } else if (got == 0) {
-      break;
-    } else if (memcmp(blocks.get(), blocks.get() + Chunk, static_cast<size_t>(got)) != 0) {
-      result = 0;
-    }
-  }
-  if (files->Close(one.get()) != 0 || files->Close(other.get()) != 0) result = -1;
-  return result;
-}
-
 // Moves the finished temporary file into place. On failure every rename made
 // here is undone; the caller removes the temporary file.
 //
@@ -172,18 +140,9 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
     return 0;
   }
   if (oldState == PathAbsent) {
-    if (entry->kind == KindFile) {
-      // A file that already holds exactly the new content is left alone and
-      // gets no second name. This is what makes a run that follows one cut
-      // off after this entry end as one clean run: the entry's file stands
-      // there only because the cut-off run made it.
-      const int32_t same = SameContent(files, newPath, tempPath);
-      if (same < 0) return entry->Fail(ApplyWriteFailed, "the present file cannot be read");
-      if (same == 1) {
-        if (files->Remove(tempPath) != 0) return entry->Fail(ApplyWriteFailed, "the new file cannot be removed");
-        return 0;
-      }
-    }
+    // Whatever the present file holds, even exactly the new content (as on a
+    // second application of a package that made it), it is kept under the
+    // free oldName and newName is written afresh.
     const int32_t linked = files->Link(newPath, oldPath);
     if (linked < 0) return entry->Fail(ApplyWriteFailed, "the present file cannot be kept under the old name");
     if (linked == 0) {

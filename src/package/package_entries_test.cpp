@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "package/package_test_support.h"
 #include "package/update_package.h"
@@ -10,6 +11,7 @@
 namespace {
 
 using package_test::Bytes;
+using package_test::Codes;
 using package_test::ScratchFolder;
 using package_test::Script;
 using package_test::Snapshot;
@@ -70,20 +72,59 @@ TEST(ApplyPackageTest, FileEntryCreatesNewFilesAndEmptyOnes) {
                                      {"sub/keep", Text("k")}}));
 }
 
-TEST(ApplyPackageTest, SecondApplicationLeavesTheSameFiles) {
+// Each application moves the file under newName to oldName when oldName is
+// free, and then writes newName afresh; a book merges from what oldName
+// holds. A second application therefore leaves every newName as the first
+// did, while an oldName that was free before the first one keeps what
+// newName held before the second one: for a file the first application
+// made, or that already held its new content, that is the new content.
+TEST(ApplyPackageTest, SecondApplicationKeepsWhatEachNewNameHeld) {
+  // The old book holds code 5 twice, as a body may; the delete removes the
+  // first of them only, so merging again into the merged book would differ
+  // from merging into the old one.
+  const Bytes oldBook = package_test::BookFile(package_test::RawBook({{0x40, 0, {{5, 1, 0}, {5, 2, 0}}}}));
   ScratchFolder folder;
+  folder.Put("joseki.dat", oldBook);
   folder.Put("a.txt", Text("version 1"));
+  folder.Put("same.txt", Text("same"));
+  folder.Put("b.bak", Text("kept by an earlier update"));
   folder.Put("b.txt", Text("b1"));
   Script script;
-  script.File("a.bak", "a.txt", Text("version 2")).File("b.bak", "b.txt", Text("b2"));
+  script.Head(KindBook, "joseki.bak", "joseki.dat").Group(0x40, 0, 5, true).Group(0x40, 0, 9).U32(0xFFFFFFFF);
+  script.File("a.bak", "a.txt", Text("version 2"));
+  script.File("new.bak", "new.txt", Text("fresh"));
+  script.File("same.bak", "same.txt", Text("same"));
+  script.File("b.bak", "b.txt", Text("b2"));
+
   ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
-  const Snapshot once = folder.Take();
-  EXPECT_EQ(once, (Snapshot{{"a.bak", Text("version 1")},
+  Snapshot once = folder.Take();
+  // The book merged from the old one: one code 5 is left, with aux 2.
+  const JosekiTablePtr merged = package_test::LoadBlock(once["joseki.dat"], 8);
+  ASSERT_TRUE(merged);
+  EXPECT_EQ(Codes(merged.get(), 0x40, 0), (std::vector<uint16_t>{5, 9}));
+  EXPECT_EQ(merged->buckets[0]->moves[0].aux, 2);
+  const Bytes mergedBook = once["joseki.dat"];
+  EXPECT_EQ(once, (Snapshot{{"joseki.bak", oldBook},
+                            {"joseki.dat", mergedBook},
+                            {"a.bak", Text("version 1")},
                             {"a.txt", Text("version 2")},
-                            {"b.bak", Text("b1")},
+                            {"new.txt", Text("fresh")},
+                            {"same.bak", Text("same")},
+                            {"same.txt", Text("same")},
+                            {"b.bak", Text("kept by an earlier update")},
                             {"b.txt", Text("b2")}}));
+
   ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
-  EXPECT_EQ(folder.Take(), once);
+  EXPECT_EQ(folder.Take(), (Snapshot{{"joseki.bak", oldBook},
+                                     {"joseki.dat", mergedBook},
+                                     {"a.bak", Text("version 1")},
+                                     {"a.txt", Text("version 2")},
+                                     {"new.bak", Text("fresh")},
+                                     {"new.txt", Text("fresh")},
+                                     {"same.bak", Text("same")},
+                                     {"same.txt", Text("same")},
+                                     {"b.bak", Text("kept by an earlier update")},
+                                     {"b.txt", Text("b2")}}));
 }
 
 // A file an earlier update kept under oldName stays; the present file is
