@@ -20,6 +20,17 @@ export DEBIAN_FRONTEND=noninteractive
 sudo_if_needed apt-get update -qq
 sudo_if_needed apt-get install -y -qq --no-install-recommends "${packages[@]}"
 
+# Wine's 32-bit side, which runs the 32-bit updater in the end-to-end
+# scenarios. It comes from the i386 architecture and pulls amd64 Wine
+# packages up to its own version.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  sudo_if_needed dpkg --add-architecture i386
+fi
+if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+  sudo_if_needed apt-get update -qq
+  sudo_if_needed apt-get install -y -qq --no-install-recommends wine32:i386
+fi
+
 # The Japanese locale makes Wine use code page 932 for the updater's texts.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
   sudo_if_needed sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen

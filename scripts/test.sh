@@ -5,7 +5,7 @@
 # integer checks, the cross builds of
 # the portable libraries and the Win32 updater for x86_64 and i686, the
 # dialog template inside both programs, the end-to-end scenarios of the
-# x86_64 program under Wine (FIX_SKIP_WINE=1 leaves those out), and a short
+# x86_64 and the i686 program under Wine (FIX_SKIP_WINE=1 leaves those out), and a short
 # run of every fuzz target (FUZZ_SECONDS each, two at a time; 0 skips).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -58,8 +58,8 @@ FIX_UPDATER_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe \
 if [ "${FIX_SKIP_WINE:-0}" = 1 ]; then
   echo "== end-to-end scenarios under Wine left out (FIX_SKIP_WINE=1)"
 else
-  echo "== end-to-end scenarios of the x86_64 updater under Wine"
-  bash tests/e2e/run.sh
+  echo "== end-to-end scenarios of the x86_64 and i686 updaters under Wine"
+  bash tests/e2e/run.sh --arch x86_64 --arch i686
 fi
 
 fuzz_seconds=${FUZZ_SECONDS:-40}

@@ -4,13 +4,15 @@
 # App Paths and one to be picked in the Open dialog (its executable lies in
 # its install folder). Builds what it needs first.
 #
-#   bash scripts/wine-demo.sh
+#   bash scripts/wine-demo.sh [x86_64|i686]     the 64-bit program unless told
 #
 # Without a display (no DISPLAY), run the end-to-end scenarios instead:
 # bash tests/e2e/run.sh, whose screenshots land in out/e2e/screenshots.
 set -euo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
 cd "$REPO"
+arch=${1:-x86_64}
+case $arch in x86_64|i686) ;; *) echo "usage: $0 [x86_64|i686]" >&2; exit 2 ;; esac
 if [ -z "${DISPLAY:-}" ]; then
   echo "no display: run bash tests/e2e/run.sh for the headless scenarios" >&2
   exit 2
@@ -22,12 +24,13 @@ build() {  # dir, cmake arguments...
   cmake --build "$dir" -j 2 >/dev/null
 }
 build out/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
-build out/x86_64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+build "out/$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
 
 # shellcheck source=tests/e2e/lib.sh
 source tests/e2e/lib.sh
 # shellcheck source=tests/e2e/products.sh
 source tests/e2e/products.sh
+use_arch "$arch"
 fail() { echo "$*" >&2; return 1; }
 mkdir -p "$E2E_OUT"
 prefix_setup

@@ -4,13 +4,18 @@
 // holds files open, so that the scenario scripts can check what a user sees.
 //
 //   driver wait [--press ok|cancel] [--text T] [--ok 0|1] [--cancel 0|1] [--via T]
-//               [--steady MS] [--timeout MS]
+//               [--close-via 1] [--focus ok|cancel|none] [--steady MS] [--timeout MS]
 //       Waits until the dialog shows text T (exactly; "{syserr:N}" inside T
 //       stands for the system's text of error N) with the buttons as given.
 //       --press: first presses that button, and watches from that moment.
 //       --via: before that, a state with text T and both buttons disabled
-//       must have been seen. --steady: the state must then hold for MS.
+//       must have been seen; with --close-via, the window is closed as its
+//       close box does the moment that state is first seen. --focus: the
+//       control that holds the keyboard focus. --steady: the state must
+//       then hold for MS.
 //   driver press ok|cancel          presses a button of the update dialog
+//   driver close                    closes the update dialog as its close
+//                                   box does (the system menu's Close)
 //   driver where ok|cancel|close    prints the screen point of a button or
 //                                   of the close box, for a real mouse click
 //   driver picker [--filter T] [--pick PATH | --cancel] [--timeout MS]
@@ -111,12 +116,27 @@ struct DialogState {
   std::wstring text;
   bool ok = false;
   bool cancel = false;
+  std::wstring focus;  // ok, cancel, message, other or none
 
   std::string Describe() const {
     if (!found) return "no dialog";
-    return "text=\"" + Shown(text) + "\" ok=" + (ok ? "1" : "0") + " cancel=" + (cancel ? "1" : "0");
+    return "text=\"" + Shown(text) + "\" ok=" + (ok ? "1" : "0") + " cancel=" + (cancel ? "1" : "0") +
+           " focus=" + Utf8(focus);
   }
 };
+
+// The control of the update dialog that holds the keyboard focus of its
+// thread.
+std::wstring FocusOf(HWND dialog) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return L"unknown";
+  if (info.hwndFocus == nullptr) return L"none";
+  if (info.hwndFocus == GetDlgItem(dialog, IDOK)) return L"ok";
+  if (info.hwndFocus == GetDlgItem(dialog, IDCANCEL)) return L"cancel";
+  if (info.hwndFocus == GetDlgItem(dialog, MessageId)) return L"message";
+  return L"other";
+}
 
 DialogState ReadState() {
   DialogState state;
@@ -126,7 +146,20 @@ DialogState ReadState() {
   state.text = WindowText(GetDlgItem(dialog, MessageId));
   state.ok = IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE;
   state.cancel = IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)) != FALSE;
+  state.focus = FocusOf(dialog);
   return state;
+}
+
+// What the close box does: the system command Close, which the window turns
+// into its close message.
+int Close() {
+  HWND dialog = FindUpdateDialog();
+  if (dialog == nullptr) {
+    Print("no dialog");
+    return 1;
+  }
+  PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+  return 0;
 }
 
 // Options of the form --name value.
@@ -162,13 +195,13 @@ bool ParseOptions(int argc, wchar_t** argv, int first, Options* options) {
 }
 
 struct Expectation {
-  bool hasText = false, hasOk = false, hasCancel = false;
-  std::wstring text;
+  bool hasText = false, hasOk = false, hasCancel = false, hasFocus = false;
+  std::wstring text, focus;
   bool ok = false, cancel = false;
 
   bool Matches(const DialogState& s) const {
     return s.found && (!hasText || s.text == text) && (!hasOk || s.ok == ok) &&
-           (!hasCancel || s.cancel == cancel);
+           (!hasCancel || s.cancel == cancel) && (!hasFocus || s.focus == focus);
   }
 };
 
@@ -186,7 +219,10 @@ int Wait(const Options& options) {
   want.ok = options.Get(L"--ok") == L"1";
   want.hasCancel = options.Has(L"--cancel");
   want.cancel = options.Get(L"--cancel") == L"1";
+  want.hasFocus = options.Has(L"--focus");
+  want.focus = options.Get(L"--focus");
   const bool needVia = options.Has(L"--via");
+  const bool closeVia = options.Has(L"--close-via");
   const std::wstring via = Expand(options.Get(L"--via"));
   const DWORD timeout = options.Number(L"--timeout", 20000);
   const DWORD steady = options.Number(L"--steady", 0);
@@ -198,6 +234,7 @@ int Wait(const Options& options) {
   for (;;) {
     last = ReadState();
     if (needVia && last.found && last.text == via && !last.ok && !last.cancel) {
+      if (!sawVia && closeVia && Close() != 0) return 1;
       if (!sawVia) viaFirst = GetTickCount();
       viaLast = GetTickCount();
       sawVia = true;
@@ -215,7 +252,7 @@ int Wait(const Options& options) {
     Sleep(PollMs * 4);
     DialogState now = ReadState();
     if (!want.Matches(now) || now.text != last.text || now.ok != last.ok ||
-        now.cancel != last.cancel) {
+        now.cancel != last.cancel || now.focus != last.focus) {
       Print("changed from " + last.Describe() + " to " + now.Describe());
       return 1;
     }
@@ -449,6 +486,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argv[1];
   Options options;
   if (command == L"press" && argc == 3) return Press(argv[2]);
+  if (command == L"close" && argc == 2) return Close();
   if (command == L"where" && argc == 3) return Where(argv[2]);
   if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3]);
   if (command == L"break-dialog" && argc == 3) return BreakDialog(argv[2]);

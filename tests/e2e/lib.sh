@@ -3,16 +3,25 @@
 #
 # Environment (all optional):
 #   FIX_WINEPREFIX   the Wine prefix, made once (default out/wine-prefix)
-#   FIX_E2E_BUILD    the x86_64 cross build (default out/x86_64)
+#   FIX_E2E_BUILDS   the folder of the cross builds x86_64/ and i686/ (default out)
 #   FIX_E2E_NATIVE   the native build holding fixpack (default out/native)
-#   FIX_E2E_OUT      scenario folders and screenshots (default out/e2e)
+#   FIX_E2E_OUT      logs, and per program its scenario folders and
+#                    screenshots in x86_64/ and i686/ (default out/e2e)
 
-E2E_BUILD=${FIX_E2E_BUILD:-$REPO/out/x86_64}
+E2E_BUILDS=${FIX_E2E_BUILDS:-$REPO/out}
 E2E_NATIVE=${FIX_E2E_NATIVE:-$REPO/out/native}
 E2E_OUT=${FIX_E2E_OUT:-$REPO/out/e2e}
-UPDATER_EXE=$E2E_BUILD/bin/fixmodule.exe
-DRIVER_EXE=$E2E_BUILD/bin/e2e_driver.exe
 FIXPACK=$E2E_NATIVE/tools/fixpack
+
+# Chooses the program that runs, the 64-bit (x86_64) or the 32-bit (i686)
+# one, with the driver of the same build.
+use_arch() {  # x86_64|i686
+  E2E_ARCH=$1
+  E2E_BUILD=$E2E_BUILDS/$1
+  UPDATER_EXE=$E2E_BUILD/bin/fixmodule.exe
+  DRIVER_EXE=$E2E_BUILD/bin/e2e_driver.exe
+}
+use_arch x86_64
 
 export WINEPREFIX=${FIX_WINEPREFIX:-$REPO/out/wine-prefix}
 export WINEARCH=win64
@@ -58,9 +67,15 @@ display_stop() {
 # Makes the Wine prefix once; later runs reuse it. The dialogs get Wine's
 # own window frames (caption and close box), since no window manager runs;
 # the close box's glyph comes from Wine's Marlett font (fonts-wine), which
-# this Wine build only finds in the prefix's own font folder.
+# this Wine build only finds in the prefix's own font folder. A prefix made
+# before Wine's 32-bit side (wine32) was installed has no 32-bit system
+# folder and can run no program at all afterwards (kernel32.dll, status
+# c0000135): it is made again.
 prefix_setup() {
-  if [ -f "$WINEPREFIX/.fix-e2e-ready" ]; then return 0; fi
+  if [ -f "$WINEPREFIX/.fix-e2e-ready" ]; then
+    [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] && return 0
+    log "== the Wine prefix $WINEPREFIX has no 32-bit side; making it again"
+  fi
   log "== making the Wine prefix $WINEPREFIX (once)"
   rm -rf "$WINEPREFIX"
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -81,12 +96,17 @@ wine_stop() { wineserver -k 2>/dev/null || true; }
 drv() { wine "$DRIVER_EXE" "$@"; }
 
 # Registers (or, with no folder, removes) the App Paths entry of an
-# executable name, through Wine's own reg tool.
+# executable name, through Wine's own reg tool. The products' installers are
+# 32-bit programs, which on 64-bit Windows write the registry's 32-bit view
+# (Wow6432Node), so the entry goes there. Wine shows App Paths in both
+# views alike, so the scenarios cannot tell the views apart; the unit tests
+# check which view the updater opens first.
 register() {  # exe-name [windows-folder]
   if [ $# -ge 2 ]; then
-    wine reg add "$APP_PATHS\\$1" /v Path /t REG_SZ /d "$2" /f >/dev/null 2>&1
+    wine reg add "$APP_PATHS\\$1" /v Path /t REG_SZ /d "$2" /f /reg:32 >/dev/null 2>&1
   else
-    wine reg delete "$APP_PATHS\\$1" /f >/dev/null 2>&1 || true
+    wine reg delete "$APP_PATHS\\$1" /f /reg:32 >/dev/null 2>&1 || true
+    wine reg delete "$APP_PATHS\\$1" /f /reg:64 >/dev/null 2>&1 || true
   fi
 }
 
@@ -94,6 +114,25 @@ register() {  # exe-name [windows-folder]
 snap() {  # file.png
   mkdir -p "$(dirname "$1")"
   import -window root -trim +repage "$1" 2>/dev/null || log "screenshot failed: $1"
+}
+
+# A screenshot once the screen has stopped changing: two looks in a row
+# alike. The Open dialog answers before it has painted all of itself.
+snap_steady() {  # file.png
+  local before= now tries
+  for tries in $(seq 25); do
+    now=$(import -window root rgb:- 2>/dev/null | md5sum)
+    if [ "$now" = "$before" ]; then snap "$1"; return 0; fi
+    before=$now
+    sleep 0.15
+  done
+  log "  the screen kept changing; taken as it is: $1"
+  snap "$1"
+}
+
+# Real key presses, to the window that holds the keyboard focus.
+keys() {  # key-name...
+  xdotool key --delay 60 "$@"
 }
 
 # A real mouse click on a button or the close box of the update dialog.

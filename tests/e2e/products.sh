@@ -13,6 +13,10 @@ LARGE_POSITIONS=${FIX_E2E_LARGE_POSITIONS:-60000}
 
 # The product file that the held-file scenario keeps open.
 HELD_FILE=joseki.dat
+# A product file whose name ends in 表, whose second byte in code page 932
+# is 0x5C, and the name it is kept under, ending in 表 as well.
+TRAIL5C_FILE=一覧表
+TRAIL5C_KEPT=旧一覧表
 
 # The text form of a book (see fixpack pack --help) and, with "new", of the
 # book it becomes: some positions lose a move, some gain one, some change
@@ -44,10 +48,16 @@ book_text() {  # positions old|new
 
 # Lays an install folder and writes the update data file that brings it up
 # to date: a single book and a divided book merged, a readme and a settings
-# file rewritten, a new file added. With "large" the divided book is large.
-make_product() {  # folder data-file [large]
-  local folder=$1 data=$2 name=${1##*/} work divided=$DIVIDED_POSITIONS
-  [ "${3:-}" = large ] && divided=$LARGE_POSITIONS
+# file rewritten, a new file added. With "large" the divided book is large;
+# with "trail5c" the folder holds $TRAIL5C_FILE too, rewritten as well.
+make_product() {  # folder data-file [large] [trail5c]
+  local folder=$1 data=$2 name=${1##*/} work divided=$DIVIDED_POSITIONS trail5c=0 option
+  for option in "${@:3}"; do
+    case $option in
+      large) divided=$LARGE_POSITIONS ;;
+      trail5c) trail5c=1 ;;
+    esac
+  done
   work=$(mktemp -d "${folder%/*}/.make.XXXXXX")
   mkdir -p "$folder"
   {
@@ -74,16 +84,39 @@ file    readme.old  readme.txt  readme.txt
 file    bantoki.bak bantoki.ini bantoki.ini
 file    voice.old   voice.dat   voice.dat
 EOF
+  if [ "$trail5c" = 1 ]; then
+    printf '%s 1.0\r\n' "$TRAIL5C_FILE" >"$folder/$TRAIL5C_FILE"
+    printf '%s 1.1\r\n' "$TRAIL5C_FILE" >"$work/list.txt"
+    # Names beyond ASCII go into the manifest in code page 932.
+    printf 'file    %s %s list.txt\n' "$TRAIL5C_KEPT" "$TRAIL5C_FILE" | iconv -f UTF-8 -t CP932 \
+      >>"$work/manifest"
+  fi
   "$FIXPACK" build "$work/manifest" -o "$data" >"$work/log" 2>&1 ||
     { cat "$work/log" >&2; rm -rf "$work"; return 1; }
   rm -rf "$work"
 }
 
 # What fixpack apply makes of a copy of `before` with the same data file.
+# fixpack takes the package's names as they are, code page 932 bytes, where
+# Wine spells them in UTF-8: the copy's names are spelled in code page 932
+# for the apply and in UTF-8 again afterwards.
 reference_apply() {  # before data-file expected
   rm -rf "$3"
   cp -r "$1" "$3"
-  "$FIXPACK" apply "$2" "$3" >/dev/null || fail "fixpack apply failed on $2"
+  respell "$3" UTF-8 CP932 || return 1
+  "$FIXPACK" apply "$2" "$3" >/dev/null || fail "fixpack apply failed on $2" || return 1
+  respell "$3" CP932 UTF-8
+}
+
+# Renames the files of a folder whose names are not ASCII from one encoding
+# to the other.
+respell() {  # folder from to
+  local file name
+  for file in "$1"/*; do
+    name=${file##*/}
+    LC_ALL=C grep -q '[^ -~]' <<<"$name" || continue
+    mv "$file" "$1/$(printf %s "$name" | iconv -f "$2" -t "$3")" || return 1
+  done
 }
 
 # Spoils a data file: its zlib stream loses its tail.

@@ -3,12 +3,15 @@
 # real App Paths entries (wine reg add), real update data files beside a copy
 # of the program, real install folders; the dialog is read back and driven
 # by the driver (tests/e2e/driver.cpp) and, for some steps, by real mouse
-# clicks (xdotool). Screenshots of every prompt go to out/e2e/screenshots.
+# clicks and key presses (xdotool). Each scenario runs for the 64-bit and
+# for the 32-bit program, each with the driver of its own build; screenshots
+# of every prompt go to out/e2e/ARCH/screenshots.
 #
-#   tests/e2e/run.sh [SCENARIO...]     all scenarios when none is named
+#   tests/e2e/run.sh [--arch x86_64|i686]... [SCENARIO...]
+#       both programs when no --arch is given, all scenarios when none is named
 #
-# Needs the x86_64 cross build (fixmodule.exe, e2e_driver.exe) and the
-# native build (fixpack); see lib.sh for the places.
+# Needs the cross builds (fixmodule.exe, e2e_driver.exe) of the programs
+# run and the native build (fixpack); see lib.sh for the places.
 set -uo pipefail
 REPO=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=tests/e2e/lib.sh
@@ -28,8 +31,8 @@ NOT_REGISTERED=$'盤燈アプリケーションが見つかりません。\r\n�
 OPEN_FILTER='盤燈 青の巻実行ファイル'
 question() { printf '%sを %s にて見つけました。更新しますか？' "$1" "$2"; }
 
-SHOTS=$E2E_OUT/screenshots
-RUNS=$E2E_OUT/run
+SHOTS=
+RUNS=
 SCENARIO=
 SHOT_COUNT=0
 REGISTERED=()
@@ -163,8 +166,59 @@ scenario_close_box() {
   same_tree "$DIR/A" "$DIR/A.before" "the product changed after a close"
 }
 
+# The close box while a package is applied: refused, so the update goes on
+# to its report, which still waits for OK.
+scenario_close_while_applying() {
+  begin close-while-applying
+  make_product "$DIR/C" "$DIR/updater/updc.dat" large
+  cp -r "$DIR/C" "$DIR/C.before"
+  register_product BantokiC.exe "$(winpath "$DIR/C")"
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting || return 1
+  press ok || return 1
+  expect "$(question '盤燈 白の巻' "$(winpath "$DIR/C")")" 1 1 question || return 1
+  expect "$SUCCEEDED" 1 0 succeeded --press ok --via "$UPDATING" --close-via 1 --steady 800 ||
+    return 1
+  log "  closed while updating; $LAST_STATE"
+  press ok || return 1
+  expect_end "$SUCCEEDED" && expect_exit 0 || return 1
+  reference_apply "$DIR/C.before" "$DIR/updater/updc.dat" "$DIR/C.expected" || return 1
+  same_tree "$DIR/C" "$DIR/C.expected" "the folder differs from fixpack apply's after a close"
+}
+
+# Keys: the message loop passes nothing through the dialog manager, so
+# Enter, Esc and Tab do nothing; the space bar presses the button that holds
+# the focus, which starts on OK.
+scenario_keys() {
+  begin keys
+  make_product "$DIR/A" "$DIR/updater/upda.dat"
+  cp -r "$DIR/A" "$DIR/A.before"
+  register_product BantokiA.exe "$(winpath "$DIR/A")"
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 greeting --focus ok || return 1
+  keys Return Escape Tab || return 1
+  expect "$GREETING" 1 0 greeting-after-keys --focus ok --steady 800 || return 1
+  keys space || return 1
+  local asked
+  asked=$(question '盤燈 青の巻' "$(winpath "$DIR/A")")
+  expect "$asked" 1 1 question --focus ok || return 1
+  # With a dialog manager Esc would be Cancel, Enter OK, and Tab would take
+  # the focus to Cancel, so that the space bar would decline.
+  keys Escape Return Tab || return 1
+  expect "$asked" 1 1 question-after-keys --focus ok --steady 800 || return 1
+  keys space || return 1
+  expect "$SUCCEEDED" 1 0 succeeded || return 1
+  keys Return Escape Tab || return 1
+  expect "$SUCCEEDED" 1 0 succeeded-after-keys --steady 800 || return 1
+  click ok || return 1
+  expect_end "$SUCCEEDED" && expect_exit 0 || return 1
+  reference_apply "$DIR/A.before" "$DIR/updater/upda.dat" "$DIR/A.expected" || return 1
+  same_tree "$DIR/A" "$DIR/A.expected" "the product differs from fixpack apply's"
+}
+
 # Row 1 not registered: the reason with Wine's text for the error, the Open
-# dialog, a cancel, the not-found text; row 2 is never visited.
+# dialog, a cancel, the not-found text; row 2 is never visited. The close
+# box of the update dialog is refused while the Open dialog is open.
 scenario_not_registered() {
   begin not-registered
   make_product "$DIR/A" "$DIR/updater/upda.dat"
@@ -176,7 +230,10 @@ scenario_not_registered() {
   press ok || return 1
   expect "$NOT_REGISTERED" 1 0 not-registered || return 1
   press ok || return 1
-  picker open-dialog --cancel || return 1
+  picker_shown open-dialog || return 1
+  drv close >/dev/null || fail "cannot close the update dialog" || return 1
+  expect "" 1 0 closed-while-picking --steady 800 || return 1
+  picker_answer --cancel || return 1
   expect '盤燈 青の巻が見つかりませんでした' 1 0 not-found || return 1
   press ok || return 1
   expect_end '盤燈 青の巻が見つかりませんでした' && expect_exit 0 || return 1
@@ -238,10 +295,12 @@ scenario_damaged() {
 }
 
 # An install folder whose name ends in ソ (code page 932 bytes 0x83 0x5C),
-# registered without a final backslash.
+# registered without a final backslash, holding a file whose name ends in
+# 表 (its last byte 0x5C too), written afresh and kept under a name that
+# ends in 表 as well.
 scenario_so_folder() {
   begin so-folder
-  make_product "$DIR/盤燈ソ" "$DIR/updater/updd.dat"
+  make_product "$DIR/盤燈ソ" "$DIR/updater/updd.dat" trail5c
   cp -r "$DIR/盤燈ソ" "$DIR/before"
   register_product BantokiD.exe "$(winpath "$DIR/盤燈ソ")"
   updater_start "$DIR/updater"
@@ -252,6 +311,10 @@ scenario_so_folder() {
   expect "$SUCCEEDED" 1 0 succeeded || return 1
   press ok || return 1
   expect_end "$SUCCEEDED" && expect_exit 0 || return 1
+  cmp -s "$DIR/before/$TRAIL5C_FILE" "$DIR/盤燈ソ/$TRAIL5C_KEPT" ||
+    fail "$TRAIL5C_FILE was not kept under $TRAIL5C_KEPT" || return 1
+  ! cmp -s "$DIR/before/$TRAIL5C_FILE" "$DIR/盤燈ソ/$TRAIL5C_FILE" ||
+    fail "$TRAIL5C_FILE was not written afresh" || return 1
   reference_apply "$DIR/before" "$DIR/updater/updd.dat" "$DIR/expected" || return 1
   same_tree "$DIR/盤燈ソ" "$DIR/expected" "the folder ending in ソ was not updated right"
 }
@@ -334,22 +397,47 @@ scenario_no_template() {
 }
 
 picker() {  # shot-name --pick PATH | --cancel
-  local name=$1 out
+  picker_shown "$1" || return 1
   shift
+  picker_answer "$@"
+}
+
+# Waits for the Open dialog, checks its one filter and keeps a screenshot
+# once it has painted.
+picker_shown() {  # shot-name
+  local out
   out=$(drv picker --filter "$OPEN_FILTER") || fail "Open dialog: $out" || return 1
   SHOT_COUNT=$((SHOT_COUNT + 1))
-  snap "$SHOTS/$SCENARIO/$(printf %02d "$SHOT_COUNT")-$name.png"
+  snap_steady "$SHOTS/$SCENARIO/$(printf %02d "$SHOT_COUNT")-$1.png"
+}
+
+picker_answer() {  # --pick PATH | --cancel
+  local out
   out=$(drv picker "$@") || fail "Open dialog: $out"
 }
 
-ALL=(no_data only_updc cancel close_box not_registered picked damaged so_folder held_file
-     held_data no_template)
+ALL=(no_data only_updc cancel close_box close_while_applying keys not_registered picked
+     damaged so_folder held_file held_data no_template)
 
 main() {
-  [ -x "$UPDATER_EXE" ] && [ -f "$DRIVER_EXE" ] || { log "build out/x86_64 first (fixmodule.exe, e2e_driver.exe)"; exit 2; }
+  local arches=() names=() arch
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --arch)
+        case ${2:-} in x86_64|i686) arches+=("$2") ;; *) log "--arch x86_64 or i686"; exit 2 ;; esac
+        shift 2 ;;
+      *) names+=("$1"); shift ;;
+    esac
+  done
+  [ ${#arches[@]} -gt 0 ] || arches=(x86_64 i686)
+  [ ${#names[@]} -gt 0 ] || names=("${ALL[@]}")
+  for arch in "${arches[@]}"; do
+    use_arch "$arch"
+    [ -x "$UPDATER_EXE" ] && [ -f "$DRIVER_EXE" ] ||
+      { log "build out/$arch first (fixmodule.exe, e2e_driver.exe)"; exit 2; }
+  done
   [ -x "$FIXPACK" ] || { log "build out/native first (fixpack)"; exit 2; }
   mkdir -p "$E2E_OUT"
-  rm -rf "${SHOTS:?}"
   display_start || exit 1
   trap 'updater_kill; wine_stop; display_stop' EXIT
   trap 'exit 130' INT TERM HUP
@@ -361,22 +449,31 @@ main() {
   # Entries left by the demo or by a run cut short.
   REGISTERED=(BantokiA.exe BantokiB.exe BantokiC.exe BantokiD.exe)
 
-  local names=("$@") failed=() name start
-  [ ${#names[@]} -gt 0 ] || names=("${ALL[@]}")
-  local begin_all=$SECONDS
-  for name in "${names[@]}"; do
-    start=$SECONDS
-    if "scenario_$name"; then
-      log "ok   $name ($((SECONDS - start)) s)"
-    else
-      log "FAIL $name ($((SECONDS - start)) s)"
-      failed+=("$name")
-      updater_kill
-    fi
+  local summary=() all_failed=0 name start begin_arch failed
+  for arch in "${arches[@]}"; do
+    use_arch "$arch"
+    SHOTS=$E2E_OUT/$arch/screenshots
+    RUNS=$E2E_OUT/$arch/run
+    rm -rf "${SHOTS:?}"
+    log "== the $arch program"
+    failed=()
+    begin_arch=$SECONDS
+    for name in "${names[@]}"; do
+      start=$SECONDS
+      if "scenario_$name"; then
+        log "ok   $name ($((SECONDS - start)) s)"
+      else
+        log "FAIL $name ($((SECONDS - start)) s)"
+        failed+=("$name")
+        updater_kill
+      fi
+    done
+    summary+=("$arch: ${#names[@]} scenarios, ${#failed[@]} failed${failed[*]:+ (${failed[*]})}, $((SECONDS - begin_arch)) s; screenshots in $SHOTS")
+    all_failed=$((all_failed + ${#failed[@]}))
   done
   for exe in "${REGISTERED[@]}"; do register "$exe"; done
-  log "== ${#names[@]} scenarios, ${#failed[@]} failed, $((SECONDS - begin_all)) s; screenshots in $SHOTS"
-  [ ${#failed[@]} -eq 0 ]
+  for name in "${summary[@]}"; do log "== $name"; done
+  [ "$all_failed" -eq 0 ]
 }
 
 main "$@"
