@@ -220,7 +220,14 @@ JosekiTablePtr BuildTextBody(TextBody* body, uint32_t bucketCount, std::string* 
       }
     }
     for (size_t j = i; j < end; ++j) {
-      if (PutMove(table.get(), moves[j].key, moves[j].move) == 0) {
+      const int32_t put = PutMove(table.get(), moves[j].key, moves[j].move);
+      if (put == 0) {
+        *error = std::to_string(moves[j].line) + ": out of memory for the position";
+        return nullptr;
+      }
+      // The table takes a position past the stored form's limit; the book
+      // could not be written.
+      if (put == 3 && table->bucketSizes[BucketOf(*table, moves[j].key)] > MaxNodesPerBucket) {
         *error = std::to_string(moves[j].line) + ": its bucket would hold more than " +
                  std::to_string(MaxNodesPerBucket) + " positions; give the book more buckets";
         return nullptr;

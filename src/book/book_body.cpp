@@ -219,6 +219,18 @@ class BodyWriter {
 
 constexpr size_t StagingSize = 64 * 1024;  // comfortably above one node's moves
 
+// True when the stored form can carry every chain and every node: a table
+// changed in memory may have passed its limits.
+bool WithinStoredForm(const JosekiTable& table) {
+  for (int32_t b = 0; b < table.bucketCount; ++b) {
+    if (table.bucketSizes[b] < 0 || table.bucketSizes[b] > MaxNodesPerBucket) return false;
+    for (const JosekiNode* node = table.buckets[b]; node != nullptr; node = node->next) {
+      if (node->moveCount > MaxMovesPerNode) return false;
+    }
+  }
+  return true;
+}
+
 // Writes the body, stopping at the first record the stored form cannot carry.
 // True when every record was written.
 bool WriteBody(const JosekiTable& table, BodyWriter& writer) {
@@ -326,6 +338,10 @@ int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size
 int32_t WriteJosekiTable(const JosekiTable* table, ByteStream* stream) {
   if (table == nullptr || stream == nullptr) return -1;
   if (table->bucketCount < 0 || table->nodeCount < 0 || table->moveCount < 0) return -1;
+  if (table->bucketCount > 0 && (table->bucketSizes == nullptr || table->buckets == nullptr)) return -1;
+  // Checked before the first byte goes out, so that a table the stored form
+  // cannot carry leaves the stream as it was.
+  if (!WithinStoredForm(*table)) return -1;
   std::unique_ptr<uint8_t[]> staging(new (std::nothrow) uint8_t[StagingSize]);
   if (!staging) return -1;
   BodyWriter writer(staging.get(), StagingSize, stream);

@@ -38,10 +38,12 @@ JosekiTable* ReadJosekiTable(ByteStream* stream);
 // Serialises the table into `buffer`, which must hold at least
 // RawBodySize(table counts) bytes (exactly that many are written). 0 when
 // written; -1 when the buffer is too small or the table cannot be stored
-// (counts out of step with its chains, or past the stored form's limits,
-// which no table kept by PutMove and RemoveMove reaches).
+// (counts out of step with its chains, or a node of more than
+// MaxMovesPerNode moves or a chain of more than MaxNodesPerBucket nodes,
+// which PutMove allows in memory).
 int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size);
 
 // Writes the table's raw body to the stream. 0 when written; -1 when the
-// stream took fewer bytes than given or the table cannot be stored.
+// stream took fewer bytes than given, or when the table cannot be stored, in
+// which case nothing at all is written.
 int32_t WriteJosekiTable(const JosekiTable* table, ByteStream* stream);

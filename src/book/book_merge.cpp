@@ -167,8 +167,10 @@ bool ReadField(ByteStream* package, uint8_t* field, int32_t length) {
 bool IsTerminator(uint32_t low) { return low < 64 || low == 0xFFFFFFFF; }
 
 // Applies the list through its terminator, in stream order. False when the
-// table refused a put; the rest of the list is then read but not applied, so
-// that the package still ends up behind the list.
+// table refused a put (no buckets, or no memory); the rest of the list is
+// then read but not applied, so that the package still ends up behind the
+// list. The stored form's limits are no reason to refuse: they apply to the
+// table the whole list leaves, when it is saved.
 bool ApplyBookDiff(ByteStream* package, JosekiTable* table) {
   bool refused = false;
   for (;;) {

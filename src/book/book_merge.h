@@ -26,9 +26,12 @@ constexpr uint32_t MergeFailed = 0xFFFFFFFF;
 // Returns MergeFailed, having written nothing at all to newFile, when the old
 // body cannot be read in full, does not unpack to exactly rawSize bytes or
 // does not load as a table (the package is then untouched); when the table
-// refuses a put (no buckets, or a node or bucket at the stored form's limit;
-// the rest of the list is still read through its terminator); when memory
-// runs out or the new body cannot be compressed. The one exception is a write
+// refuses a put (no buckets, or no memory for it; the rest of the list is
+// still read through its terminator); when the table that the whole list
+// leaves is beyond the stored form's limits (a position with more than 255
+// moves or a bucket with more than 65535 positions; on the way through the
+// list it may pass them); when memory runs out or the new body cannot be
+// compressed. The one exception is a write
 // that newFile itself cuts short, which is also reported as MergeFailed.
 // The streams stay the caller's.
 uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);

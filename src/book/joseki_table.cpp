@@ -1,5 +1,6 @@
 #include "book/joseki_table.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -98,8 +99,10 @@ int32_t PutMove(JosekiTable* table, const PositionKey& key, const BookMove& move
       node->moves[index] = move;
       return 1;
     }
-    // Past this a node could not be stored (its count is one byte).
-    if (node->moveCount >= MaxMovesPerNode) return 0;
+    // A node may pass the stored form's 255 moves here; a later delete may
+    // bring it back, and saving refuses it otherwise. Distinct codes bound it
+    // to 65536 moves besides those a body brought.
+    if (table->moveCount == INT32_MAX) return 0;
     const int32_t count = node->moveCount < 0 ? 0 : node->moveCount;
     BookMove* grown = new (std::nothrow) BookMove[count + 1];
     if (grown == nullptr) return 0;
@@ -112,8 +115,8 @@ int32_t PutMove(JosekiTable* table, const PositionKey& key, const BookMove& move
     return 2;
   }
 
-  // Past this a chain could not be stored (its count is 16 bits).
-  if (table->bucketSizes[bucket] >= MaxNodesPerBucket) return 0;
+  // A chain may pass the stored form's 65535 nodes here, as a node its moves.
+  if (table->nodeCount == INT32_MAX || table->moveCount == INT32_MAX) return 0;
   JosekiNode* node = new (std::nothrow) JosekiNode{};
   if (node == nullptr) return 0;
   node->moves = new (std::nothrow) BookMove[1];

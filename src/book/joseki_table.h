@@ -31,7 +31,9 @@ struct BookMove {
 static_assert(sizeof(BookMove) == 8, "a book move is 8 bytes");
 
 // The limits of the stored form: a one-byte move count per node and a 16-bit
-// node count per bucket.
+// node count per bucket. A table in memory may pass them on the way (a diff
+// list may put a 256th move and delete another later); only a table that
+// still passes them when it is saved cannot be stored.
 constexpr int32_t MaxMovesPerNode = 255;
 constexpr int32_t MaxNodesPerBucket = 65535;
 
@@ -48,9 +50,12 @@ struct JosekiNode {
 //
 // Invariants: every node lies in the bucket of its key; a chain holds its
 // nodes in strictly descending key order (as PutMove inserts them; a loaded
-// chain keeps the body's order); every node holds 1 to MaxMovesPerNode moves
-// and every chain at most MaxNodesPerBucket nodes; nodeCount, bucketSizes and
-// moveCount are always in step with the chains.
+// chain keeps the body's order); every node holds at least one move;
+// nodeCount, bucketSizes and moveCount are always in step with the chains.
+// A loaded table is within the stored form's limits; PutMove may take a node
+// past MaxMovesPerNode (to at most 65536 distinct codes besides the loaded
+// ones) or a chain past MaxNodesPerBucket, and RemoveMove may bring them
+// back.
 //
 // Loading places all its nodes in one block and all their move arrays in
 // another, both owned by the table; a node or moves array made later by
@@ -80,10 +85,11 @@ uint32_t BucketOf(const JosekiTable& table, const PositionKey& key);
 
 // Puts one move for a position. 1: the entry with the same code was
 // overwritten (all 8 bytes); 2: appended to the key's node; 3: a new node was
-// made for the key. 0: nothing was put, because the table has no buckets,
-// the node already holds MaxMovesPerNode moves or the bucket already holds
-// MaxNodesPerBucket nodes (beyond which the stored form cannot carry the
-// table), or memory ran out. The key and move are copied, not kept.
+// made for the key. 0: nothing was put, because the table has no buckets or
+// memory ran out. The stored form's limits do not stop a put: a node may grow
+// past MaxMovesPerNode moves and a chain past MaxNodesPerBucket nodes, and
+// it is SaveJosekiTable that refuses a table still beyond them. The key and
+// move are copied, not kept.
 int32_t PutMove(JosekiTable* table, const PositionKey& key, const BookMove& move);
 
 // Removes the entry whose code equals move.code (aux and data are not looked

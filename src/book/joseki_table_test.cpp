@@ -10,6 +10,7 @@
 
 #include "book/book_body.h"
 #include "book/chain_index.h"
+#include "stream/byte_stream.h"
 
 namespace {
 
@@ -157,26 +158,72 @@ TEST(JosekiTable, TableWithoutBucketsTakesNothing) {
   EXPECT_EQ(CreateJosekiTable(-1), nullptr);
 }
 
-// The stored form has a one-byte move count and a 16-bit chain length; a put
-// that would pass either is refused whole, while overwrites still work.
-TEST(JosekiTable, PutStopsAtStoredFormLimits) {
-  JosekiTablePtr table(CreateJosekiTable(1));
-  ASSERT_TRUE(table);
-  for (int32_t code = 0; code < MaxMovesPerNode; ++code) {
-    ASSERT_EQ(PutMove(table.get(), K(64, 0), M(static_cast<uint16_t>(code))), code == 0 ? 3 : 2);
-  }
-  EXPECT_EQ(PutMove(table.get(), K(64, 0), M(MaxMovesPerNode)), 0);
-  EXPECT_EQ(PutMove(table.get(), K(64, 0), M(7, 1, 1)), 1);
-  EXPECT_EQ(CountsOf(*table, 0), (Counts{1, MaxMovesPerNode, 1}));
+// The stored form has a one-byte move count and a 16-bit chain length. A
+// put passes either all the same, and the table goes on as usual (an index
+// keeps serving a chain past 65535 nodes); saving refuses such a table, and
+// writes nothing to a stream, until a removal brings it back. The full node
+// and the full chain stand in the last of many buckets, so that a writer
+// that checked as it went would already have written out the buckets'
+// records.
+TEST(JosekiTable, PutsPassTheStoredFormsLimitsThatSavingKeeps) {
+  constexpr int32_t Buckets = 20000;
+  constexpr uint32_t Last = Buckets - 1;  // a low word of Last + k * Buckets lands there
+  struct Case {
+    const char* what;
+    uint32_t nodes;  // nodes of one move each
+    uint32_t moves;  // codes 0 and up put into the node of the key (Last, 0)
+  } cases[] = {
+      {"a node of 256 moves", 0, MaxMovesPerNode + 1},
+      {"a node of 300 moves", 0, 300},
+      {"a chain of 65536 nodes", MaxNodesPerBucket + 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    JosekiTablePtr table(CreateJosekiTable(Buckets));
+    ASSERT_TRUE(table);
+    for (uint32_t code = 0; code < c.moves; ++code) {
+      ASSERT_EQ(PutMove(table.get(), K(Last, 0), M(static_cast<uint16_t>(code))), code == 0 ? 3 : 2);
+    }
+    for (uint32_t i = 0; i < c.nodes; ++i) {
+      ASSERT_EQ(PutMove(table.get(), K(Last + i * Buckets, 0), M(1)), 3);
+    }
+    const uint32_t nodes = c.moves > 0 ? 1 : c.nodes;
+    const uint32_t moves = c.moves > 0 ? c.moves : c.nodes;
+    EXPECT_EQ(CountsOf(*table, Last), (Counts{static_cast<int32_t>(nodes), static_cast<int32_t>(moves),
+                                              static_cast<int32_t>(nodes)}));
+    // Overwrites, appends and removals still find their places.
+    const PositionKey middle = K(Last + (nodes / 2) * Buckets, 0);
+    EXPECT_EQ(PutMove(table.get(), middle, M(1, 5, 5)), 1);
+    EXPECT_EQ(PutMove(table.get(), middle, M(0xFFFF)), 2);
+    EXPECT_EQ(RemoveMove(table.get(), middle, M(0xFFFF)), 1);
+    EXPECT_TRUE(ChainsInOrder(*table));
 
-  // Ascending keys go to the chain's head, so filling a chain stays quick.
-  for (uint32_t low = 1; low < static_cast<uint32_t>(MaxNodesPerBucket); ++low) {
-    ASSERT_EQ(PutMove(table.get(), K(64 + low, 0), M(1)), 3);
+    const uint32_t size = RawBodySize(Buckets, nodes, moves);
+    std::vector<uint8_t> body(size);
+    EXPECT_EQ(SaveJosekiTable(table.get(), body.data(), size), -1);
+    std::vector<uint8_t> written(size, 0xAA);
+    MemoryStreamPtr out(OpenMemoryStream(written.data(), size, false));
+    EXPECT_EQ(WriteJosekiTable(table.get(), out.get()), -1);
+    EXPECT_EQ(out->Tell(), 0);
+    EXPECT_EQ(written, std::vector<uint8_t>(size, 0xAA));
+
+    // Back within the limits, by removing a move of the node or a node.
+    const uint32_t excess = c.moves > 0 ? c.moves - MaxMovesPerNode : c.nodes - MaxNodesPerBucket;
+    for (uint32_t i = 0; i < excess; ++i) {
+      const PositionKey key = c.moves > 0 ? K(Last, 0) : K(Last + (2 * i + 1) * Buckets, 0);
+      ASSERT_EQ(RemoveMove(table.get(), key, M(static_cast<uint16_t>(c.moves > 0 ? 2 * i + 1 : 1))), 1);
+    }
+    const uint32_t kept = RawBodySize(Buckets, nodes - (c.moves > 0 ? 0 : excess), moves - excess);
+    body.assign(kept, 0);
+    ASSERT_EQ(SaveJosekiTable(table.get(), body.data(), kept), 0);
+    JosekiTablePtr loaded(LoadJosekiTable(body.data(), kept));
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(CountsOf(*loaded, Last), CountsOf(*table, Last));
+    std::vector<uint8_t> streamed(kept);
+    MemoryStreamPtr again(OpenMemoryStream(streamed.data(), kept, false));
+    EXPECT_EQ(WriteJosekiTable(table.get(), again.get()), 0);
+    EXPECT_EQ(streamed, body);
   }
-  EXPECT_EQ(table->bucketSizes[0], MaxNodesPerBucket);
-  EXPECT_EQ(PutMove(table.get(), K(0xFFFFFF, 0), M(1)), 0);
-  EXPECT_EQ(PutMove(table.get(), K(65, 0), M(2)), 2);  // existing node still grows
-  EXPECT_EQ(CountsOf(*table, 0), (Counts{MaxNodesPerBucket, MaxMovesPerNode + MaxNodesPerBucket, MaxNodesPerBucket}));
 }
 
 // Codes order as unsigned 16-bit numbers; aux and data travel with their
