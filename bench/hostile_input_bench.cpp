@@ -9,7 +9,11 @@
 //                    64 KB diff of one-record groups for the chain's last one
 //   chain built      an empty one-bucket body and a diff that puts 65,535
 //                    positions into it, each new one at the chain's end
-//   shared block     a divided book whose 64 offsets all name one 1 MB block
+//   shared block     a divided book whose 64 offsets all name one 58 KB
+//                    block, the empty-buckets body: 64 times its work
+//   node grown       a one-position body and a 1 MB diff that puts all
+//                    65,536 codes into the position and then deletes all but
+//                    255 of them, so the merge still succeeds
 //
 // Usage: hostile_input_bench. Files go to $TMPDIR (or /tmp) and are removed.
 
@@ -126,12 +130,36 @@ Case ChainBuiltCase() {
   return {"chain built", PackedBody(OneChain(0)), diff, false};
 }
 
+// Divisions may share a block, and each is merged from it: the costliest
+// such file names the costliest small body 64 times.
 Case SharedBlockCase() {
   Bytes book = {'J', 'S', 'K', 'D', 'I', 'V', '1', 0};
   for (int d = 0; d < 64; ++d) Put(&book, 264, 4);
-  const Bytes block = PackedBody(OneChain(40000));
+  const Bytes block = PackedBody(EmptyBuckets(10000000));
   book.insert(book.end(), block.begin(), block.end());
-  return {"shared block", book, Bytes(64 * 4, 0), true};
+  return {"shared block", book, Bytes(65 * 4, 0), true};
+}
+
+// A position may pass 255 moves on the way through a list: every code is
+// put, each put scanning and copying the grown position, and then all but
+// 255 are deleted again.
+Case NodeGrownCase() {
+  Bytes diff;
+  const auto groups = [&diff](uint32_t first, uint32_t end, bool remove) {
+    for (uint32_t code = first; code < end;) {
+      const uint32_t count = end - code < 255 ? end - code : 255;
+      Put(&diff, 64, 4), Put(&diff, 0, 4), Put(&diff, count, 1);
+      for (uint32_t i = 0; i < count; ++i, ++code) {
+        Put(&diff, code, 2);
+        if (remove) Put(&diff, 0xFFFF, 2), Put(&diff, 0xFFFFFFFF, 4);
+        else Put(&diff, 0, 2), Put(&diff, code, 4);
+      }
+    }
+  };
+  groups(0, 65536, false);
+  groups(255, 65536, true);
+  Put(&diff, 0, 4);
+  return {"node grown", PackedBody(OneChain(1)), diff, false};
 }
 
 void Run(Case (*make)()) {
@@ -163,5 +191,6 @@ int main() {
   Run(ChainTailCase);
   Run(ChainBuiltCase);
   Run(SharedBlockCase);
+  Run(NodeGrownCase);
   return 0;
 }

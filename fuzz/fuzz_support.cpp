@@ -2,9 +2,12 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "book/book_body.h"
 
@@ -148,6 +151,30 @@ JosekiTablePtr LoadBody(const Bytes& file, size_t offset, size_t* end) {
   }
   if (end != nullptr) *end = offset + 8 + packedSize;
   return JosekiTablePtr(LoadJosekiTable(raw.data(), rawSize));
+}
+
+bool SharesCostlyBlocks(const Bytes& held, uint64_t budget) {
+  constexpr size_t Table = 8, Divisions = 64;
+  if (held.size() < Table + 4 * Divisions) return false;
+  std::vector<std::pair<uint64_t, uint64_t>> blocks;  // each division's first byte and end
+  uint64_t claimed = 0;
+  for (size_t k = 0; k < Divisions; ++k) {
+    const uint64_t offset = GetU32(held.data() + Table + 4 * k);
+    uint64_t packed = 0;
+    if (offset + 8 <= held.size()) {
+      packed = GetU32(held.data() + offset);
+      claimed += GetU32(held.data() + offset + 4);
+    }
+    blocks.emplace_back(offset, offset + 8 + packed);
+  }
+  std::sort(blocks.begin(), blocks.end());
+  bool shared = false;
+  uint64_t reached = blocks[0].second;
+  for (size_t k = 1; k < blocks.size(); ++k) {
+    shared = shared || blocks[k].first < reached;
+    reached = std::max(reached, blocks[k].second);
+  }
+  return shared && claimed > budget;
 }
 
 bool SameTables(const JosekiTable& a, const JosekiTable& b) {

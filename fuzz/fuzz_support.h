@@ -69,6 +69,15 @@ Bytes PackBody(const uint8_t* raw, size_t size);
 // offset behind the body.
 JosekiTablePtr LoadBody(const Bytes& file, size_t offset, size_t* end = nullptr);
 
+// True when divisions of the divided file `held` (its first bytes; any
+// behind them read as zeros) share bytes, two naming one block or a block
+// reaching into another, and their blocks claim more than `budget` raw bytes
+// in all. Each division is merged from its own block wherever it stands, so
+// such a file costs up to 64 times its largest block: linear in the file,
+// and measured by hostile_input_bench, but beyond what one fuzz input may
+// take.
+bool SharesCostlyBlocks(const Bytes& held, uint64_t budget);
+
 // True when the two tables hold the same buckets with the same chains, keys
 // and moves in the same order, and their counts agree.
 bool SameTables(const JosekiTable& a, const JosekiTable& b);

@@ -30,12 +30,14 @@ extern const uint8_t DividedBookMagic[8];
 // behind the last block. Both files stand at offset 8, behind their magics,
 // on entry; only one division's table is in memory at a time.
 //
+// The blocks are read wherever the offsets say: divisions may share one
+// block, or name overlapping ones, and each is merged from what it finds.
+//
 // 0 on success. DividedMergeFailed, with nothing written to newFile, when
-// oldFile's table cannot be read, its first offset is below 264, an offset
-// leaves no room for a block's two counts inside oldFile, or the blocks'
-// packed sizes (with their counts) add up to more than the file holds behind
-// the table, as when divisions share a block; DividedMergeFailed
-// as soon as one division cannot be merged (see MergeBookDiff) or newFile
-// cannot be written, in which case newFile's offset table still holds zeros
-// and the file is no book.
+// oldFile's table cannot be read, its first offset is below 264 or an offset
+// leaves no room for a block's two counts inside oldFile; DividedMergeFailed
+// as soon as one division cannot be merged (see MergeBookDiff: a block cut
+// short by the end of the file, for one) or newFile cannot be written, in
+// which case newFile's offset table still holds zeros and the file is no
+// book.
 int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);

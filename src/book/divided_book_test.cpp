@@ -229,27 +229,59 @@ TEST_F(MergeDividedBookTest, UnusableOffsetsFailBeforeAnythingIsWritten) {
     EXPECT_EQ(outcome.packageAt, 0);
   }
   {
-    // More packed bytes than the file holds: a small file cannot demand the
-    // work of 64 copies of its block.
-    SCOPED_TRACE("every division pointing at the largest block");
-    int largest = 0;
-    for (int k = 1; k < DivisionCount; ++k) {
-      if (blocks[k].size() > blocks[largest].size()) largest = k;
-    }
-    uint32_t at = 264;
-    for (int k = 0; k < largest; ++k) at += static_cast<uint32_t>(blocks[k].size()) + 1;
-    ASSERT_GT(blocks[largest].size(), blocks[0].size() + 1);
-    Bytes old = good;
-    for (int k = 0; k < DivisionCount; ++k) SetOffset(&old, k, at);
-    const Outcome outcome = Merge(old, EmptyLists(0));
-    EXPECT_EQ(outcome.result, DividedMergeFailed);
-    EXPECT_EQ(outcome.file, Magic);
-  }
-  {
     SCOPED_TRACE("old file shorter than its table");
     const Outcome outcome = Merge(Bytes(good.begin(), good.begin() + 200), EmptyLists(0));
     EXPECT_EQ(outcome.result, DividedMergeFailed);
     EXPECT_EQ(outcome.file, Magic);
+  }
+}
+
+// Each division is read wherever its offset says, even where divisions name
+// one block or blocks that overlap, and gets its own list; the new file
+// holds them one behind the other in division order.
+TEST_F(MergeDividedBookTest, DivisionsThatShareOrOverlapBlocksAreMerged) {
+  std::vector<Bytes> blocks;
+  for (int k = 0; k < DivisionCount; ++k) blocks.push_back(PackBlock(RawBody(DivisionBook(k))));
+  const Bytes good = OldFile(blocks, DivisionOrder());
+  const auto offsetOf = [&good](int k) { return GetU32(&good[8 + 4 * k]); };
+  // Division 5's block reaches over division 6's: its packed bytes count
+  // division 6's whole block behind its own zlib stream, which the merge
+  // passes over.
+  Bytes spanning = good;
+  {
+    const uint32_t at = offsetOf(5);
+    const uint32_t spanned = offsetOf(7) - at - 8;
+    for (int i = 0; i < 4; ++i) spanning[at + i] = static_cast<uint8_t>(spanned >> (8 * i));
+  }
+
+  struct Case {
+    const char* what;
+    Bytes old;
+    std::vector<int> named;  // for each division, the division whose book its block holds
+  };
+  std::vector<Case> cases;
+  {
+    Case all{"every division at one block", good, std::vector<int>(DivisionCount, 9)};
+    for (int k = 0; k < DivisionCount; ++k) SetOffset(&all.old, k, offsetOf(9));
+    cases.push_back(all);
+    Case two{"two divisions at one block", good, DivisionOrder()};
+    SetOffset(&two.old, 40, offsetOf(3));
+    two.named[40] = 3;
+    cases.push_back(two);
+    cases.push_back({"a block that reaches over the next", spanning, DivisionOrder()});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DiffList lists;
+    lists.End(0);
+    std::vector<ModelBook> want;
+    for (int k = 0; k < DivisionCount; ++k) {
+      lists.Group(0x4000 + k, 0, {Put(static_cast<uint16_t>(k + 1))}).End();
+      want.push_back(Apply(DivisionBook(c.named[k]), {{0x4000u + k, 0, Put(static_cast<uint16_t>(k + 1))}}));
+    }
+    const Outcome outcome = Merge(c.old, lists.bytes());
+    CheckLayout(outcome, want, GetU32(&c.old[8]));  // the first block keeps its offset
+    EXPECT_EQ(outcome.packageAt, static_cast<int32_t>(lists.bytes().size()));
   }
 }
 
@@ -266,6 +298,8 @@ TEST_F(MergeDividedBookTest, ADivisionThatFailsEndsTheMerge) {
   } cases[] = {
       {"a damaged body", 5, {4, 0, 0, 0, 40, 0, 0, 0, 1, 2, 3, 4}, false},
       {"a put into a division without buckets", 3, PackBlock(RawBody(noBuckets)), true},
+      // The last block, so that its packed bytes run past the end of the file.
+      {"a block cut short by the end of the file", 63, {200, 0, 0, 0, 40, 0, 0, 0, 0x78, 0x9C}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
