@@ -1,0 +1,273 @@
+#include "book/parallel_deflate.h"
+
+#define ZLIB_CONST
+#include <zlib.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "book/worker_thread.h"
+
+namespace {
+
+constexpr uint32_t Window = 32 * 1024;  // what deflate can reach back; the primer's length
+constexpr int WindowBits = 15;
+constexpr int MemLevel = 8;  // zlib's default, as compress uses
+constexpr uint32_t FramingLength = 6;  // zlib header and Adler-32 trailer
+// A sync flush ends the chunk's last block and adds an empty stored block:
+// 3 bits, up to 7 bits to the byte boundary and LEN/NLEN, at most 5 bytes
+// beyond what ending the stream there would take.
+constexpr uint32_t SyncFlushMost = 5;
+// Room added when, against zlib's bound, a chunk's deflate data does not fit.
+constexpr uint32_t RoomStep = 4096;
+
+using Block = std::unique_ptr<uint8_t[]>;
+
+// The body and how it is cut; read-only while the threads run.
+struct Job {
+  const uint8_t* raw;
+  uint32_t rawSize;
+  uint32_t chunkCount;  // at least 1: an empty body is one empty chunk
+};
+
+uint32_t ChunkCount(uint32_t rawSize) { return rawSize == 0 ? 1 : (rawSize - 1) / PackChunkSize + 1; }
+
+uint32_t ChunkLength(uint32_t rawSize, uint32_t index) {
+  const uint32_t left = rawSize - index * PackChunkSize;
+  return left < PackChunkSize ? left : PackChunkSize;
+}
+
+// The most deflate data one chunk can give: compressBound less the framing,
+// which it counts, plus the sync flush of every chunk but the last.
+uint64_t ChunkRoom(uint32_t length, bool last) {
+  return uint64_t{compressBound(length)} - FramingLength + (last ? 0 : SyncFlushMost);
+}
+
+// One thread's deflate state, kept from chunk to chunk (deflateReset gives
+// the same bytes as a fresh state at a fraction of the cost), and the packed
+// form of its latest chunk.
+struct ChunkPacker {
+  z_stream z{};
+  bool open = false;  // deflateInit2 has succeeded
+  Block out;
+  uint32_t outRoom = 0;
+  uint32_t outLength = 0;
+  uLong adler = 1;             // of the chunk's raw bytes
+  int32_t result = PackDone;   // of the latest chunk
+
+  ChunkPacker() = default;
+  ChunkPacker(const ChunkPacker&) = delete;
+  ChunkPacker& operator=(const ChunkPacker&) = delete;
+  ~ChunkPacker() {
+    if (open) deflateEnd(&z);
+  }
+
+  // At least `room` bytes of output block, keeping the first `kept`.
+  bool Reserve(uint64_t room, uint32_t kept) {
+    if (room <= outRoom) return true;
+    if (room > 0xFFFFFFFFu) return false;
+    Block larger(new (std::nothrow) uint8_t[static_cast<size_t>(room)]);
+    if (!larger) return false;
+    if (kept > 0) memcpy(larger.get(), out.get(), kept);
+    out = std::move(larger);
+    outRoom = static_cast<uint32_t>(room);
+    return true;
+  }
+};
+
+// Deflates chunk `index` into the packer's block. Every chunk is deflated by
+// these same steps whichever thread runs it, which is what keeps the stream's
+// bytes independent of the thread count.
+int32_t PackChunk(const Job& job, uint32_t index, ChunkPacker* p) {
+  z_stream* z = &p->z;
+  p->outLength = 0;
+  if (!p->open) {
+    const int made = deflateInit2(z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -WindowBits, MemLevel,
+                                  Z_DEFAULT_STRATEGY);
+    if (made != Z_OK) return made == Z_MEM_ERROR ? PackNoMemory : PackFailed;
+    p->open = true;
+  } else if (deflateReset(z) != Z_OK) {
+    return PackFailed;
+  }
+
+  const uint32_t start = index * PackChunkSize;
+  const uint32_t length = ChunkLength(job.rawSize, index);
+  const bool last = index + 1 == job.chunkCount;
+  if (start > 0) {
+    const uint32_t primer = start < Window ? start : Window;
+    if (deflateSetDictionary(z, job.raw + (start - primer), primer) != Z_OK) return PackFailed;
+  }
+  if (!p->Reserve(ChunkRoom(length, last), 0)) return PackNoMemory;
+
+  static const uint8_t nothing = 0;
+  const uint8_t* in = length > 0 ? job.raw + start : &nothing;
+  z->next_in = in;
+  z->avail_in = length;
+  z->next_out = p->out.get();
+  z->avail_out = p->outRoom;
+  const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+  for (;;) {
+    const int state = deflate(z, flush);
+    // A sync flush is complete once deflate leaves room unused.
+    if (last ? state == Z_STREAM_END : (state == Z_OK && z->avail_in == 0 && z->avail_out > 0)) break;
+    // Stopped with room left over: deflate cannot go on.
+    if ((state != Z_OK && state != Z_BUF_ERROR) || z->avail_out > 0) return PackFailed;
+    const uint32_t produced = p->outRoom - z->avail_out;
+    if (!p->Reserve(uint64_t{p->outRoom} + RoomStep, produced)) return PackNoMemory;
+    z->next_out = p->out.get() + produced;
+    z->avail_out = p->outRoom - produced;
+  }
+  p->outLength = p->outRoom - z->avail_out;
+  p->adler = adler32(1, in, length);
+  return PackDone;
+}
+
+// A thread besides the caller, and what the caller tells it.
+struct Worker {
+  ChunkPacker packer;
+  const Job* job = nullptr;
+  WorkerThread* thread = nullptr;
+  WorkerSignal* go = nullptr;    // raised by the caller once `chunk` or `stop` is set
+  WorkerSignal* done = nullptr;  // raised by the thread once the chunk is packed
+  uint32_t chunk = 0;
+  bool stop = false;
+  bool busy = false;  // the caller's own note: handed a chunk not yet collected
+};
+
+void RunWorker(void* context) {
+  Worker* worker = static_cast<Worker*>(context);
+  for (;;) {
+    AwaitWorkerSignal(worker->go);
+    if (worker->stop) return;
+    worker->packer.result = PackChunk(*worker->job, worker->chunk, &worker->packer);
+    RaiseWorkerSignal(worker->done);
+  }
+}
+
+// The caller (member 0, which packs its chunks itself) and the threads it
+// could start. Chunk i belongs to member i mod Size(), so each member holds
+// one packed chunk at a time. Leaving, it lets every thread finish its chunk
+// and joins it, whatever became of the packing.
+class Crew {
+ public:
+  explicit Crew(const Job* job) : job_(job) {}
+  Crew(const Crew&) = delete;
+  Crew& operator=(const Crew&) = delete;
+  ~Crew() {
+    for (uint32_t i = 1; i < size_; ++i) {
+      Worker& worker = members_[i];
+      if (worker.busy) AwaitWorkerSignal(worker.done);
+      worker.stop = true;
+      RaiseWorkerSignal(worker.go);
+      JoinWorkerThread(worker.thread);
+      FreeWorkerSignal(worker.go);
+      FreeWorkerSignal(worker.done);
+    }
+  }
+
+  // Starts up to wanted − 1 threads; one that cannot start ends the starting.
+  // False when not even the caller's own packer can be had.
+  bool Start(uint32_t wanted) {
+    members_.reset(new (std::nothrow) Worker[wanted]);
+    if (!members_) return false;
+    size_ = 1;
+    while (size_ < wanted) {
+      Worker& worker = members_[size_];
+      worker.job = job_;
+      worker.go = MakeWorkerSignal();
+      worker.done = MakeWorkerSignal();
+      if (worker.go != nullptr && worker.done != nullptr) worker.thread = StartWorkerThread(RunWorker, &worker);
+      if (worker.thread == nullptr) {
+        FreeWorkerSignal(worker.go);
+        FreeWorkerSignal(worker.done);
+        break;
+      }
+      ++size_;
+    }
+    return true;
+  }
+
+  uint32_t Size() const { return size_; }
+  Worker& At(uint32_t i) { return members_[i]; }
+
+  void Hand(uint32_t i, uint32_t chunk) {
+    members_[i].chunk = chunk;
+    members_[i].busy = true;
+    RaiseWorkerSignal(members_[i].go);
+  }
+
+  void Collect(uint32_t i) {
+    AwaitWorkerSignal(members_[i].done);
+    members_[i].busy = false;
+  }
+
+ private:
+  const Job* job_;
+  std::unique_ptr<Worker[]> members_;
+  uint32_t size_ = 0;
+};
+
+uint32_t ThreadsFor(int32_t threads, uint32_t chunkCount) {
+  int32_t wanted = threads;
+  if (wanted <= 0) {
+    wanted = ProcessorCount();
+    if (wanted > PackAutoThreads) wanted = PackAutoThreads;
+  }
+  if (wanted > PackMostThreads) wanted = PackMostThreads;
+  if (wanted < 1) wanted = 1;
+  return static_cast<uint32_t>(wanted) < chunkCount ? static_cast<uint32_t>(wanted) : chunkCount;
+}
+
+}  // namespace
+
+uint32_t PackedBodyBound(uint32_t rawSize) {
+  const uint32_t count = ChunkCount(rawSize);
+  const uint64_t bound = FramingLength + uint64_t{count - 1} * ChunkRoom(PackChunkSize, false) +
+                         ChunkRoom(ChunkLength(rawSize, count - 1), true);
+  return bound > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(bound);
+}
+
+int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint32_t capacity,
+                    uint32_t* packedSize, int32_t threads) {
+  if (packedSize == nullptr) return PackFailed;
+  *packedSize = 0;
+  if (packed == nullptr || (raw == nullptr && rawSize > 0)) return PackFailed;
+  if (capacity < FramingLength) return PackNoRoom;
+
+  const Job job{raw, rawSize, ChunkCount(rawSize)};
+  Crew crew(&job);
+  if (!crew.Start(ThreadsFor(threads, job.chunkCount))) return PackNoMemory;
+  const uint32_t stride = crew.Size();
+  for (uint32_t i = 1; i < stride; ++i) crew.Hand(i, i);
+
+  // CMF 78: deflate with a 32 KiB window; FLG 9C: the default level, no
+  // preset dictionary, and the check bits that make 0x789C a multiple of 31.
+  packed[0] = 0x78;
+  packed[1] = 0x9C;
+  uint64_t length = 2;
+  uLong adler = 1;
+  for (uint32_t index = 0; index < job.chunkCount; ++index) {
+    const uint32_t owner = index % stride;
+    Worker& member = crew.At(owner);
+    if (owner == 0) {
+      member.packer.result = PackChunk(job, index, &member.packer);
+    } else {
+      crew.Collect(owner);
+    }
+    const ChunkPacker& chunk = member.packer;
+    if (chunk.result != PackDone) return chunk.result;
+    // The trailer's 4 bytes are counted now: a stream that cannot end within
+    // the capacity is given up at once.
+    if (length + chunk.outLength + 4 > capacity) return PackNoRoom;
+    memcpy(packed + static_cast<size_t>(length), chunk.out.get(), chunk.outLength);
+    length += chunk.outLength;
+    // Each chunk's own length: z_off_t is 32 bits on Windows, too small for
+    // the running total of a large body.
+    adler = adler32_combine(adler, chunk.adler, static_cast<z_off_t>(ChunkLength(rawSize, index)));
+    if (owner != 0 && index + stride < job.chunkCount) crew.Hand(owner, index + stride);
+  }
+  for (int shift = 24; shift >= 0; shift -= 8) packed[static_cast<size_t>(length++)] = static_cast<uint8_t>(adler >> shift);
+  *packedSize = static_cast<uint32_t>(length);
+  return PackDone;
+}
