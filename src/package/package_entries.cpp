@@ -119,6 +119,21 @@ int32_t WriteContent(ByteStream* package, Entry* entry, ByteStream* source, Byte
   return 0;
 }
 
+// Removes one of the entry's own temporary files. It may be read-only: a
+// file set aside keeps the mark of the product file it was, and a run cut off
+// may leave it so. Windows removes no read-only file, so the mark comes off
+// first, and goes back on when the removal fails all the same, for a file
+// that is then put back in place. errno tells the failure.
+int32_t RemoveTemporary(PackageFiles* files, const char* path) {
+  if (!files->IsReadOnly(path)) return files->Remove(path);
+  if (files->MarkReadOnly(path, false) != 0) return -1;
+  if (files->Remove(path) == 0) return 0;
+  const int error = errno;
+  files->MarkReadOnly(path, true);
+  errno = error;
+  return -1;
+}
+
 // Moves the finished temporary file into place. On failure every rename made
 // here is undone; the caller removes the temporary file.
 //
@@ -127,6 +142,14 @@ int32_t WriteContent(ByteStream* package, Entry* entry, ByteStream* source, Byte
 // stands empty, not even for a moment. Elsewhere it takes two renames, and
 // between them the present content stands complete under oldName (or under
 // keepPath, which the next run puts back; see ClearLeftovers).
+//
+// A read-only present file always takes the two renames: Windows replaces no
+// read-only file, and a second name made by a link would share the mark and
+// could not be removed again. A rename keeps the mark, so the kept file stays
+// read-only, and the new file is an ordinary one, as every file written here.
+// The mark of a file standing under its own name is never touched: a run cut
+// off at any moment leaves the product file marked under newName, oldName or
+// keepPath, never stripped of its mark.
 int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
   PackageFiles* files = entry->files;
   const char* oldPath = entry->oldPath.c_str();
@@ -143,7 +166,7 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
     // Whatever the present file holds, even exactly the new content (as on a
     // second application of a package that made it), it is kept under the
     // free oldName and newName is written afresh.
-    const int32_t linked = files->Link(newPath, oldPath);
+    const int32_t linked = files->IsReadOnly(newPath) ? FilesCannot : files->Link(newPath, oldPath);
     if (linked < 0) return entry->Fail(ApplyWriteFailed, "the present file cannot be kept under the old name");
     if (linked == 0) {
       const int32_t replaced = files->Replace(tempPath, newPath);
@@ -162,12 +185,15 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
   }
   // oldName already keeps an earlier content (a second application, or what
   // an earlier update kept), so the present file under newName is replaced.
-  const int32_t replaced = files->Replace(tempPath, newPath);
+  const int32_t replaced = files->IsReadOnly(newPath) ? FilesCannot : files->Replace(tempPath, newPath);
   if (replaced == 0) return 0;
   if (replaced < 0) return entry->Fail(ApplyWriteFailed, notMoved);
   // Without a replacing rename the present file steps aside under keepPath
   // rather than being removed first, so that newName is never without a file
-  // for longer than between two renames.
+  // for longer than between two renames. A read-only one loses its mark only
+  // there, as a temporary file about to go; taking it off in place before a
+  // replacing rename would leave the product file unmarked for good were the
+  // run cut off between the two.
   if (files->Rename(newPath, keepPath) != 0) {
     return entry->Fail(ApplyWriteFailed, "the present file cannot be set aside");
   }
@@ -175,7 +201,7 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
     files->Rename(keepPath, newPath);
     return entry->Fail(ApplyWriteFailed, notMoved);
   }
-  if (files->Remove(keepPath) != 0) {
+  if (RemoveTemporary(files, keepPath) != 0) {
     // Rather than leave a stray file, the entry is undone and fails.
     files->Rename(newPath, tempPath);
     files->Rename(keepPath, newPath);
@@ -188,8 +214,8 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
 // (killed, or the power gone) left behind, before anything is looked at. A
 // keepPath file standing where newName is missing is the present content
 // itself, caught between two renames, and goes back under newName; beside a
-// file under newName it is the replaced content and goes. A tempPath file is
-// always a half-made or unused new file. Anything else under either name (a
+// file under newName it is the replaced content and goes, read-only or not. A
+// tempPath file is always a half-made or unused new file. Anything else under either name (a
 // link, a FIFO, an empty folder) is no file of an update's and is removed as
 // it stands, never followed; what cannot be removed refuses the entry.
 int32_t ClearLeftoverPair(Entry* entry, const char* keepPath, const char* tempPath) {
@@ -206,13 +232,13 @@ int32_t ClearLeftoverPair(Entry* entry, const char* keepPath, const char* tempPa
       if (files->Rename(keepPath, entry->newPath.c_str()) != 0) {
         return entry->Fail(ApplyWriteFailed, "a file set aside by an earlier update cannot be put back");
       }
-    } else if (files->Remove(keepPath) != 0) {
+    } else if (RemoveTemporary(files, keepPath) != 0) {
       return entry->Fail(ApplyWriteFailed, cannot);
     }
   } else if (keep == PathOther && files->Remove(keepPath) != 0) {
     return entry->Fail(ApplyWriteFailed, cannot);
   }
-  if (files->Exists(tempPath) != PathAbsent && files->Remove(tempPath) != 0) {
+  if (files->Exists(tempPath) != PathAbsent && RemoveTemporary(files, tempPath) != 0) {
     return entry->Fail(ApplyWriteFailed, cannot);
   }
   return 0;

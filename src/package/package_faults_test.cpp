@@ -118,6 +118,8 @@ class FaultyFiles final : public PackageFiles {
   }
   int32_t Remove(const char* path) override { return Fails(OpRemove) ? -1 : real_->Remove(path); }
   PathState Exists(const char* path) override { return real_->Exists(path); }
+  bool IsReadOnly(const char* path) override { return real_->IsReadOnly(path); }
+  int32_t MarkReadOnly(const char* path, bool readOnly) override { return real_->MarkReadOnly(path, readOnly); }
   FileIdentity Identity(const char* one, const char* other) override { return real_->Identity(one, other); }
 
  private:

@@ -191,6 +191,35 @@ ByteStream* CreateForWriting(const char* path) {
 #endif
 }
 
+// Read-only is a regular file without its owner's write permission here, and
+// Windows' read-only attribute as the runtime reports it there; the applier
+// then takes the same road on both. A link is looked at itself, never
+// followed, so that no mark of a file it leads to is ever changed.
+bool ReadOnlyFile(const char* path) {
+#ifdef _WIN32
+  struct _stat info;
+  return _stat(path, &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG && (info.st_mode & _S_IWRITE) == 0;
+#else
+  struct stat info;
+  return lstat(path, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
+#endif
+}
+
+int32_t MarkFileReadOnly(const char* path, bool readOnly) {
+#ifdef _WIN32
+  struct _stat info;
+  if (_stat(path, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return -1;
+  return _chmod(path, readOnly ? _S_IREAD : _S_IREAD | _S_IWRITE) == 0 ? 0 : -1;
+#else
+  // Only the owner's write permission changes, so that putting the mark
+  // back gives the mode the file had.
+  struct stat info;
+  if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  const mode_t mode = readOnly ? (info.st_mode & ~S_IWUSR) : (info.st_mode | S_IWUSR);
+  return chmod(path, mode & 07777) == 0 ? 0 : -1;
+#endif
+}
+
 // Streams handed out here are always FileStreams.
 class SystemFiles final : public PackageFiles {
  public:
@@ -204,6 +233,8 @@ class SystemFiles final : public PackageFiles {
   }
   int32_t Replace(const char* from, const char* to) override { return FlushedIfDone(RenameReplacing(from, to), to); }
   int32_t Remove(const char* path) override { return std::remove(path) == 0 ? 0 : -1; }
+  bool IsReadOnly(const char* path) override { return ReadOnlyFile(path); }
+  int32_t MarkReadOnly(const char* path, bool readOnly) override { return MarkFileReadOnly(path, readOnly); }
   PathState Exists(const char* path) override {
     struct stat info;
     if (stat(path, &info) != 0) {

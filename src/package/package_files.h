@@ -59,10 +59,24 @@ class PackageFiles {
   // there is one: at no moment is `to` without a complete file. 0 when moved,
   // -1 when nothing moved, FilesCannot when this platform has no such rename.
   virtual int32_t Replace(const char* from, const char* to) = 0;
-  // Removes the file. 0, or -1.
+  // Removes the file. 0, or -1 (a read-only file among the failures).
   virtual int32_t Remove(const char* path) = 0;
   // What stands under the path. Never fails.
   virtual PathState Exists(const char* path) = 0;
+  // Whether the file under the path is read-only, as files copied from a
+  // CD-ROM often are: Windows' read-only attribute, or elsewhere a file its
+  // owner may not write. Windows lets such a file be renamed, and it keeps
+  // the mark under its new name and under every name Link gives it, but it
+  // can be neither replaced, removed nor opened for writing; the applier
+  // treats every read-only file so. False where no regular file stands, a
+  // link included.
+  virtual bool IsReadOnly(const char* path) = 0;
+  // Puts the read-only mark on the regular file under the path, or takes it
+  // off; never follows a link. The applier takes it off its own temporary
+  // files only, right before it removes them, and puts it back only when
+  // that removal then failed: no product file's mark is ever changed. 0, or
+  // -1.
+  virtual int32_t MarkReadOnly(const char* path, bool readOnly) = 0;
   // Whether the two paths lead to one file, by the file's identity (its
   // volume and its number there), not by the paths' spellings. Never fails;
   // FilesApart where the platform cannot tell.

@@ -68,6 +68,8 @@ class UnflushedFiles final : public PackageFiles {
   int32_t Replace(const char* from, const char* to) override { return RenameReplacing(from, to); }
   int32_t Remove(const char* path) override { return real_->Remove(path); }
   PathState Exists(const char* path) override { return real_->Exists(path); }
+  bool IsReadOnly(const char* path) override { return real_->IsReadOnly(path); }
+  int32_t MarkReadOnly(const char* path, bool readOnly) override { return real_->MarkReadOnly(path, readOnly); }
   FileIdentity Identity(const char* one, const char* other) override { return real_->Identity(one, other); }
 
  private:

@@ -8,6 +8,13 @@
 // takes a last byte 0x5C for a separator even where it is the second byte of
 // a double-byte character (一覧表, ソ), and would see the folder instead of
 // the file. The flush, the close and the streams stay the runtime's.
+//
+// Files copied from a CD-ROM often carry the read-only attribute. Windows
+// renames such a file, but refuses to remove it (DeleteFileA), to replace it
+// (MoveFileExA with MOVEFILE_REPLACE_EXISTING) and to open it for writing,
+// and every hard link of it shares the attribute. The attribute is reported
+// here and the applier takes its way around it; the only attribute changed
+// here is that of the applier's own temporary files, as it asks.
 #include <windows.h>
 
 #include <fcntl.h>  // _O_RDONLY, _O_WRONLY, _O_BINARY
@@ -51,6 +58,12 @@ bool IsNameSurrogate(const char* path) {
   FindClose(search);
   return (found.dwReserved0 & 0x20000000) != 0;  // IsReparseTagNameSurrogate
 }
+
+// The attributes that SetFileAttributesA takes; the others (compressed,
+// sparse, encrypted and the like) are the system's to keep.
+constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                     FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_TEMPORARY;
 
 PathState StateOf(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
@@ -126,10 +139,31 @@ class Win32PackageFiles final : public PackageFiles {
   int32_t Commit(ByteStream* file) override { return runtime_->Commit(file); }
   int32_t Close(ByteStream* file) override { return runtime_->Close(file); }
 
-  // DeleteFileA removes a symbolic link itself, never its target.
+  // DeleteFileA removes a symbolic link itself, never its target. It
+  // refuses a read-only file; the applier takes the attribute off its own
+  // temporary files first, and never removes a product file.
   int32_t Remove(const char* path) override { return DeleteFileA(path) ? 0 : -1; }
 
   PathState Exists(const char* path) override { return StateOf(path); }
+
+  // GetFileAttributesA tells the attributes of the name itself; a symbolic
+  // link is never taken for the file it leads to.
+  bool IsReadOnly(const char* path) override {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+           StateOf(path) == PathFile;
+  }
+
+  // Every other attribute stays as it is. FILE_ATTRIBUTE_NORMAL stands for
+  // none at all, and is valid only alone.
+  int32_t MarkReadOnly(const char* path, bool readOnly) override {
+    if (StateOf(path) != PathFile) return -1;
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return -1;
+    DWORD wanted = attributes & SettableAttributes;
+    wanted = readOnly ? (wanted | FILE_ATTRIBUTE_READONLY) : (wanted & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    return SetFileAttributesA(path, wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL) ? 0 : -1;
+  }
 
   FileIdentity Identity(const char* one, const char* other) override {
     const FileNumber first = NumberOf(one);
@@ -147,7 +181,8 @@ class Win32PackageFiles final : public PackageFiles {
     return FilesOneName;
   }
 
-  // MoveFileA never replaces an existing file.
+  // MoveFileA never replaces an existing file. A read-only file is renamed
+  // as any other, and keeps its attribute.
   int32_t Rename(const char* from, const char* to) override {
     return MoveFileA(from, to) ? 0 : -1;
   }
@@ -159,6 +194,8 @@ class Win32PackageFiles final : public PackageFiles {
     return NotAvailable(GetLastError()) ? FilesCannot : -1;
   }
 
+  // Refused (access denied) when the file under `to` is read-only; the
+  // applier never asks that.
   int32_t Replace(const char* from, const char* to) override {
     if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
     return NotAvailable(GetLastError()) ? FilesCannot : -1;
