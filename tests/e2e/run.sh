@@ -343,6 +343,65 @@ scenario_held_file() {
   same_tree "$DIR/C" "$DIR/C.before" "a file was lost or changed while held"
 }
 
+# Product files with the read-only attribute, as copied from a CD-ROM: the
+# single book and the readme. Each is kept under its old name, still
+# read-only, and written afresh as an ordinary file. A second run, with the
+# new files made read-only too and their old names taken, replaces them and
+# leaves the kept files as they were. Both runs end as fixpack apply's do.
+scenario_read_only() {
+  begin read-only
+  make_product "$DIR/A" "$DIR/updater/upda.dat"
+  attrib +r "$DIR/A/joseki.dat" "$DIR/A/readme.txt" || return 1
+  cp -a "$DIR/A" "$DIR/before"
+  register_product BantokiA.exe "$(winpath "$DIR/A")"
+  update_a read-only-first || return 1
+  cmp -s "$DIR/before/joseki.dat" "$DIR/A/joseki.old" && cmp -s "$DIR/before/readme.txt" "$DIR/A/readme.old" ||
+    fail "the read-only files were not kept under their old names" || return 1
+  only_read_only "$DIR/A" joseki.old readme.old || return 1
+  reference_apply "$DIR/before" "$DIR/updater/upda.dat" "$DIR/expected" || return 1
+  same_tree "$DIR/A" "$DIR/expected" "the first run differs from fixpack apply's" || return 1
+
+  attrib +r "$DIR/A/joseki.dat" "$DIR/A/readme.txt" || return 1
+  rm -rf "$DIR/before" && cp -a "$DIR/A" "$DIR/before"
+  update_a read-only-second || return 1
+  cmp -s "$DIR/before/joseki.old" "$DIR/A/joseki.old" && cmp -s "$DIR/before/readme.old" "$DIR/A/readme.old" ||
+    fail "the second run changed the kept files" || return 1
+  only_read_only "$DIR/A" joseki.old readme.old || return 1
+  reference_apply "$DIR/before" "$DIR/updater/upda.dat" "$DIR/expected" || return 1
+  same_tree "$DIR/A" "$DIR/expected" "the second run differs from fixpack apply's"
+}
+
+# One run of the updater that updates product A.
+update_a() {  # shot-prefix
+  updater_start "$DIR/updater"
+  expect "$GREETING" 1 0 "$1-greeting" || return 1
+  press ok || return 1
+  expect "$(question '盤燈 青の巻' "$(winpath "$DIR/A")")" 1 1 "$1-question" || return 1
+  press ok || return 1
+  expect "$SUCCEEDED" 1 0 "$1-succeeded" || return 1
+  press ok || return 1
+  expect_end "$SUCCEEDED" && expect_exit 0
+}
+
+# Sets the read-only attribute through Wine's own attrib, as a user would.
+attrib() {  # +r|-r file...
+  local flag=$1 file
+  shift
+  for file in "$@"; do
+    wine cmd /c attrib "$flag" "$(winpath "$file")" >/dev/null 2>&1 || fail "attrib $flag $file" || return 1
+  done
+}
+
+# Exactly the named files of the folder are read-only. Wine gives a file the
+# read-only attribute when no one may write it, and takes all its write
+# permissions away when the attribute is set.
+only_read_only() {  # folder name...
+  local want got
+  want=$(printf '%s\n' "${@:2}" | sort)
+  got=$(cd "$1" && find . -maxdepth 1 -type f ! -perm /222 -printf '%f\n' | sort)
+  [ "$got" = "$want" ] || fail "read-only in $1: $(echo $got), expected $(echo $want)"
+}
+
 # Another process keeps a file open without any sharing until hold_stop.
 HOLDER=
 hold_start() {  # file
@@ -417,7 +476,7 @@ picker_answer() {  # --pick PATH | --cancel
 }
 
 ALL=(no_data only_updc cancel close_box close_while_applying keys not_registered picked
-     damaged so_folder held_file held_data no_template)
+     damaged so_folder held_file held_data read_only no_template)
 
 main() {
   local arches=() names=() arch
