@@ -64,6 +64,19 @@ std::vector<Snapshot> States(const std::vector<Script>& entries, const Snapshot&
   return states;
 }
 
+std::vector<Snapshot> Reruns(const std::vector<Script>& entries, const std::vector<Snapshot>& states,
+                             const ScratchFolder& folder) {
+  Script whole = Concatenate(entries, entries.size());
+  std::vector<Snapshot> reruns;
+  for (const Snapshot& state : states) {
+    folder.Restore(state);
+    EXPECT_EQ(package_test::Apply(whole, folder.Path()), ApplyOk);
+    reruns.push_back(folder.Take());
+  }
+  folder.Restore(states.front());
+  return reruns;
+}
+
 int StateOf(const Snapshot& folder, const std::vector<Snapshot>& states, std::string* differences) {
   std::string nearest;
   for (size_t j = 0; j < states.size(); ++j) {

@@ -32,6 +32,13 @@ Snapshot Install();
 std::vector<Snapshot> States(const std::vector<Script>& entries, const Snapshot& start,
                              const ScratchFolder& folder);
 
+// reruns[j]: the folder that a complete application leaves when it runs
+// over states[j], as a run after a failed one does. An entry that had
+// already made a file of its own finds it under its new name and keeps it
+// under its free old name, so this is states.back() only up to such files.
+std::vector<Snapshot> Reruns(const std::vector<Script>& entries, const std::vector<Snapshot>& states,
+                             const ScratchFolder& folder);
+
 // The j of the state that `folder` equals, or -1 (with the names in which
 // it differs from the nearest state in `differences`).
 int StateOf(const Snapshot& folder, const std::vector<Snapshot>& states, std::string* differences);
