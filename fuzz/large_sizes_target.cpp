@@ -9,7 +9,7 @@
 #include "fuzz_support.h"
 #include "fuzz_targets.h"
 #include "large_stream.h"
-#include "memory_package_files.h"
+#include "package/memory_package_files.h"
 #include "package/update_package.h"
 
 namespace {

@@ -4,6 +4,7 @@
 // those outputs cut into each target's input layout.
 //
 // usage: make_seeds FOLDER   (writes FOLDER/<target>/<name>)
+#include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -15,11 +16,11 @@
 #include <vector>
 
 #include "book/divided_book.h"
-#include "book_image.h"
-#include "fixpack_commands.h"
+#include "fixpack/fixpack_commands.h"
 #include "package/update_package.h"
-#include "package_script.h"
-#include "packed_block.h"
+#include "publish/book_image.h"
+#include "publish/package_script.h"
+#include "publish/packed_block.h"
 #include "seed_books.h"
 
 namespace {
@@ -35,6 +36,28 @@ fs::path work;
   std::error_code ignored;
   fs::remove_all(work, ignored);
   exit(1);
+}
+
+// Runs a fixpack command (its arguments behind its name) with what it
+// prints on stdout thrown away; errors still go to stderr. Returns the
+// command's exit status.
+int RunFixpackQuietly(int (*command)(int, char**), std::vector<std::string> arguments) {
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  // The commands report each file they write; among the seeds' own lines
+  // those are only noise.
+  fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  const int sink = open("/dev/null", O_WRONLY);
+  if (saved >= 0 && sink >= 0) dup2(sink, STDOUT_FILENO);
+  const int status = command(static_cast<int>(argv.size()), argv.data());
+  fflush(stdout);
+  if (saved >= 0) {
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+  }
+  if (sink >= 0) close(sink);
+  return status;
 }
 
 Bytes ReadAll(const fs::path& path) {
@@ -75,7 +98,7 @@ struct Built {
 Built Build(const std::string& name, const std::string& manifest) {
   WriteText(work / (name + ".txt"), manifest);
   const fs::path output = work / (name + ".dat");
-  if (fuzz::RunFixpackQuietly(RunBuild, {(work / (name + ".txt")).string(), "-o", output.string()}) != 0) {
+  if (RunFixpackQuietly(RunBuild, {(work / (name + ".txt")).string(), "-o", output.string()}) != 0) {
     Die("fixpack build refused " + name + ".txt");
   }
   Built built;
@@ -242,7 +265,7 @@ int main(int argc, char** argv) {
 
   // The real applier on the real folder gives the new books byte for byte.
   fs::copy(work / "install", work / "applied", fs::copy_options::recursive);
-  if (fuzz::RunFixpackQuietly(RunApply, {(work / "upda.dat").string(), (work / "applied").string()}) != 0 ||
+  if (RunFixpackQuietly(RunApply, {(work / "upda.dat").string(), (work / "applied").string()}) != 0 ||
       ReadAll(work / "applied" / "joseki.dat") != books[fuzz::SeedSingleNew] ||
       ReadAll(work / "applied" / "book" / "div.dat") != books[fuzz::SeedDividedNew]) {
     Die("upda.dat does not bring the install folder to the new books");

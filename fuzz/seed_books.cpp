@@ -1,13 +1,12 @@
 #include "seed_books.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
-#include "fixpack_commands.h"
+#include "book/divided_book.h"
+#include "publish/book_image.h"
+#include "publish/book_text.h"
 
 namespace fuzz {
 
@@ -66,35 +65,33 @@ const std::string& SeedBookText(SeedBook book) { return Texts[book]; }
 
 bool SeedBookDivided(SeedBook book) { return book == SeedDividedOld || book == SeedDividedNew; }
 
-int RunFixpackQuietly(int (*command)(int, char**), std::vector<std::string> arguments) {
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  // The commands report each file they write; inside a fuzzer or a test run
-  // those lines are only noise.
-  fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int sink = open("/dev/null", O_WRONLY);
-  if (saved >= 0 && sink >= 0) dup2(sink, STDOUT_FILENO);
-  const int status = command(static_cast<int>(argv.size()), argv.data());
-  fflush(stdout);
-  if (saved >= 0) {
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-  }
-  if (sink >= 0) close(sink);
-  return status;
-}
-
 bool PackSeedBook(SeedBook book, const std::string& path) {
-  const std::string textPath = path + ".txt";
   {
-    std::ofstream text(textPath, std::ios::binary | std::ios::trunc);
+    std::ofstream text(path + ".txt", std::ios::binary | std::ios::trunc);
     text << SeedBookText(book);
     if (!text) return false;
   }
-  std::vector<std::string> arguments = {textPath, "-o", path};
-  if (SeedBookDivided(book)) arguments.push_back("--divided");
-  return RunFixpackQuietly(RunPack, arguments) == 0;
+  // The steps of `fixpack pack` without --buckets.
+  BookText parsed;
+  std::string error;
+  if (!ParseBookText(SeedBookText(book), &parsed, &error)) return false;
+  const uint32_t buckets = parsed.bucketCount != 0 ? parsed.bucketCount : DefaultBucketCount;
+  if (SeedBookDivided(book) && !parsed.divided) SpreadOverDivisions(&parsed);
+  std::vector<Bytes> blocks;
+  for (TextBody& body : parsed.bodies) {
+    JosekiTablePtr table = BuildTextBody(&body, body.bucketCount != 0 ? body.bucketCount : buckets, &error);
+    blocks.emplace_back();
+    if (!table || !PackBookBody(table.get(), &blocks.back(), &error)) return false;
+  }
+  Bytes file;
+  if (parsed.bodies.size() == static_cast<size_t>(DivisionCount)) {
+    if (!DividedBookBytes(blocks, &file)) return false;
+  } else {
+    file = SingleBookBytes(blocks[0]);
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  return static_cast<bool>(out);
 }
 
 FileSet SeedInstall(const std::string& work) {

@@ -33,13 +33,8 @@ const std::string& SeedBookText(SeedBook book);
 // True for the books packed with --divided.
 bool SeedBookDivided(SeedBook book);
 
-// Runs a fixpack command (its arguments behind its name) with what it
-// prints on stdout thrown away; errors still go to stderr. Returns the
-// command's exit status.
-int RunFixpackQuietly(int (*command)(int, char**), std::vector<std::string> arguments);
-
-// Packs the book with `fixpack pack` into `path`, writing its text beside it
-// as `path`.txt. False when the command fails.
+// Packs the book into `path` exactly as `fixpack pack` does, writing its
+// text beside it as `path`.txt. False when it cannot.
 bool PackSeedBook(SeedBook book, const std::string& path);
 
 // The install folder every update_package input starts from: joseki.dat

@@ -1,0 +1,142 @@
+#include "publish/build_manifest.h"
+
+#include <map>
+
+#include "package/entry_path.h"
+#include "package/update_package.h"
+#include "publish/package_writer.h"
+#include "stream/cp932_path.h"
+
+namespace {
+
+// Splits a line into words; a word in double quotes may hold spaces and #.
+bool SplitWords(const std::string& line, std::vector<std::string>* words, std::string* cause) {
+  size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++i;
+    } else if (c == '#') {
+      break;
+    } else if (c == '"') {
+      const size_t close = line.find('"', i + 1);
+      if (close == std::string::npos) {
+        *cause = "a quoted word has no closing quote";
+        return false;
+      }
+      words->push_back(line.substr(i + 1, close - i - 1));
+      i = close + 1;
+    } else {
+      size_t j = i;
+      while (j < line.size() && line[j] != ' ' && line[j] != '\t' && line[j] != '\r' && line[j] != '#') ++j;
+      words->push_back(line.substr(i, j - i));
+      i = j;
+    }
+  }
+  return true;
+}
+
+bool ParseEntry(const std::vector<std::string>& words, const std::string& folder, ManifestEntry* entry,
+                std::string* cause) {
+  const std::string& keyword = words[0];
+  size_t expected;
+  if (keyword == "book" || keyword == "divided") {
+    entry->kind = keyword == "book" ? KindBook : KindDividedBook;
+    expected = 5;
+  } else if (keyword == "file") {
+    entry->kind = KindFile;
+    expected = 4;
+  } else {
+    *cause = "'" + keyword + "' is none of book, divided, file";
+    return false;
+  }
+  if (words.size() != expected) {
+    *cause = keyword + (entry->kind == KindFile ? " takes OLDNAME NEWNAME SOURCE" : " takes OLDNAME NEWNAME OLDBOOK NEWBOOK") +
+             ", " + std::to_string(words.size() - 1) + " words given";
+    return false;
+  }
+  entry->oldName = words[1];
+  entry->newName = words[2];
+  for (const std::string* name : {&entry->oldName, &entry->newName}) {
+    if (const char* refused = CheckPackageName(*name)) {
+      *cause = "the name '" + *name + "' cannot stand in a package: " + refused;
+      return false;
+    }
+  }
+  if (SameEntryName(entry->oldName.c_str(), entry->newName.c_str())) {
+    *cause = "OLDNAME and NEWNAME denote the same file";
+    return false;
+  }
+  if (entry->kind == KindFile) {
+    entry->source = ResolvePath(folder, words[3]);
+  } else {
+    entry->oldBook = ResolvePath(folder, words[3]);
+    entry->newBook = ResolvePath(folder, words[4]);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseManifest(const std::string& text, const std::string& folder, std::vector<ManifestEntry>* entries,
+                   std::string* error) {
+  entries->clear();
+  std::map<std::string, uint32_t> usedNames;  // folded name -> its entry's line
+  uint32_t line = 0;
+  for (size_t begin = 0; begin < text.size();) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    ++line;
+    std::vector<std::string> words;
+    std::string cause;
+    ManifestEntry entry;
+    entry.line = line;
+    if (!SplitWords(text.substr(begin, end - begin), &words, &cause) ||
+        (!words.empty() && !ParseEntry(words, folder, &entry, &cause))) {
+      *error = std::to_string(line) + ": " + cause;
+      return false;
+    }
+    begin = end + 1;
+    if (words.empty()) continue;
+    if (entries->size() >= static_cast<size_t>(MaxPackageEntries)) {
+      *error = std::to_string(line) + ": the updater takes at most " + std::to_string(MaxPackageEntries) +
+               " entries in one package";
+      return false;
+    }
+    // Each file of the folder is touched by one entry only: the check
+    // applies the package to a folder made from the manifest, which cannot
+    // say what an earlier entry left under a shared name.
+    for (const std::string* name : {&entry.oldName, &entry.newName}) {
+      const auto used = usedNames.find(FoldEntryName(name->c_str()));
+      if (used != usedNames.end()) {
+        *error = std::to_string(line) + ": the name '" + *name + "' is used by the entry on line " +
+                 std::to_string(used->second) + " already";
+        return false;
+      }
+    }
+    usedNames.emplace(FoldEntryName(entry.oldName.c_str()), line);
+    usedNames.emplace(FoldEntryName(entry.newName.c_str()), line);
+    entries->push_back(entry);
+  }
+  if (entries->empty()) {
+    *error = std::to_string(line) + ": the manifest holds no entries";
+    return false;
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  // A 0x5C inside a double-byte character is no separator.
+  const char* backslash = FindLastBackslash(path.c_str());
+  const size_t slash = path.rfind('/');
+  size_t last = backslash != nullptr ? static_cast<size_t>(backslash - path.c_str()) : std::string::npos;
+  if (slash != std::string::npos && (last == std::string::npos || slash > last)) last = slash;
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+std::string ResolvePath(const std::string& folder, const std::string& name) {
+  const bool absolute = (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
+                        (name.size() >= 2 && name[1] == ':');
+  if (absolute || folder.empty()) return name;
+  return folder + name;
+}

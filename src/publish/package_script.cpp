@@ -1,0 +1,163 @@
+#include "publish/package_script.h"
+
+#include "book/divided_book.h"
+#include "package/entry_path.h"
+#include "package/script_check.h"
+#include "package/update_package.h"
+#include "publish/le_bytes.h"
+
+namespace {
+
+class Walker {
+ public:
+  Walker(const uint8_t* script, uint32_t size) : script_(script), size_(size) {}
+
+  ScriptWalk Run() {
+    while (at_ < size_ && Entry()) {
+    }
+    walk_.end = at_;
+    return std::move(walk_);
+  }
+
+ private:
+  uint32_t Left() const { return size_ - at_; }
+
+  void Problem(uint32_t offset, const std::string& text) {
+    walk_.problems.push_back(ScriptProblem{offset, entry_, text});
+  }
+
+  // Ends the walk at `offset`, saying what the updater does there.
+  bool Stop(uint32_t offset, const std::string& text) {
+    Problem(offset, text);
+    at_ = offset;
+    return false;
+  }
+
+  std::string NeverApplied(uint32_t from) const {
+    return "; the updater stops here and the " + std::to_string(size_ - from) + " bytes from here on are never applied";
+  }
+
+  bool Name(const char* which, std::string* name) {
+    const uint32_t start = at_;
+    if (Left() < 1) return Stop(start, std::string("the script ends where the ") + which + " name's length belongs");
+    const uint32_t length = script_[at_];
+    if (length == 0) return Stop(start, std::string("the ") + which + " name's length is 0" + NeverApplied(entryStart_));
+    if (Left() - 1 < length) return Stop(start, std::string("the ") + which + " name is cut short by the end of the script");
+    const char* bytes = reinterpret_cast<const char*>(script_ + at_ + 1);
+    at_ += 1 + length;
+    if (bytes[length - 1] != '\0') {
+      name->assign(bytes, length);
+      return Stop(start, std::string("the ") + which + " name does not end with a NUL" + NeverApplied(entryStart_));
+    }
+    name->assign(bytes);  // up to the first NUL, as the updater takes it
+    if (name->size() + 1 != length) {
+      Problem(start, std::string("the ") + which + " name '" + *name + "' is followed by " +
+                         std::to_string(length - 1 - name->size()) + " hidden bytes behind its NUL");
+    }
+    if (const char* refused = CheckEntryName(name->c_str())) {
+      Problem(start, std::string("the updater refuses the ") + which + " name '" + *name + "': " + refused);
+    }
+    return true;
+  }
+
+  static void CountRecord(const uint8_t* record, void* context) {
+    DiffCounts* counts = static_cast<DiffCounts*>(context);
+    const BookMove move{static_cast<uint16_t>(ReadLe16(record)), static_cast<uint16_t>(ReadLe16(record + 2)),
+                        ReadLe32(record + 4)};
+    if (IsDeleteMarker(move)) {
+      ++counts->deletes;
+    } else {
+      ++counts->puts;
+    }
+  }
+
+  // The list is framed by the updater's own rules; a list that the end of
+  // the script cuts short is sound to the updater but not as a package
+  // should be.
+  bool List(ScriptList* list) {
+    list->offset = at_;
+    const DiffListFrame frame = FrameBookDiffList(script_, size_, at_, CountRecord, &list->counts);
+    switch (frame.ending) {
+      case ListTerminated:
+        break;
+      case ListEndsBeforeTerminator:
+        return Stop(frame.cutAt, "the script ends inside a BookDiff list, before its terminator");
+      case ListEndsInTerminator:
+        return Stop(frame.cutAt, "the script ends inside a BookDiff list's terminator");
+      case ListEndsInGroupHead:
+        return Stop(frame.cutAt, "a BookDiff group's head is cut short by the end of the script");
+      case ListEndsInRecords:
+        return Stop(frame.cutAt, "a BookDiff group of " + std::to_string(frame.cutCount) +
+                                     " records is cut short by the end of the script");
+    }
+    list->counts.groups = frame.groups;
+    at_ = frame.end;
+    list->size = at_ - list->offset;
+    return true;
+  }
+
+  bool Payload(ScriptEntry* entry) {
+    if (entry->kind == KindFile) {
+      if (Left() < 4) return Stop(at_, "the script ends where the file's length belongs");
+      entry->fileSize = ReadLe32(script_ + at_);
+      if (Left() - 4 < entry->fileSize) {
+        return Stop(at_, "the file's " + std::to_string(entry->fileSize) + " bytes run past the end of the script (" +
+                             std::to_string(Left() - 4) + " remain)");
+      }
+      at_ += 4 + entry->fileSize;
+      return true;
+    }
+    int32_t lists = 1;
+    if (entry->kind == KindDividedBook) {
+      if (Left() < 4) return Stop(at_, "the script ends where the divided book's leading word belongs");
+      at_ += 4;
+      lists = DivisionCount;
+    }
+    entry->lists.resize(static_cast<size_t>(lists));
+    for (ScriptList& list : entry->lists) {
+      if (!List(&list)) return false;
+    }
+    return true;
+  }
+
+  bool Entry() {
+    entryStart_ = at_;
+    ++entry_;
+    if (Left() < 4) {
+      return Stop(at_, std::to_string(Left()) + " stray bytes at the end of the script, too few for an entry");
+    }
+    ScriptEntry entry;
+    entry.offset = at_;
+    const uint32_t kind = ReadLe32(script_ + at_);
+    if (kind > static_cast<uint32_t>(KindFile)) {
+      return Stop(at_, "kind " + std::to_string(static_cast<int32_t>(kind)) + " is none of 0 (book), 1 (divided book), 2 (file)" +
+                           NeverApplied(at_));
+    }
+    entry.kind = static_cast<int32_t>(kind);
+    at_ += 4;
+    if (!Name("old", &entry.oldName) || !Name("new", &entry.newName)) return false;
+    if (entry_ > MaxPackageEntries) {
+      return Stop(entry.offset, "the updater takes at most " + std::to_string(MaxPackageEntries) +
+                                    " entries in one package; this one and all behind it are refused");
+    }
+    if (SameEntryName(entry.oldName.c_str(), entry.newName.c_str())) {
+      Problem(entry.offset, "both names denote the same file, '" + entry.newName + "'; writing it would cut the file to be read");
+    }
+    entry.payloadOffset = at_;
+    if (!Payload(&entry)) return false;
+    entry.payloadSize = at_ - entry.payloadOffset;
+    walk_.entries.push_back(std::move(entry));
+    return true;
+  }
+
+  const uint8_t* script_;
+  uint32_t size_;
+  uint32_t at_ = 0;
+  uint32_t entryStart_ = 0;
+  int32_t entry_ = 0;
+  ScriptWalk walk_;
+};
+
+}  // namespace
+
+ScriptWalk WalkScript(const uint8_t* script, uint32_t size) { return Walker(script, size).Run(); }

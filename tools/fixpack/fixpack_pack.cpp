@@ -1,0 +1,103 @@
+// fixpack pack: makes a book file from its text form, exactly as the
+// updater would write a book holding those positions.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "book/divided_book.h"
+#include "fixpack/command_line.h"
+#include "fixpack/file_bytes.h"
+#include "fixpack/fixpack_commands.h"
+#include "fixpack/progress.h"
+#include "publish/book_image.h"
+#include "publish/book_text.h"
+
+const char PackHelp[] =
+    "usage: fixpack pack TEXT -o FILE [--buckets B] [--divided]\n\n"
+    "Makes the book FILE from its text form TEXT (the form `fixpack dump`\n"
+    "writes), laid out exactly as the updater writes a book: each position's\n"
+    "moves sorted by code, every body packed with zlib at its default level.\n"
+    "The same text always gives the same bytes, and packing the dump of a\n"
+    "sorted book gives that book back byte for byte.\n\n"
+    "The text, one position a line (# starts a comment):\n"
+    "  buckets 1021                        bucket count of a single book\n"
+    "  division 0 buckets 1021             starts a division of a divided book\n"
+    "  00000040 00000000 0005:0001:00000007 0009:0000:00000000\n"
+    "A position line is the key's low and high words, then 1 to 255 moves as\n"
+    "code:aux:data, all hexadecimal. A text with division lines makes a\n"
+    "divided book; divisions it leaves out are empty.\n\n"
+    "options:\n"
+    "  -o FILE       the book to write (required)\n"
+    "  --buckets B   the bucket count of every body whose count the text does\n"
+    "                not give (default 1021)\n"
+    "  --divided     make a divided book from a text without division lines:\n"
+    "                a position goes to the division given by the top six bits\n"
+    "                of its high word\n\n"
+    "Prints one line about the book written. Exit status: 0 when written,\n"
+    "1 when the text is not a book (its line and the cause are named), 2 for\n"
+    "a usage error.\n";
+
+int RunPack(int argc, char** argv) {
+  CommandArguments arguments;
+  std::string error;
+  if (!ParseArguments(argc, argv, {{"-o", true}, {"--buckets", true}, {"--divided", false}}, &arguments, &error)) {
+    return UsageError("pack", error, PackHelp);
+  }
+  if (arguments.positional.size() != 1) return UsageError("pack", "give one TEXT", PackHelp);
+  if (!arguments.Has("-o")) return UsageError("pack", "give the book to write with -o FILE", PackHelp);
+  uint32_t optionBuckets = 0;
+  if (arguments.Has("--buckets") && !ParseCount(arguments.Value("--buckets"), 1, MaxTextBuckets, &optionBuckets)) {
+    return UsageError("pack", "--buckets takes a count from 1 to " + std::to_string(MaxTextBuckets), PackHelp);
+  }
+  const std::string textPath = arguments.positional[0];
+  const std::string output = arguments.Value("-o");
+
+  std::vector<uint8_t> bytes;
+  if (!ReadFileBytes(textPath, &bytes, &error)) return Failure("pack", error);
+  BookText book;
+  if (!ParseBookText(std::string(bytes.begin(), bytes.end()), &book, &error)) {
+    return Failure("pack", textPath + ":" + error);
+  }
+  bytes.clear();
+  bytes.shrink_to_fit();
+  if (optionBuckets != 0 && book.bucketCount != 0 && optionBuckets != book.bucketCount) {
+    return Failure("pack", textPath + ":" + std::to_string(book.bucketsLine) + ": the text gives " +
+                               std::to_string(book.bucketCount) + " buckets, --buckets " + std::to_string(optionBuckets));
+  }
+  const uint32_t defaultBuckets = book.bucketCount != 0 ? book.bucketCount
+                                  : optionBuckets != 0  ? optionBuckets
+                                                        : DefaultBucketCount;
+  if (arguments.Has("--divided") && !book.divided) SpreadOverDivisions(&book);
+  const bool divided = book.bodies.size() == static_cast<size_t>(DivisionCount);
+
+  std::vector<std::vector<uint8_t>> blocks;
+  uint64_t positions = 0, moves = 0;
+  Progress progress("pack " + output, divided ? "divisions" : "bodies", book.bodies.size());
+  for (size_t k = 0; k < book.bodies.size(); ++k) {
+    TextBody& body = book.bodies[k];
+    JosekiTablePtr table = BuildTextBody(&body, body.bucketCount != 0 ? body.bucketCount : defaultBuckets, &error);
+    if (!table) return Failure("pack", textPath + ":" + error);
+    body.moves.clear();
+    body.moves.shrink_to_fit();
+    positions += static_cast<uint64_t>(table->nodeCount);
+    moves += static_cast<uint64_t>(table->moveCount);
+    blocks.emplace_back();
+    if (!PackBookBody(table.get(), &blocks.back(), &error)) {
+      return Failure("pack", output + (divided ? ": division " + std::to_string(k) : std::string()) + ": " + error);
+    }
+    progress.Update(k + 1);
+  }
+
+  std::vector<uint8_t> file;
+  if (divided) {
+    if (!DividedBookBytes(blocks, &file)) return Failure("pack", output + ": the book would pass 2 GiB");
+  } else {
+    file = SingleBookBytes(blocks[0]);
+  }
+  blocks.clear();
+  if (!WriteFileBytes(output, file, &error)) return Failure("pack", error);
+  printf("%s: %s, %llu positions, %llu moves, %llu bytes\n", output.c_str(),
+         divided ? "divided book of 64 divisions" : "single book", static_cast<unsigned long long>(positions),
+         static_cast<unsigned long long>(moves), static_cast<unsigned long long>(file.size()));
+  return ExitOk;
+}

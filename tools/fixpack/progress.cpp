@@ -1,0 +1,44 @@
+#include "fixpack/progress.h"
+
+#include <cstdio>
+
+#ifdef _WIN32
+#include <io.h>
+#define FIXPACK_ISATTY(file) _isatty(_fileno(file))
+#else
+#include <unistd.h>
+#define FIXPACK_ISATTY(file) isatty(fileno(file))
+#endif
+
+Progress::Progress(std::string task, const char* unit, uint64_t total)
+    : task_(std::move(task)), unit_(unit), total_(total) {
+  shown_ = FIXPACK_ISATTY(stderr) != 0;
+  // The first line waits a moment, so that quick work draws nothing.
+  next_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+}
+
+// Lines are cleared with spaces rather than an escape sequence, which not
+// every Windows console understands.
+Progress::~Progress() {
+  if (drawn_) fprintf(stderr, "\r%*s\r", width_, "");
+}
+
+void Progress::Report(int32_t done, void* progress) {
+  static_cast<Progress*>(progress)->Update(static_cast<uint64_t>(done));
+}
+
+void Progress::Update(uint64_t done) {
+  if (!shown_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < next_) return;
+  next_ = now + std::chrono::milliseconds(200);
+  char line[512];
+  int length = snprintf(line, sizeof line, "%s: %llu/%llu %s", task_.c_str(),
+                        static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_), unit_);
+  if (length < 0) return;
+  if (length >= static_cast<int>(sizeof line)) length = static_cast<int>(sizeof line) - 1;
+  fprintf(stderr, "\r%s%*s", line, width_ > length ? width_ - length : 0, "");
+  if (length > width_) width_ = length;
+  fflush(stderr);
+  drawn_ = true;
+}

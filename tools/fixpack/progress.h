@@ -1,0 +1,35 @@
+// Progress of a long operation, shown on stderr only when stderr is a
+// terminal, so that scripts and pipes see nothing of it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class Progress {
+ public:
+  // `task` names the work ("diff old.dat"), `unit` what is counted
+  // ("divisions"), `total` how many there are.
+  Progress(std::string task, const char* unit, uint64_t total);
+  ~Progress();  // clears the line it drew
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  // Reports that `done` of the total are finished. Cheap enough to call
+  // every few thousand items; the line is redrawn at most five times a
+  // second.
+  void Update(uint64_t done);
+
+  // Update as a callback for the publisher library's long operations:
+  // `progress` is the Progress, `done` the count finished.
+  static void Report(int32_t done, void* progress);
+
+ private:
+  std::string task_;
+  const char* unit_;
+  uint64_t total_;
+  bool shown_ = false;     // stderr is a terminal
+  bool drawn_ = false;     // a line stands on the terminal
+  int width_ = 0;          // the longest line drawn so far
+  std::chrono::steady_clock::time_point next_;
+};
