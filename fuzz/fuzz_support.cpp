@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "book/book_body.h"
+#include "book/book_format.h"
 
 namespace fuzz {
 
@@ -106,14 +107,9 @@ uint32_t TakeU32(const uint8_t** data, size_t* size) {
   return value;
 }
 
-void PutU32(Bytes* bytes, uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) bytes->push_back(static_cast<uint8_t>(value >> shift));
-}
+void PutU32(Bytes* bytes, uint32_t value) { AppendU32(bytes, value); }
 
-uint32_t GetU32(const uint8_t* p) {
-  return p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
+uint32_t GetU32(const uint8_t* p) { return LoadU32(p); }
 
 Bytes PackBody(const uint8_t* raw, size_t size) {
   // A small window and little state: the targets pack many small bodies, and

@@ -10,11 +10,6 @@ const uint8_t BookFileMagic[8] = {'J', 'o', 'S', 'e', 'K', 'i', '5', 0};
 
 namespace {
 
-constexpr uint32_t HeaderSize = 12;
-constexpr uint32_t BucketRecordSize = 6;
-constexpr uint32_t NodeRecordSize = 13;
-constexpr uint32_t MoveRecordSize = 8;
-
 // Move records are BookMove exactly as it lies in memory on a little-endian
 // host, so there whole runs of them are copied at once.
 #if (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_WIN32)
@@ -23,34 +18,15 @@ constexpr bool HostIsLittleEndian = true;
 constexpr bool HostIsLittleEndian = false;
 #endif
 
-uint32_t Get16(const uint8_t* p) { return p[0] | (static_cast<uint32_t>(p[1]) << 8); }
-
-uint32_t Get32(const uint8_t* p) {
-  return p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void Set16(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Set32(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-  p[2] = static_cast<uint8_t>(value >> 16);
-  p[3] = static_cast<uint8_t>(value >> 24);
-}
-
 void GetMoves(BookMove* moves, const uint8_t* records, size_t count) {
   if (HostIsLittleEndian) {
     if (count > 0) memcpy(moves, records, count * MoveRecordSize);
     return;
   }
   for (size_t i = 0; i < count; ++i, records += MoveRecordSize) {
-    moves[i].code = static_cast<uint16_t>(Get16(records));
-    moves[i].aux = static_cast<uint16_t>(Get16(records + 2));
-    moves[i].data = Get32(records + 4);
+    moves[i].code = static_cast<uint16_t>(LoadU16(records));
+    moves[i].aux = static_cast<uint16_t>(LoadU16(records + 2));
+    moves[i].data = LoadU32(records + 4);
   }
 }
 
@@ -60,14 +36,14 @@ void SetMoves(uint8_t* records, const BookMove* moves, size_t count) {
     return;
   }
   for (size_t i = 0; i < count; ++i, records += MoveRecordSize) {
-    Set16(records, moves[i].code);
-    Set16(records + 2, moves[i].aux);
-    Set32(records + 4, moves[i].data);
+    StoreU16(records, moves[i].code);
+    StoreU16(records + 2, moves[i].aux);
+    StoreU32(records + 4, moves[i].data);
   }
 }
 
 uint64_t ExactSize(uint64_t bucketCount, uint64_t nodeCount, uint64_t moveCount) {
-  return HeaderSize + BucketRecordSize * bucketCount + NodeRecordSize * nodeCount +
+  return RawHeaderSize + BucketRecordSize * bucketCount + NodeRecordSize * nodeCount +
          MoveRecordSize * moveCount;
 }
 
@@ -85,19 +61,19 @@ void DiscardLoading(JosekiTable* table) {
 // header's counts give, so every allocation below is a fixed multiple of the
 // body's own size and every record index stays inside the body.
 JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
-  if (body == nullptr || size < HeaderSize) return nullptr;
-  const uint32_t bucketCount = Get32(body);
-  const uint32_t nodeCount = Get32(body + 4);
-  const uint32_t moveCount = Get32(body + 8);
+  if (body == nullptr || size < RawHeaderSize) return nullptr;
+  const uint32_t bucketCount = LoadU32(body);
+  const uint32_t nodeCount = LoadU32(body + 4);
+  const uint32_t moveCount = LoadU32(body + 8);
   if (ExactSize(bucketCount, nodeCount, moveCount) != size) return nullptr;
   // With the size below 2^32 each count is now below 2^31.
 
-  const uint8_t* bucketRecords = body + HeaderSize;
+  const uint8_t* bucketRecords = body + RawHeaderSize;
   const uint8_t* nodeRecords = bucketRecords + size_t{BucketRecordSize} * bucketCount;
   const uint8_t* moveRecords = nodeRecords + size_t{NodeRecordSize} * nodeCount;
 
   uint64_t listed = 0;
-  for (uint32_t b = 0; b < bucketCount; ++b) listed += Get16(bucketRecords + BucketRecordSize * size_t{b} + 4);
+  for (uint32_t b = 0; b < bucketCount; ++b) listed += LoadU16(bucketRecords + BucketRecordSize * size_t{b} + 4);
   if (listed != nodeCount) return nullptr;
 
   // A 32-bit host cannot even address what a huge body asks for: no object
@@ -143,7 +119,7 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
   uint32_t kept = 0;       // nodes placed in the block
   uint32_t movesTaken = 0;
   for (uint32_t b = 0; b < bucketCount; ++b) {
-    const uint32_t listedHere = Get16(bucketRecords + BucketRecordSize * size_t{b} + 4);
+    const uint32_t listedHere = LoadU16(bucketRecords + BucketRecordSize * size_t{b} + 4);
     JosekiNode** tail = &table->buckets[b];
     int32_t chainLength = 0;
     for (uint32_t i = 0; i < listedHere; ++i, ++record) {
@@ -157,8 +133,8 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
       // the counts below say so, so that a save writes what it counts.
       if (count == 0) continue;
       JosekiNode* node = &table->nodeBlock[kept++];
-      node->key.low = Get32(p);
-      node->key.high = Get32(p + 4);
+      node->key.low = LoadU32(p);
+      node->key.high = LoadU32(p + 4);
       node->moveCount = static_cast<int32_t>(count);
       node->moves = table->moveBlock + movesTaken;
       movesTaken += count;
@@ -236,19 +212,19 @@ bool WithinStoredForm(const JosekiTable& table) {
 bool WriteBody(const JosekiTable& table, BodyWriter& writer) {
   if (table.bucketCount < 0 || table.nodeCount < 0 || table.moveCount < 0) return false;
   if (table.bucketCount > 0 && (table.bucketSizes == nullptr || table.buckets == nullptr)) return false;
-  uint8_t* p = writer.Take(HeaderSize);
+  uint8_t* p = writer.Take(RawHeaderSize);
   if (p == nullptr) return false;
-  Set32(p, static_cast<uint32_t>(table.bucketCount));
-  Set32(p + 4, static_cast<uint32_t>(table.nodeCount));
-  Set32(p + 8, static_cast<uint32_t>(table.moveCount));
+  StoreU32(p, static_cast<uint32_t>(table.bucketCount));
+  StoreU32(p + 4, static_cast<uint32_t>(table.nodeCount));
+  StoreU32(p + 8, static_cast<uint32_t>(table.moveCount));
 
   uint32_t firstNode = 0;
   for (int32_t b = 0; b < table.bucketCount; ++b) {
     const int32_t chainLength = table.bucketSizes[b];
     if (chainLength < 0 || chainLength > MaxNodesPerBucket) return false;
     if ((p = writer.Take(BucketRecordSize)) == nullptr) return false;
-    Set32(p, firstNode);
-    Set16(p + 4, static_cast<uint32_t>(chainLength));
+    StoreU32(p, firstNode);
+    StoreU16(p + 4, static_cast<uint32_t>(chainLength));
     firstNode += static_cast<uint32_t>(chainLength);
   }
 
@@ -258,9 +234,9 @@ bool WriteBody(const JosekiTable& table, BodyWriter& writer) {
       if (node->moveCount <= 0) continue;
       if (node->moveCount > MaxMovesPerNode) return false;
       if ((p = writer.Take(NodeRecordSize)) == nullptr) return false;
-      Set32(p, node->key.low);
-      Set32(p + 4, node->key.high);
-      Set32(p + 8, firstMove);
+      StoreU32(p, node->key.low);
+      StoreU32(p + 4, node->key.high);
+      StoreU32(p + 8, firstMove);
       p[12] = static_cast<uint8_t>(node->moveCount);
       firstMove += static_cast<uint32_t>(node->moveCount);
     }
@@ -291,9 +267,9 @@ JosekiTable* LoadJosekiTable(const uint8_t* buffer, uint32_t size) {
 }
 
 JosekiTable* ReadJosekiTable(ByteStream* stream) {
-  uint8_t header[HeaderSize];
-  if (stream == nullptr || stream->Read(header, HeaderSize) != static_cast<int32_t>(HeaderSize)) return nullptr;
-  const uint64_t size = ExactSize(Get32(header), Get32(header + 4), Get32(header + 8));
+  uint8_t header[RawHeaderSize];
+  if (stream == nullptr || stream->Read(header, RawHeaderSize) != static_cast<int32_t>(RawHeaderSize)) return nullptr;
+  const uint64_t size = ExactSize(LoadU32(header), LoadU32(header + 4), LoadU32(header + 8));
   if (size > 0xFFFFFFFFu) return nullptr;
 
   // The header alone proves nothing about how much follows, so the body is
@@ -302,8 +278,8 @@ JosekiTable* ReadJosekiTable(ByteStream* stream) {
   size_t capacity = 64 * 1024 < size ? 64 * 1024 : static_cast<size_t>(size);
   std::unique_ptr<uint8_t[]> body(new (std::nothrow) uint8_t[capacity]);
   if (!body) return nullptr;
-  memcpy(body.get(), header, HeaderSize);
-  size_t have = HeaderSize;
+  memcpy(body.get(), header, RawHeaderSize);
+  size_t have = RawHeaderSize;
   while (have < size) {
     if (have == capacity) {
       const size_t grown = size - capacity > capacity ? capacity * 2 : static_cast<size_t>(size);

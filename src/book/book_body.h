@@ -8,12 +8,10 @@
 
 #include <cstdint>
 
+#include "book/book_format.h"
 #include "book/joseki_table.h"
 
 class ByteStream;
-
-// The 8-byte magic of a single opening-book file ("JoSeKi5" and its NUL).
-extern const uint8_t BookFileMagic[8];
 
 // The exact raw size of a table with these counts, or 0xFFFFFFFF when the
 // size does not fit in 32 bits.

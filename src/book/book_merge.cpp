@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "book/book_body.h"
+#include "book/book_format.h"
 #include "book/joseki_table.h"
 #include "stream/byte_stream.h"
 
@@ -24,18 +25,7 @@ Block Allocate(uint64_t size) {
   return Block(new (std::nothrow) uint8_t[size == 0 ? 1 : static_cast<size_t>(size)]);
 }
 
-uint32_t LoadU32(const uint8_t* p) {
-  return p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void StoreU32(uint8_t* p, uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// Deflate cannot expand more than about 1032 to 1; a rawSize beyond that for
-// its packedSize cannot be right, and is refused before it is allocated.
-constexpr uint64_t MaxInflateRatio = 1032;
+// Room above MaxInflateRatio for the stream's own header and end.
 constexpr uint64_t MaxInflateSlack = 1024;
 
 // The old packed bytes are read and unpacked a piece at a time.
@@ -164,8 +154,6 @@ bool ReadField(ByteStream* package, uint8_t* field, int32_t length) {
   return package->Read(field, length) == length;
 }
 
-bool IsTerminator(uint32_t low) { return low < 64 || low == 0xFFFFFFFF; }
-
 // Applies the list through its terminator, in stream order. False when the
 // table refused a put (no buckets, or no memory); the rest of the list is
 // then read but not applied, so that the package still ends up behind the
@@ -178,7 +166,7 @@ bool ApplyBookDiff(ByteStream* package, JosekiTable* table) {
     if (!ReadField(package, field, 4)) break;
     PositionKey key;
     key.low = LoadU32(field);
-    if (IsTerminator(key.low)) break;
+    if (IsListEnd(key.low)) break;
     if (!ReadField(package, field, 4)) break;
     key.high = LoadU32(field);
     if (!ReadField(package, field, 1)) break;
@@ -189,10 +177,10 @@ bool ApplyBookDiff(ByteStream* package, JosekiTable* table) {
       if (!ReadField(package, field, 8)) break;
       if (refused) continue;
       BookMove move;
-      move.code = static_cast<uint16_t>(field[0] | (field[1] << 8));
-      move.aux = static_cast<uint16_t>(field[2] | (field[3] << 8));
+      move.code = static_cast<uint16_t>(LoadU16(field));
+      move.aux = static_cast<uint16_t>(LoadU16(field + 2));
       move.data = LoadU32(field + 4);
-      if (move.aux == 0xFFFF && move.data == 0xFFFFFFFF) {
+      if (IsDeleteMarker(move)) {
         RemoveMove(table, key, move);  // an absent move or position is no fault
       } else if (PutMove(table, key, move) == 0) {
         refused = true;
@@ -202,24 +190,11 @@ bool ApplyBookDiff(ByteStream* package, JosekiTable* table) {
   return !refused;
 }
 
-// The room for a new packed body: the system's own rule, 0.2 % above the raw
-// size plus 12 bytes, but never below what zlib itself asks for, so that
-// compress cannot run short of room on a small body. 0 when it does not fit
-// 32 bits.
-uint32_t PackedCapacity(uint32_t size) {
-  const double wanted = static_cast<double>(size) * 1.002 + 12.0;
-  if (wanted >= 4294967040.0) return 0;
-  uint64_t capacity = static_cast<uint64_t>(wanted);
-  const uint64_t bound = compressBound(size);
-  if (bound > capacity) capacity = bound;
-  return capacity > 0xFFFFFF00u ? 0 : static_cast<uint32_t>(capacity);
-}
-
 // Sorts, serialises and compresses the table into `body`, which then holds
 // the whole new BookBody (its two counts and the packed bytes); the table is
 // destroyed as soon as its raw form exists. The body's length, or 0 on any
 // failure.
-uint32_t PackBody(JosekiTablePtr table, RawBlock* raw, Block* body) {
+uint32_t PackTable(JosekiTablePtr table, RawBlock* raw, Block* body) {
   SortMoves(table.get());
   const uint32_t size = RawBodySize(static_cast<uint32_t>(table->bucketCount),
                                     static_cast<uint32_t>(table->nodeCount),
@@ -228,16 +203,11 @@ uint32_t PackBody(JosekiTablePtr table, RawBlock* raw, Block* body) {
   if (SaveJosekiTable(table.get(), raw->bytes.get(), size) != 0) return 0;
   table.reset();
 
-  const uint32_t capacity = PackedCapacity(size);
+  const uint32_t capacity = PackedBodyCapacity(size);
   if (capacity == 0) return 0;
   *body = Allocate(8 + static_cast<uint64_t>(capacity));
   if (!*body) return 0;
-  uLongf packedLength = capacity;
-  if (compress(body->get() + 8, &packedLength, raw->bytes.get(), size) != Z_OK) return 0;
-  if (packedLength > 0x7FFFFFF7u) return 0;  // a write takes a signed length
-  StoreU32(body->get(), static_cast<uint32_t>(packedLength));
-  StoreU32(body->get() + 4, size);
-  return 8 + static_cast<uint32_t>(packedLength);
+  return PackBody(raw->bytes.get(), size, body->get());
 }
 
 }  // namespace
@@ -257,7 +227,7 @@ uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* new
   // The whole new body exists in memory before the first byte goes out, so a
   // failure anywhere above leaves newFile untouched.
   Block body;
-  const uint32_t bodyLength = PackBody(std::move(table), &raw, &body);
+  const uint32_t bodyLength = PackTable(std::move(table), &raw, &body);
   if (bodyLength == 0) return MergeFailed;
   const int32_t written = newFile->Write(body.get(), static_cast<int32_t>(bodyLength));
   if (written != static_cast<int32_t>(bodyLength)) return MergeFailed;

@@ -12,15 +12,6 @@ namespace {
 constexpr uint32_t TableBytes = 4 * DivisionCount;
 constexpr uint32_t BodyCountsBytes = 8;  // packedSize and rawSize of a block
 
-uint32_t LoadU32(const uint8_t* p) {
-  return p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void StoreU32(uint8_t* p, uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // The length of the stream, or -1 when it cannot tell. Leaves the position at
 // the end.
 int64_t StreamLength(ByteStream* stream) {

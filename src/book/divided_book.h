@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "book/book_format.h"
+
 class ByteStream;
 
 constexpr int32_t DivisionCount = 64;
@@ -19,9 +21,6 @@ constexpr uint32_t DividedFirstBlock = 264;    // directly behind the table
 
 // The result of MergeDividedBook when the book cannot be brought up to date.
 constexpr int32_t DividedMergeFailed = -1;
-
-// The 8-byte magic of a divided opening-book file.
-extern const uint8_t DividedBookMagic[8];
 
 // Merges the package's 64 BookDiff lists (behind one ignored u32) into the
 // 64 divisions of oldFile, writing them in division order into newFile, each

@@ -200,13 +200,13 @@ struct Record {
   uint32_t low, high;
   BookMove move;
 };
-inline bool IsDeleteMarker(const BookMove& m) { return m.aux == 0xFFFF && m.data == 0xFFFFFFFF; }
+inline bool DeletesMove(const BookMove& m) { return m.aux == 0xFFFF && m.data == 0xFFFFFFFF; }
 inline ModelBook Apply(const ModelBook& book, const std::vector<Record>& records) {
   std::map<std::pair<uint32_t, uint32_t>, std::vector<BookMove>> positions;
   for (const ModelNode& node : book.nodes) positions[{node.low, node.high}] = node.moves;
   for (const Record& r : records) {
     auto it = positions.find({r.low, r.high});
-    if (IsDeleteMarker(r.move)) {
+    if (DeletesMove(r.move)) {
       if (it == positions.end()) continue;
       auto& moves = it->second;
       auto m = std::find_if(moves.begin(), moves.end(), [&](const BookMove& x) { return x.code == r.move.code; });

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "book/book_format.h"
 #include "book/divided_book.h"
 #include "package/entry_path.h"
 #include "package/update_package.h"
@@ -11,18 +12,10 @@ namespace {
 
 constexpr int32_t EndOfScript = 1;     // an end condition: what came before is the script
 constexpr uint32_t GroupHeadBytes = 9;  // low, high, count
-constexpr uint32_t RecordBytes = 8;
-
-uint32_t LoadU32(const uint8_t* p) {
-  return p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-bool IsTerminator(uint32_t low) { return low < 64 || low == 0xFFFFFFFF; }
 
 void VisitRecords(const uint8_t* first, uint32_t count, DiffRecordVisitor visit, void* context) {
   if (visit == nullptr) return;
-  for (uint32_t i = 0; i < count; ++i) visit(first + i * RecordBytes, context);
+  for (uint32_t i = 0; i < count; ++i) visit(first + i * MoveRecordSize, context);
 }
 
 // The bytes of a name as the entry loop has them: those read, up to the
@@ -150,7 +143,7 @@ DiffListFrame FrameBookDiffList(const uint8_t* bytes, uint32_t size, uint32_t at
       frame.ending = left == 0 ? ListEndsBeforeTerminator : ListEndsInTerminator;
       return frame;
     }
-    if (IsTerminator(LoadU32(bytes + at))) {
+    if (IsListEnd(LoadU32(bytes + at))) {
       frame.end = at + 4;
       frame.ending = ListTerminated;
       return frame;
@@ -160,7 +153,7 @@ DiffListFrame FrameBookDiffList(const uint8_t* bytes, uint32_t size, uint32_t at
       return frame;
     }
     const uint32_t count = bytes[at + 8];
-    const uint32_t whole = (left - GroupHeadBytes) / RecordBytes;
+    const uint32_t whole = (left - GroupHeadBytes) / MoveRecordSize;
     if (whole < count) {
       VisitRecords(bytes + at + GroupHeadBytes, whole, visit, context);
       frame.ending = ListEndsInRecords;
@@ -168,7 +161,7 @@ DiffListFrame FrameBookDiffList(const uint8_t* bytes, uint32_t size, uint32_t at
       return frame;
     }
     VisitRecords(bytes + at + GroupHeadBytes, count, visit, context);
-    at += GroupHeadBytes + count * RecordBytes;
+    at += GroupHeadBytes + count * MoveRecordSize;
     ++frame.groups;
   }
 }

@@ -6,15 +6,12 @@
 #include <new>
 #include <string>
 
+#include "book/book_format.h"
 #include "package/entry_path.h"
 #include "package/script_check.h"
 #include "stream/byte_stream.h"
 
 namespace {
-
-// Deflate spends at least two bits on a 258-byte match, so no zlib stream
-// unpacks to more than 1032 times its own length.
-constexpr uint64_t MaxDeflateRatio = 1032;
 
 // Sizes a block without letting an allocation failure escape as an exception.
 bool Resize(std::vector<uint8_t>* block, uint32_t size) {
@@ -72,7 +69,7 @@ int32_t ReadPackage(const char* path, std::vector<uint8_t>* script, ReadFailure*
     return damaged("the update data file is shorter than its header says");
   }
   if (rawSize > MaxScriptSize) return damaged("the package script would be larger than 1 GiB");
-  if (rawSize > packedSize * MaxDeflateRatio) {
+  if (rawSize > packedSize * MaxInflateRatio) {
     return damaged("the package script is larger than its packed size allows");
   }
 

@@ -4,19 +4,21 @@
 #include <cstring>
 
 #include "book/book_body.h"
+#include "book/book_format.h"
 #include "book/divided_book.h"
 #include "book/joseki_table.h"
 #include "publish/book_text.h"
 #include "publish/findings.h"
-#include "publish/le_bytes.h"
 #include "publish/packed_block.h"
 
 namespace {
 
-constexpr uint64_t HeaderSize = 12;
-constexpr uint64_t BucketRecordSize = 6;
-constexpr uint64_t NodeRecordSize = 13;
-constexpr uint64_t MoveRecordSize = 8;
+// The record sizes of the raw body, 64 bits wide so that no product of a
+// count and a size wraps.
+constexpr uint64_t HeaderBytes = RawHeaderSize;
+constexpr uint64_t BucketBytes = BucketRecordSize;
+constexpr uint64_t NodeBytes = NodeRecordSize;
+constexpr uint64_t MoveBytes = MoveRecordSize;
 
 std::string Hex4(uint32_t value) {
   std::string text;
@@ -34,11 +36,11 @@ void CheckMoves(const uint8_t* records, uint32_t count, const std::string& place
   std::vector<uint16_t> codes;
   bool sorted = true;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* p = records + MoveRecordSize * i;
-    const uint16_t code = static_cast<uint16_t>(ReadLe16(p));
+    const uint8_t* p = records + MoveBytes * i;
+    const uint16_t code = static_cast<uint16_t>(LoadU16(p));
     if (i > 0 && code < codes.back()) sorted = false;
     codes.push_back(code);
-    if (ReadLe16(p + 2) == 0xFFFF && ReadLe32(p + 4) == 0xFFFFFFFF) {
+    if (LoadU16(p + 2) == 0xFFFF && LoadU32(p + 4) == 0xFFFFFFFF) {
       findings->Warning(place, "move " + Hex4(code) + " has aux 0xFFFF with data 0xFFFFFFFF; no diff can put it");
     }
   }
@@ -54,15 +56,15 @@ void CheckMoves(const uint8_t* records, uint32_t count, const std::string& place
 }  // namespace
 
 void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Findings* findings) {
-  if (size < HeaderSize) {
+  if (size < HeaderBytes) {
     findings->Violation(place, "the raw body has " + std::to_string(size) + " bytes, fewer than its 12-byte header");
     return;
   }
-  const uint32_t bucketCount = ReadLe32(raw);
-  const uint32_t nodeCount = ReadLe32(raw + 4);
-  const uint32_t moveCount = ReadLe32(raw + 8);
-  const uint64_t expected = HeaderSize + BucketRecordSize * bucketCount + NodeRecordSize * nodeCount +
-                            MoveRecordSize * moveCount;
+  const uint32_t bucketCount = LoadU32(raw);
+  const uint32_t nodeCount = LoadU32(raw + 4);
+  const uint32_t moveCount = LoadU32(raw + 8);
+  const uint64_t expected = HeaderBytes + BucketBytes * bucketCount + NodeBytes * nodeCount +
+                            MoveBytes * moveCount;
   if (expected != size) {
     findings->Violation(place, "the raw body has " + std::to_string(size) + " bytes, but bucketCount " +
                                    std::to_string(bucketCount) + ", nodeCount " + std::to_string(nodeCount) +
@@ -72,18 +74,18 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
 
   // Records are looked at only as far as the bytes reach; a short body has
   // been reported above.
-  const uint64_t nodesAt = HeaderSize + BucketRecordSize * bucketCount;
-  const uint64_t movesAt = nodesAt + NodeRecordSize * nodeCount;
-  const uint64_t bucketsHere = std::min<uint64_t>(bucketCount, (size - HeaderSize) / BucketRecordSize);
-  const uint64_t nodesHere = nodesAt > size ? 0 : std::min<uint64_t>(nodeCount, (size - nodesAt) / NodeRecordSize);
-  const uint64_t movesHere = movesAt > size ? 0 : std::min<uint64_t>(moveCount, (size - movesAt) / MoveRecordSize);
+  const uint64_t nodesAt = HeaderBytes + BucketBytes * bucketCount;
+  const uint64_t movesAt = nodesAt + NodeBytes * nodeCount;
+  const uint64_t bucketsHere = std::min<uint64_t>(bucketCount, (size - HeaderBytes) / BucketBytes);
+  const uint64_t nodesHere = nodesAt > size ? 0 : std::min<uint64_t>(nodeCount, (size - nodesAt) / NodeBytes);
+  const uint64_t movesHere = movesAt > size ? 0 : std::min<uint64_t>(moveCount, (size - movesAt) / MoveBytes);
 
   std::vector<uint32_t> chainLengths(static_cast<size_t>(bucketsHere));
   uint64_t listed = 0;
   for (uint64_t b = 0; b < bucketsHere; ++b) {
-    const uint8_t* p = raw + HeaderSize + BucketRecordSize * b;
-    const uint32_t firstNode = ReadLe32(p);
-    chainLengths[b] = ReadLe16(p + 4);
+    const uint8_t* p = raw + HeaderBytes + BucketBytes * b;
+    const uint32_t firstNode = LoadU32(p);
+    chainLengths[b] = LoadU16(p + 4);
     if (firstNode != listed) {
       findings->Violation(place + ", bucket " + std::to_string(b),
                           "firstNode is " + std::to_string(firstNode) + ", but the buckets before it hold " +
@@ -108,9 +110,9 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
       hasPrevious = false;
     }
     const bool placed = bucket < bucketsHere;
-    const uint8_t* p = raw + nodesAt + NodeRecordSize * i;
-    const PositionKey key{ReadLe32(p), ReadLe32(p + 4)};
-    const uint32_t storedFirstMove = ReadLe32(p + 8);
+    const uint8_t* p = raw + nodesAt + NodeBytes * i;
+    const PositionKey key{LoadU32(p), LoadU32(p + 4)};
+    const uint32_t storedFirstMove = LoadU32(p + 8);
     const uint32_t count = p[12];
     std::string where = place;
     if (placed) where += ", bucket " + std::to_string(bucket);
@@ -138,10 +140,10 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
       hasPrevious = true;
       --leftInBucket;
     }
-    if (key.low < 64 || key.low == 0xFFFFFFFF) {
+    if (IsListEnd(key.low)) {
       findings->Warning(where, "no diff can name this position (its low word is below 64 or 0xFFFFFFFF)");
     }
-    if (firstMove + count <= movesHere) CheckMoves(raw + movesAt + MoveRecordSize * firstMove, count, where, findings);
+    if (firstMove + count <= movesHere) CheckMoves(raw + movesAt + MoveBytes * firstMove, count, where, findings);
     firstMove += count;
   }
   if (nodesHere == nodeCount && firstMove != moveCount) {
@@ -193,7 +195,7 @@ void CheckDividedBook(const std::vector<uint8_t>& file, Findings* findings, void
   std::vector<Block> blocks;
   for (int32_t k = 0; k < DivisionCount; ++k) {
     const std::string place = "division " + std::to_string(k);
-    const uint32_t offset = ReadLe32(file.data() + DividedTableOffset + 4 * k);
+    const uint32_t offset = LoadU32(file.data() + DividedTableOffset + 4 * k);
     if (offset < DividedFirstBlock) {
       findings->Violation(place, "its offset " + std::to_string(offset) + " lies inside the header (blocks begin at 264)");
     } else if (offset > file.size()) {

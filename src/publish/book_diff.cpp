@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "book/book_format.h"
 #include "publish/book_text.h"
-#include "publish/le_bytes.h"
 
 namespace {
 
@@ -159,7 +159,7 @@ bool ComputeBookDiff(const JosekiTable& from, const std::string& fromName, const
 
 bool CheckDiffRecords(const std::vector<DiffRecord>& records, std::string* error) {
   for (const DiffRecord& record : records) {
-    if (record.key.low < 64 || record.key.low == 0xFFFFFFFF) {
+    if (IsListEnd(record.key.low)) {
       *error = KeyText(record.key) + " differs between the books, but a diff cannot name it: its low word is " +
                (record.key.low < 64 ? std::string("below 64") : std::string("0xFFFFFFFF")) +
                ", which reads as the end of a list";
@@ -182,14 +182,14 @@ DiffCounts AppendBookDiffList(const std::vector<DiffRecord>& records, std::vecto
            KeyEqual(records[end].key, records[i].key)) {
       ++end;
     }
-    AppendLe32(list, records[i].key.low);
-    AppendLe32(list, records[i].key.high);
-    AppendLe8(list, static_cast<uint32_t>(end - i));
+    AppendU32(list, records[i].key.low);
+    AppendU32(list, records[i].key.high);
+    AppendU8(list, static_cast<uint32_t>(end - i));
     for (; i < end; ++i) {
       const BookMove& move = records[i].move;
-      AppendLe16(list, move.code);
-      AppendLe16(list, records[i].remove ? DeleteMarkerAux : move.aux);
-      AppendLe32(list, records[i].remove ? DeleteMarkerData : move.data);
+      AppendU16(list, move.code);
+      AppendU16(list, records[i].remove ? DeleteMarkerAux : move.aux);
+      AppendU32(list, records[i].remove ? DeleteMarkerData : move.data);
       if (records[i].remove) {
         ++counts.deletes;
       } else {
@@ -198,7 +198,7 @@ DiffCounts AppendBookDiffList(const std::vector<DiffRecord>& records, std::vecto
     }
     ++counts.groups;
   }
-  AppendLe32(list, DiffListEnd);
+  AppendU32(list, DiffListEnd);
   return counts;
 }
 

@@ -12,16 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "book/book_format.h"
 #include "book/joseki_table.h"
 
-constexpr uint16_t DeleteMarkerAux = 0xFFFF;
-constexpr uint32_t DeleteMarkerData = 0xFFFFFFFF;
 constexpr uint32_t DiffListEnd = 0;  // the terminator this tool writes
-
-// True when the move reads as a delete marker.
-inline bool IsDeleteMarker(const BookMove& move) {
-  return move.aux == DeleteMarkerAux && move.data == DeleteMarkerData;
-}
 
 // One record of a diff: put `move` into the position, or delete the move
 // with its code.

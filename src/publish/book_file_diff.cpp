@@ -1,6 +1,6 @@
 #include "publish/book_file_diff.h"
 
-#include "publish/le_bytes.h"
+#include "book/book_format.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ bool DiffBookFiles(const BookImage& from, const std::string& fromName, const Boo
   }
   const bool divided = from.layout == LayoutDivided;
   // The word before a divided book's lists carries nothing; 0 is written.
-  if (divided) AppendLe32(payload, 0);
+  if (divided) AppendU32(payload, 0);
   std::vector<DiffRecord> records;
   for (int32_t body = 0; body < BookBodyCount(from); ++body) {
     const std::string fromBody = divided ? fromName + ": " + BookBodyName(from, body) : fromName;

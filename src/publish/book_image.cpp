@@ -4,8 +4,8 @@
 #include <new>
 
 #include "book/book_body.h"
+#include "book/book_format.h"
 #include "book/divided_book.h"
-#include "publish/le_bytes.h"
 #include "publish/packed_block.h"
 
 bool BookLayoutOfMagic(const std::vector<uint8_t>& bytes, BookLayout* layout) {
@@ -44,7 +44,7 @@ std::string BookBodyName(const BookImage& image, int32_t body) {
 
 uint32_t BookBodyOffset(const BookImage& image, int32_t body) {
   if (image.layout == LayoutSingle) return 8;
-  return ReadLe32(image.bytes.data() + DividedTableOffset + 4 * body);
+  return LoadU32(image.bytes.data() + DividedTableOffset + 4 * body);
 }
 
 JosekiTablePtr LoadBookBody(const BookImage& image, int32_t body, std::string* error) {
@@ -109,7 +109,7 @@ bool DividedBookBytes(const std::vector<std::vector<uint8_t>>& blocks, std::vect
   file->assign(DividedBookMagic, DividedBookMagic + 8);
   uint64_t offset = DividedFirstBlock;
   for (const std::vector<uint8_t>& block : blocks) {
-    AppendLe32(file, static_cast<uint32_t>(offset));
+    AppendU32(file, static_cast<uint32_t>(offset));
     offset += (block.size() + 3) & ~static_cast<uint64_t>(3);
     if (offset > 0x7FFFFFFF) return false;
   }

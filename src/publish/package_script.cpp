@@ -1,10 +1,10 @@
 #include "publish/package_script.h"
 
+#include "book/book_format.h"
 #include "book/divided_book.h"
 #include "package/entry_path.h"
 #include "package/script_check.h"
 #include "package/update_package.h"
-#include "publish/le_bytes.h"
 
 namespace {
 
@@ -62,8 +62,8 @@ class Walker {
 
   static void CountRecord(const uint8_t* record, void* context) {
     DiffCounts* counts = static_cast<DiffCounts*>(context);
-    const BookMove move{static_cast<uint16_t>(ReadLe16(record)), static_cast<uint16_t>(ReadLe16(record + 2)),
-                        ReadLe32(record + 4)};
+    const BookMove move{static_cast<uint16_t>(LoadU16(record)), static_cast<uint16_t>(LoadU16(record + 2)),
+                        LoadU32(record + 4)};
     if (IsDeleteMarker(move)) {
       ++counts->deletes;
     } else {
@@ -99,7 +99,7 @@ class Walker {
   bool Payload(ScriptEntry* entry) {
     if (entry->kind == KindFile) {
       if (Left() < 4) return Stop(at_, "the script ends where the file's length belongs");
-      entry->fileSize = ReadLe32(script_ + at_);
+      entry->fileSize = LoadU32(script_ + at_);
       if (Left() - 4 < entry->fileSize) {
         return Stop(at_, "the file's " + std::to_string(entry->fileSize) + " bytes run past the end of the script (" +
                              std::to_string(Left() - 4) + " remain)");
@@ -128,7 +128,7 @@ class Walker {
     }
     ScriptEntry entry;
     entry.offset = at_;
-    const uint32_t kind = ReadLe32(script_ + at_);
+    const uint32_t kind = LoadU32(script_ + at_);
     if (kind > static_cast<uint32_t>(KindFile)) {
       return Stop(at_, "kind " + std::to_string(static_cast<int32_t>(kind)) + " is none of 0 (book), 1 (divided book), 2 (file)" +
                            NeverApplied(at_));

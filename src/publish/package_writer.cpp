@@ -1,8 +1,8 @@
 #include "publish/package_writer.h"
 
+#include "book/book_format.h"
 #include "package/entry_path.h"
 #include "package/update_package.h"
-#include "publish/le_bytes.h"
 #include "publish/packed_block.h"
 
 const char* CheckPackageName(const std::string& name) {
@@ -14,11 +14,11 @@ const char* CheckPackageName(const std::string& name) {
 
 void AppendEntryHead(std::vector<uint8_t>* script, int32_t kind, const std::string& oldName,
                      const std::string& newName) {
-  AppendLe32(script, static_cast<uint32_t>(kind));
+  AppendU32(script, static_cast<uint32_t>(kind));
   for (const std::string* name : {&oldName, &newName}) {
-    AppendLe8(script, static_cast<uint32_t>(name->size() + 1));
+    AppendU8(script, static_cast<uint32_t>(name->size() + 1));
     script->insert(script->end(), name->begin(), name->end());
-    AppendLe8(script, 0);
+    AppendU8(script, 0);
   }
 }
 
@@ -26,7 +26,7 @@ bool AppendFileEntry(std::vector<uint8_t>* script, const std::string& oldName, c
                      const std::vector<uint8_t>& content) {
   if (content.size() > MaxScriptSize) return false;
   AppendEntryHead(script, KindFile, oldName, newName);
-  AppendLe32(script, static_cast<uint32_t>(content.size()));
+  AppendU32(script, static_cast<uint32_t>(content.size()));
   script->insert(script->end(), content.begin(), content.end());
   return true;
 }

@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "publish/le_bytes.h"
+#include "book/book_format.h"
 
 namespace {
 
@@ -33,8 +33,8 @@ BlockCheck UnpackBlock(const uint8_t* data, uint64_t available, std::vector<uint
   BlockCheck check;
   raw->clear();
   if (available < 8) return check;
-  check.packedSize = ReadLe32(data);
-  check.rawSize = ReadLe32(data + 4);
+  check.packedSize = LoadU32(data);
+  check.rawSize = LoadU32(data + 4);
   if (check.packedSize > available - 8) {
     check.fault = BlockPastEnd;
     return check;
@@ -133,21 +133,18 @@ std::string DescribeBlock(const BlockCheck& check, uint64_t available) {
 bool PackBlock(const uint8_t* raw, uint64_t size, std::vector<uint8_t>* block) {
   block->clear();
   if (size > 0xFFFFFFFFu) return false;
-  const uLong bound = compressBound(static_cast<uLong>(size));
+  const uint32_t capacity = PackedBodyCapacity(static_cast<uint32_t>(size));
+  if (capacity == 0) return false;
   try {
-    block->resize(8 + static_cast<size_t>(bound));
+    block->resize(8 + static_cast<size_t>(capacity));
   } catch (const std::bad_alloc&) {
     return false;
   }
-  uLongf packedLength = bound;
-  static const uint8_t nothing = 0;
-  if (compress(block->data() + 8, &packedLength, size > 0 ? raw : &nothing, static_cast<uLong>(size)) != Z_OK ||
-      packedLength > 0xFFFFFFFFu) {
+  const uint32_t length = PackBody(raw, static_cast<uint32_t>(size), block->data());
+  if (length == 0) {
     block->clear();
     return false;
   }
-  StoreLe32(block->data(), static_cast<uint32_t>(packedLength));
-  StoreLe32(block->data() + 4, static_cast<uint32_t>(size));
-  block->resize(8 + static_cast<size_t>(packedLength));
+  block->resize(length);
   return true;
 }

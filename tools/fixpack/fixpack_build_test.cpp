@@ -138,11 +138,11 @@ TEST(FixpackBuildTest, TheCheckCatchesAPackageThatMissesItsTarget) {
   auto script = [&](uint32_t data, const std::string& file) {
     std::vector<uint8_t> bytes;
     AppendEntryHead(&bytes, KindBook, "j.bak", "j.dat");
-    for (uint32_t word : {0x40u, 0u}) AppendLe32(&bytes, word);
+    for (uint32_t word : {0x40u, 0u}) AppendU32(&bytes, word);
     bytes.push_back(1);
-    for (uint32_t word : {1u, data, 0u}) AppendLe32(&bytes, word);
+    for (uint32_t word : {1u, data, 0u}) AppendU32(&bytes, word);
     bytes.resize(bytes.size() - 4);  // code 1, aux 0 as one word, then data
-    AppendLe32(&bytes, 0);
+    AppendU32(&bytes, 0);
     AppendFileEntry(&bytes, "a.bak", "a.txt", Text(file));
     return bytes;
   };

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "book/book_body.h"
+#include "book/book_format.h"
 #include "book/divided_book.h"
 #include "fixpack/command_line.h"
 #include "fixpack/file_bytes.h"
@@ -13,7 +14,6 @@
 #include "package/update_package.h"
 #include "publish/book_image.h"
 #include "publish/file_check.h"
-#include "publish/le_bytes.h"
 #include "publish/package_script.h"
 #include "publish/packed_block.h"
 
@@ -66,8 +66,8 @@ struct BodyFigures {
 
 BodyFigures Measure(const JosekiTable& table, const uint8_t* block) {
   BodyFigures figures;
-  figures.packed = ReadLe32(block);
-  figures.raw = ReadLe32(block + 4);
+  figures.packed = LoadU32(block);
+  figures.raw = LoadU32(block + 4);
   figures.buckets = static_cast<uint64_t>(table.bucketCount);
   for (int32_t b = 0; b < table.bucketCount; ++b) {
     uint64_t chain = 0;

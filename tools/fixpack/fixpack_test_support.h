@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "book/book_format.h"
 #include "book/joseki_table.h"
 #include "package/package_test_support.h"
 #include "publish/book_text.h"
-#include "publish/le_bytes.h"
 #include "publish/packed_block.h"
 
 namespace fixpack_test {
@@ -153,31 +153,31 @@ inline Bytes RawBody(const std::vector<std::vector<Position>>& buckets) {
     for (const Position& position : chain) moves += static_cast<uint32_t>(position.moves.size());
   }
   Bytes raw;
-  AppendLe32(&raw, static_cast<uint32_t>(buckets.size()));
-  AppendLe32(&raw, nodes);
-  AppendLe32(&raw, moves);
+  AppendU32(&raw, static_cast<uint32_t>(buckets.size()));
+  AppendU32(&raw, nodes);
+  AppendU32(&raw, moves);
   uint32_t first = 0;
   for (const auto& chain : buckets) {
-    AppendLe32(&raw, first);
-    AppendLe16(&raw, static_cast<uint32_t>(chain.size()));
+    AppendU32(&raw, first);
+    AppendU16(&raw, static_cast<uint32_t>(chain.size()));
     first += static_cast<uint32_t>(chain.size());
   }
   first = 0;
   for (const auto& chain : buckets) {
     for (const Position& position : chain) {
-      AppendLe32(&raw, position.key.low);
-      AppendLe32(&raw, position.key.high);
-      AppendLe32(&raw, first);
-      AppendLe8(&raw, static_cast<uint32_t>(position.moves.size()));
+      AppendU32(&raw, position.key.low);
+      AppendU32(&raw, position.key.high);
+      AppendU32(&raw, first);
+      AppendU8(&raw, static_cast<uint32_t>(position.moves.size()));
       first += static_cast<uint32_t>(position.moves.size());
     }
   }
   for (const auto& chain : buckets) {
     for (const Position& position : chain) {
       for (const BookMove& move : position.moves) {
-        AppendLe16(&raw, move.code);
-        AppendLe16(&raw, move.aux);
-        AppendLe32(&raw, move.data);
+        AppendU16(&raw, move.code);
+        AppendU16(&raw, move.aux);
+        AppendU32(&raw, move.data);
       }
     }
   }

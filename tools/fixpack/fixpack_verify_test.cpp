@@ -33,7 +33,7 @@ const Position P41{{0x41, 0}, {{1, 0, 0}, {7, 0, 9}}};
 Bytes SoundRaw() { return RawBody({{P44, P42}, {P41}}); }
 
 Bytes Patched(Bytes bytes, size_t at, uint32_t value) {
-  StoreLe32(bytes.data() + at, value);
+  StoreU32(bytes.data() + at, value);
   return bytes;
 }
 
@@ -102,8 +102,8 @@ TEST(FixpackVerifyTest, WarningsLeaveTheBookSound) {
 
 TEST(FixpackVerifyTest, NamesEveryFaultOfAFileAroundItsBody) {
   const Bytes sound = SingleFile(SoundRaw());
-  const uint32_t packed = ReadLe32(sound.data() + 8);
-  const uint32_t raw = ReadLe32(sound.data() + 12);
+  const uint32_t packed = LoadU32(sound.data() + 8);
+  const uint32_t raw = LoadU32(sound.data() + 12);
   Bytes after = sound;
   after.push_back(0);
   Bytes slack = Patched(sound, 8, packed + 2);
@@ -140,7 +140,7 @@ TEST(FixpackVerifyTest, NamesEveryFaultOfADividedLayout) {
   folder.Put("book.txt", Text("division 0 buckets 2\n40 0 1:0:0\n"));
   ASSERT_EQ(RunTool(RunPack, {folder / "book.txt", "-o", folder / "book"}).status, 0);
   const Bytes sound = folder.Get("book");
-  auto offset = [&](int k) { return ReadLe32(sound.data() + 8 + 4 * k); };
+  auto offset = [&](int k) { return LoadU32(sound.data() + 8 + 4 * k); };
   Bytes padded = sound;
   padded.insert(padded.end(), {0, 0, 7, 0});
   Bytes swapped = Patched(Patched(sound, 8 + 4 * 1, offset(2)), 8 + 4 * 2, offset(1));
@@ -178,11 +178,11 @@ TEST(FixpackVerifyTest, NamesEveryFaultOfAnUpdateDataFile) {
   AppendFileEntry(&refused, "..\\up", "b", Text(""));
   noNul = {2, 0, 0, 0, 2, 'a', 'b'};
   AppendEntryHead(&noEnd, KindBook, "j.bak", "j.dat");
-  AppendLe32(&noEnd, 0x40);
-  AppendLe32(&noEnd, 0);
+  AppendU32(&noEnd, 0x40);
+  AppendU32(&noEnd, 0);
   noEnd.push_back(0);
   AppendEntryHead(&pastEnd, KindFile, "c.bak", "c");
-  AppendLe32(&pastEnd, 5);
+  AppendU32(&pastEnd, 5);
   pastEnd.push_back('c');
   Bytes trailing = DataFile(script({}));
   trailing.push_back(0);
@@ -221,9 +221,9 @@ TEST(FixpackVerifyTest, EveryTruncationIsUnsound) {
   ASSERT_EQ(RunTool(RunPack, {folder / "book.txt", "-o", folder / "divided"}).status, 0);
   std::vector<uint8_t> script;
   AppendEntryHead(&script, KindBook, "j.bak", "j.dat");
-  for (uint32_t word : {0x40u, 0u}) AppendLe32(&script, word);
+  for (uint32_t word : {0x40u, 0u}) AppendU32(&script, word);
   script.push_back(0);
-  AppendLe32(&script, 0);
+  AppendU32(&script, 0);
   AppendFileEntry(&script, "a.bak", "a.txt", Text("content"));
   const struct {
     Bytes file;
@@ -236,7 +236,7 @@ TEST(FixpackVerifyTest, EveryTruncationIsUnsound) {
     // The zero bytes that pad a divided book's last block may go; the
     // block itself may not.
     size_t needed = file.file.size();
-    if (file.kind == FileDividedBook) needed = ReadLe32(&file.file[8 + 4 * 63]) + 8 + ReadLe32(&file.file[ReadLe32(&file.file[8 + 4 * 63])]);
+    if (file.kind == FileDividedBook) needed = LoadU32(&file.file[8 + 4 * 63]) + 8 + LoadU32(&file.file[LoadU32(&file.file[8 + 4 * 63])]);
     for (size_t length = 0; length < needed; ++length) {
       Findings findings(10);
       CheckFile(Bytes(file.file.begin(), file.file.begin() + length), file.kind, &findings);
