@@ -1,10 +1,9 @@
 #include "app/update_run.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "app/install_lookup.h"
@@ -12,6 +11,7 @@
 #include "app/testing/fake_platform.h"
 #include "app/testing/update_data_writer.h"
 #include "app/update_texts.h"
+#include "testing/scratch_folder.h"
 
 namespace {
 
@@ -55,9 +55,8 @@ class RunUpdatesTest : public FakePlatformTest {
  protected:
   void SetUp() override {
     FakePlatformTest::SetUp();
-    std::string pattern = (fs::temp_directory_path() / "fix-run-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
+    scratch = std::make_unique<test_support::ScratchFolder>();
+    root = scratch->Path();
     fs::create_directory(root / "updater");
     std::string system = (root / "updater").string();
     std::replace(system.begin(), system.end(), '/', '\\');
@@ -66,7 +65,7 @@ class RunUpdatesTest : public FakePlatformTest {
   }
   void TearDown() override {
     FakePlatformTest::TearDown();
-    fs::remove_all(root);
+    scratch.reset();
   }
 
   // An install folder for `exeName`, registered in App Paths, holding
@@ -101,6 +100,7 @@ class RunUpdatesTest : public FakePlatformTest {
     return paths;
   }
 
+  std::unique_ptr<test_support::ScratchFolder> scratch;
   fs::path root;
   std::string updaterFolder;  // the updater's folder as the flow sees it, with its final backslash
 };

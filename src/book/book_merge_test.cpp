@@ -32,7 +32,7 @@ class MergeBookDiffTest : public ::testing::Test {
   }
 
   Outcome Merge(const Bytes& oldBody, Bytes package, bool packageOnFile = false) {
-    WriteFile(TempPath("old"), Concat(Magic, oldBody));
+    WriteBytes(TempPath("old"), Concat(Magic, oldBody));
     FileStreamPtr oldFile(OpenFileStream(TempPath("old").c_str(), true));
     FileStreamPtr newFile(OpenFileStream(TempPath("new").c_str(), false));
     EXPECT_TRUE(oldFile && newFile);
@@ -42,7 +42,7 @@ class MergeBookDiffTest : public ::testing::Test {
 
     StreamPtr stream;
     if (packageOnFile) {
-      WriteFile(TempPath("package"), package);
+      WriteBytes(TempPath("package"), package);
       stream.reset(OpenFileStream(TempPath("package").c_str(), true));
     } else {
       stream.reset(OpenMemoryStream(package.data(), static_cast<uint32_t>(package.size()), true));
@@ -52,7 +52,7 @@ class MergeBookDiffTest : public ::testing::Test {
     outcome.packageAt = stream->Tell();
     outcome.oldAt = oldFile->Tell();
     EXPECT_EQ(newFile->Close(), 0);
-    const Bytes file = ReadFile(TempPath("new"));
+    const Bytes file = ReadBytes(TempPath("new"));
     EXPECT_GE(file.size(), 8u);
     outcome.written.assign(file.begin() + 8, file.end());
     return outcome;
@@ -356,7 +356,7 @@ TEST_F(MergeBookDiffTest, AFailedMergeWritesNothing) {
 
 TEST_F(MergeBookDiffTest, ANewFileThatTakesOnlyPartOfTheBodyIsAFailure) {
   Bytes oldBody = PackBlock(RawBody(SmallBook()));
-  WriteFile(TempPath("old"), oldBody);
+  WriteBytes(TempPath("old"), oldBody);
   FileStreamPtr oldFile(OpenFileStream(TempPath("old").c_str(), true));
   Bytes list = DiffList().End().bytes();
   MemoryStreamPtr package(OpenMemoryStream(list.data(), static_cast<uint32_t>(list.size()), true));

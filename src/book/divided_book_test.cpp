@@ -63,7 +63,7 @@ class MergeDividedBookTest : public ::testing::Test {
 
   // Runs the merge the way a divided-book entry does.
   Outcome Merge(const Bytes& old, Bytes package) {
-    WriteFile(TempPath("old"), old);
+    WriteBytes(TempPath("old"), old);
     FileStreamPtr oldFile(OpenFileStream(TempPath("old").c_str(), true));
     FileStreamPtr newFile(OpenFileStream(TempPath("new").c_str(), false));
     MemoryStreamPtr stream(OpenMemoryStream(package.data(), static_cast<uint32_t>(package.size()), true));
@@ -75,7 +75,7 @@ class MergeDividedBookTest : public ::testing::Test {
     outcome.result = MergeDividedBook(stream.get(), oldFile.get(), newFile.get());
     outcome.packageAt = stream->Tell();
     EXPECT_EQ(newFile->Close(), 0);
-    outcome.file = ReadFile(TempPath("new"));
+    outcome.file = ReadBytes(TempPath("new"));
     return outcome;
   }
 

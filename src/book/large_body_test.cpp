@@ -44,7 +44,7 @@ Bytes ClaimingBody(uint32_t rawSize) {
 }
 
 void WriteSparse(const std::string& path, const Bytes& front, uint64_t length) {
-  WriteFile(path, front);
+  WriteBytes(path, front);
   std::filesystem::resize_file(path, length);
 }
 
@@ -81,7 +81,7 @@ TEST_F(LargeBodyTest, ASingleBookClaimingNearly4GiBFailsWritingNothing) {
     EXPECT_EQ(MergeBookDiff(stream.get(), oldFile.get(), newFile.get()), MergeFailed);
     EXPECT_EQ(stream->Tell(), 0);
     EXPECT_EQ(newFile->Close(), 0);
-    EXPECT_TRUE(ReadFile(TempPath("new")).empty());
+    EXPECT_TRUE(ReadBytes(TempPath("new")).empty());
   }
 }
 
@@ -102,7 +102,7 @@ TEST_F(LargeBodyTest, ADivisionClaimingNearly4GiBFailsTheDividedMerge) {
     }
     const Bytes body = ClaimingBody(claim.rawSize);
     front.insert(front.end(), body.begin(), body.end());
-    WriteFile(TempPath("old"), front);
+    WriteBytes(TempPath("old"), front);
     {
       std::FILE* file = std::fopen(TempPath("old").c_str(), "r+b");
       ASSERT_NE(file, nullptr);
@@ -126,7 +126,7 @@ TEST_F(LargeBodyTest, ADivisionClaimingNearly4GiBFailsTheDividedMerge) {
     // Only the magic and the table of zeros: no block was written.
     Bytes expected(DividedFirstBlock, 0);
     std::copy(DividedBookMagic, DividedBookMagic + 8, expected.begin());
-    EXPECT_EQ(ReadFile(TempPath("new")), expected);
+    EXPECT_EQ(ReadBytes(TempPath("new")), expected);
   }
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "book/joseki_table.h"
+#include "testing/scratch_folder.h"
 
 namespace merge_test {
 
@@ -259,13 +260,7 @@ inline std::string TempPath(const std::string& name) {
          "_" + name;
 }
 
-inline void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-inline Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using test_support::ReadBytes;
+using test_support::WriteBytes;
 
 }  // namespace merge_test
