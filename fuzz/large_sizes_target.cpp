@@ -10,6 +10,7 @@
 #include "fuzz_targets.h"
 #include "large_stream.h"
 #include "package/memory_package_files.h"
+#include "package/package_entries.h"
 #include "package/update_package.h"
 
 namespace {

@@ -38,28 +38,29 @@ bool IndexChain(const JosekiNode* head, std::map<uint64_t, JosekiNode*>* nodes) 
   return true;
 }
 
-ChainIndex::Chain* IndexedChain(JosekiTable* table, uint32_t bucket) {
-  if (table->chainIndex == nullptr) return nullptr;
-  auto it = table->chainIndex->chains.find(bucket);
-  if (it == table->chainIndex->chains.end() || !it->second.usable) return nullptr;
+ChainIndex::Chain* IndexedChain(ChainIndex* index, uint32_t bucket) {
+  if (index == nullptr) return nullptr;
+  auto it = index->chains.find(bucket);
+  if (it == index->chains.end() || !it->second.usable) return nullptr;
   return &it->second;
 }
 
 }  // namespace
 
-bool FindThroughIndex(JosekiTable* table, uint32_t bucket, const PositionKey& key, ChainPlace* place) {
+bool FindThroughIndex(ChainIndex** index, uint32_t bucket, JosekiNode** head, const PositionKey& key,
+                      ChainPlace* place) {
   // The standard containers report exhausted memory by throwing; here that
   // only means the chain is walked instead.
   try {
-    if (table->chainIndex == nullptr) {
-      table->chainIndex = new ChainIndex;
+    if (*index == nullptr) {
+      *index = new ChainIndex;
     }
-    auto entry = table->chainIndex->chains.find(bucket);
-    if (entry == table->chainIndex->chains.end()) {
+    auto entry = (*index)->chains.find(bucket);
+    if (entry == (*index)->chains.end()) {
       ChainIndex::Chain chain;
-      chain.usable = IndexChain(table->buckets[bucket], &chain.nodes);
+      chain.usable = IndexChain(*head, &chain.nodes);
       if (!chain.usable) chain.nodes.clear();
-      entry = table->chainIndex->chains.emplace(bucket, std::move(chain)).first;
+      entry = (*index)->chains.emplace(bucket, std::move(chain)).first;
     }
     const ChainIndex::Chain& chain = entry->second;
     if (!chain.usable) return false;
@@ -70,7 +71,7 @@ bool FindThroughIndex(JosekiTable* table, uint32_t bucket, const PositionKey& ke
     auto at = chain.nodes.lower_bound(sought);
     const bool found = at != chain.nodes.end() && at->first == sought;
     const auto above = found ? std::next(at) : at;
-    place->link = above == chain.nodes.end() ? &table->buckets[bucket] : &above->second->next;
+    place->link = above == chain.nodes.end() ? head : &above->second->next;
     place->found = found;
     return true;
   } catch (const std::bad_alloc&) {
@@ -78,18 +79,18 @@ bool FindThroughIndex(JosekiTable* table, uint32_t bucket, const PositionKey& ke
   }
 }
 
-void NoteNodeLinked(JosekiTable* table, uint32_t bucket, JosekiNode* node) {
-  ChainIndex::Chain* chain = IndexedChain(table, bucket);
+void NoteNodeLinked(ChainIndex* index, uint32_t bucket, JosekiNode* node) {
+  ChainIndex::Chain* chain = IndexedChain(index, bucket);
   if (chain == nullptr) return;
   try {
     chain->nodes.emplace(KeyOrder(node->key), node);
   } catch (const std::bad_alloc&) {
-    table->chainIndex->chains.erase(bucket);
+    index->chains.erase(bucket);
   }
 }
 
-void NoteNodeUnlinked(JosekiTable* table, uint32_t bucket, const PositionKey& key) {
-  ChainIndex::Chain* chain = IndexedChain(table, bucket);
+void NoteNodeUnlinked(ChainIndex* index, uint32_t bucket, const PositionKey& key) {
+  ChainIndex::Chain* chain = IndexedChain(index, bucket);
   if (chain != nullptr) chain->nodes.erase(KeyOrder(key));
 }
 

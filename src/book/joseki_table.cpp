@@ -38,7 +38,10 @@ void FreeNode(const JosekiTable& table, JosekiNode* node) {
 // its index instead, which finds the same place.
 ChainPlace FindInChain(JosekiTable* table, uint32_t bucket, const PositionKey& key) {
   ChainPlace indexed;
-  if (table->bucketSizes[bucket] >= LongChain && FindThroughIndex(table, bucket, key, &indexed)) return indexed;
+  if (table->bucketSizes[bucket] >= LongChain &&
+      FindThroughIndex(&table->chainIndex, bucket, &table->buckets[bucket], key, &indexed)) {
+    return indexed;
+  }
   const uint64_t sought = KeyOrder(key);
   JosekiNode** link = &table->buckets[bucket];
   for (;;) {
@@ -129,7 +132,7 @@ int32_t PutMove(JosekiTable* table, const PositionKey& key, const BookMove& move
   node->moves[0] = move;
   node->next = *place.link;
   *place.link = node;
-  NoteNodeLinked(table, bucket, node);
+  NoteNodeLinked(table->chainIndex, bucket, node);
   table->nodeCount += 1;
   table->bucketSizes[bucket] += 1;
   table->moveCount += 1;
@@ -152,7 +155,7 @@ int32_t RemoveMove(JosekiTable* table, const PositionKey& key, const BookMove& m
   table->moveCount -= 1;
   if (node->moveCount == 0) {
     *place.link = node->next;
-    NoteNodeUnlinked(table, bucket, node->key);
+    NoteNodeUnlinked(table->chainIndex, bucket, node->key);
     FreeNode(*table, node);
     table->nodeCount -= 1;
     table->bucketSizes[bucket] -= 1;

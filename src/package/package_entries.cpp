@@ -12,6 +12,8 @@
 // made so far, so a failed entry leaves the folder holding what it held
 // before; a run cut off half way leaves every file complete under its own
 // name, and the next run clears what it left (ClearLeftovers).
+#include "package/package_entries.h"
+
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -134,8 +136,9 @@ int32_t RemoveTemporary(PackageFiles* files, const char* path) {
   return -1;
 }
 
-// Moves the finished temporary file into place. On failure every rename made
-// here is undone; the caller removes the temporary file.
+// The three ways of moving the finished temporary file into place, by what
+// stands under the entry's two names. On failure each undoes every rename it
+// made; the caller removes the temporary file.
 //
 // Where the platform can, the present file is linked to oldName and the new
 // file then replaces it under newName in one step, so that newName never
@@ -150,44 +153,53 @@ int32_t RemoveTemporary(PackageFiles* files, const char* path) {
 // The mark of a file standing under its own name is never touched: a run cut
 // off at any moment leaves the product file marked under newName, oldName or
 // keepPath, never stripped of its mark.
-int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
+
+const char* const NotMoved = "the new file cannot be renamed into place";
+
+// Nothing stands under newName: the new file takes the name.
+int32_t PutNew(Entry* entry) {
+  if (entry->files->Rename(entry->tempPath.c_str(), entry->newPath.c_str()) != 0) {
+    return entry->Fail(ApplyWriteFailed, NotMoved);
+  }
+  return 0;
+}
+
+// oldName is free: whatever the present file holds, even exactly the new
+// content (as on a second application of a package that made it), it is
+// kept under oldName and newName is written afresh.
+int32_t KeepAndPut(Entry* entry) {
   PackageFiles* files = entry->files;
   const char* oldPath = entry->oldPath.c_str();
   const char* newPath = entry->newPath.c_str();
   const char* tempPath = entry->tempPath.c_str();
-  const char* keepPath = entry->keepPath.c_str();
-  const char* notMoved = "the new file cannot be renamed into place";
+  const int32_t linked = files->IsReadOnly(newPath) ? FilesCannot : files->Link(newPath, oldPath);
+  if (linked < 0) return entry->Fail(ApplyWriteFailed, "the present file cannot be kept under the old name");
+  if (linked == 0) {
+    const int32_t replaced = files->Replace(tempPath, newPath);
+    if (replaced == 0) return 0;
+    files->Remove(oldPath);  // the second name of the present file
+    if (replaced < 0) return entry->Fail(ApplyWriteFailed, NotMoved);
+  }
+  if (files->Rename(newPath, oldPath) != 0) {
+    return entry->Fail(ApplyWriteFailed, "the present file cannot be renamed to the old name");
+  }
+  if (files->Rename(tempPath, newPath) != 0) {
+    files->Rename(oldPath, newPath);
+    return entry->Fail(ApplyWriteFailed, NotMoved);
+  }
+  return 0;
+}
 
-  if (newState == PathAbsent) {
-    if (files->Rename(tempPath, newPath) != 0) return entry->Fail(ApplyWriteFailed, notMoved);
-    return 0;
-  }
-  if (oldState == PathAbsent) {
-    // Whatever the present file holds, even exactly the new content (as on a
-    // second application of a package that made it), it is kept under the
-    // free oldName and newName is written afresh.
-    const int32_t linked = files->IsReadOnly(newPath) ? FilesCannot : files->Link(newPath, oldPath);
-    if (linked < 0) return entry->Fail(ApplyWriteFailed, "the present file cannot be kept under the old name");
-    if (linked == 0) {
-      const int32_t replaced = files->Replace(tempPath, newPath);
-      if (replaced == 0) return 0;
-      files->Remove(oldPath);  // the second name of the present file
-      if (replaced < 0) return entry->Fail(ApplyWriteFailed, notMoved);
-    }
-    if (files->Rename(newPath, oldPath) != 0) {
-      return entry->Fail(ApplyWriteFailed, "the present file cannot be renamed to the old name");
-    }
-    if (files->Rename(tempPath, newPath) != 0) {
-      files->Rename(oldPath, newPath);
-      return entry->Fail(ApplyWriteFailed, notMoved);
-    }
-    return 0;
-  }
-  // oldName already keeps an earlier content (a second application, or what
-  // an earlier update kept), so the present file under newName is replaced.
+// oldName already keeps an earlier content (a second application, or what
+// an earlier update kept), so the present file under newName is replaced.
+int32_t ReplacePresent(Entry* entry) {
+  PackageFiles* files = entry->files;
+  const char* newPath = entry->newPath.c_str();
+  const char* tempPath = entry->tempPath.c_str();
+  const char* keepPath = entry->keepPath.c_str();
   const int32_t replaced = files->IsReadOnly(newPath) ? FilesCannot : files->Replace(tempPath, newPath);
   if (replaced == 0) return 0;
-  if (replaced < 0) return entry->Fail(ApplyWriteFailed, notMoved);
+  if (replaced < 0) return entry->Fail(ApplyWriteFailed, NotMoved);
   // Without a replacing rename the present file steps aside under keepPath
   // rather than being removed first, so that newName is never without a file
   // for longer than between two renames. A read-only one loses its mark only
@@ -199,7 +211,7 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
   }
   if (files->Rename(tempPath, newPath) != 0) {
     files->Rename(keepPath, newPath);
-    return entry->Fail(ApplyWriteFailed, notMoved);
+    return entry->Fail(ApplyWriteFailed, NotMoved);
   }
   if (RemoveTemporary(files, keepPath) != 0) {
     // Rather than leave a stray file, the entry is undone and fails.
@@ -208,6 +220,12 @@ int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
     return entry->Fail(ApplyWriteFailed, "the replaced file cannot be removed");
   }
   return 0;
+}
+
+int32_t PutInPlace(Entry* entry, PathState oldState, PathState newState) {
+  if (newState == PathAbsent) return PutNew(entry);
+  if (oldState == PathAbsent) return KeepAndPut(entry);
+  return ReplacePresent(entry);
 }
 
 // Deals with one pair of temporary files of this entry that a run cut off

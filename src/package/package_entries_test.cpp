@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "package/package_entries.h"
 #include "package/package_test_support.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/entry_path.h"
+#include "package/package_entries.h"
 #include "package/package_files.h"
 #include "package/package_test_support.h"
 #include "package/script_check.h"

@@ -8,6 +8,7 @@
 
 #include "book/book_format.h"
 #include "package/entry_path.h"
+#include "package/package_entries.h"
 #include "package/script_check.h"
 #include "stream/byte_stream.h"
 

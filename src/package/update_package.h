@@ -66,13 +66,17 @@ struct ApplyReport {
 };
 
 // Reads the update data file at `path` and unpacks its script into `script`.
-// 0 on success; -1 when the file cannot be opened or read, its sizes are
-// damaged (packedSize beyond the file, rawSize beyond what deflate can make
-// of packedSize bytes or beyond MaxScriptSize), or its zlib stream does not
-// unpack to exactly rawSize bytes, or memory runs out. On failure `script` is
-// left empty, nothing else has been touched, `cause` (when given) receives a
-// short English reason and `systemError` (when given) the system's error
-// number behind it (ENOMEM when memory ran out), or 0 for a damaged file.
+// Returns
+//   0   the script is in `script`;
+//   -1  the file cannot be opened or read;
+//   -1  its sizes are damaged: packedSize beyond the file, rawSize beyond
+//       what deflate can make of packedSize bytes or beyond MaxScriptSize;
+//   -1  its zlib stream does not unpack to exactly rawSize bytes;
+//   -1  memory runs out.
+// On failure `script` is left empty, nothing else has been touched, `cause`
+// (when given) receives a short English reason and `systemError` (when
+// given) the system's error number behind it (ENOMEM when memory ran out),
+// or 0 for a damaged file.
 int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script,
                           const char** cause = nullptr, int32_t* systemError = nullptr);
 
@@ -87,14 +91,3 @@ int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script,
 int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder,
                      ApplyReport* report = nullptr, PackageFiles* files = nullptr);
 
-// Applies the entries from the read stream's position to its end, as above
-// but without the check beforehand: each entry is checked as it is reached.
-int32_t ApplyPackageEntries(ByteStream* package, const char* folder,
-                            ApplyReport* report = nullptr, PackageFiles* files = nullptr);
-
-// Carries out the payload of a KindFile entry: reads u32 N and N bytes from
-// the package and writes them to newFile. oldFile is not used and may be
-// null. 0; ApplyDamaged when N is beyond what remains of the package (nothing
-// is written); ApplyWriteFailed when the write comes up short or the block
-// cannot be had.
-int32_t CopyPayload(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);
