@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "book/joseki_table.h"
+#include "testing/raw_body.h"
 #include "testing/scratch_folder.h"
 
 namespace merge_test {
@@ -90,42 +91,11 @@ inline ModelBook Canonical(ModelBook book) {
 
 // The raw body of a book whose nodes already stand in stored order.
 inline Bytes RawBody(const ModelBook& book) {
-  std::vector<std::vector<const ModelNode*>> chains(book.bucketCount);
-  uint32_t moveCount = 0;
+  std::vector<std::vector<test_support::Position>> chains(book.bucketCount);
   for (const ModelNode& node : book.nodes) {
-    chains[Bucket(book.bucketCount, node.low, node.high)].push_back(&node);
-    moveCount += static_cast<uint32_t>(node.moves.size());
+    chains[Bucket(book.bucketCount, node.low, node.high)].push_back({{node.low, node.high}, node.moves});
   }
-  Bytes raw;
-  PutU32(&raw, book.bucketCount);
-  PutU32(&raw, static_cast<uint32_t>(book.nodes.size()));
-  PutU32(&raw, moveCount);
-  uint32_t first = 0;
-  for (const auto& chain : chains) {
-    PutU32(&raw, first);
-    PutU16(&raw, static_cast<uint32_t>(chain.size()));
-    first += static_cast<uint32_t>(chain.size());
-  }
-  first = 0;
-  for (const auto& chain : chains) {
-    for (const ModelNode* node : chain) {
-      PutU32(&raw, node->low);
-      PutU32(&raw, node->high);
-      PutU32(&raw, first);
-      raw.push_back(static_cast<uint8_t>(node->moves.size()));
-      first += static_cast<uint32_t>(node->moves.size());
-    }
-  }
-  for (const auto& chain : chains) {
-    for (const ModelNode* node : chain) {
-      for (const BookMove& m : node->moves) {
-        PutU16(&raw, m.code);
-        PutU16(&raw, m.aux);
-        PutU32(&raw, m.data);
-      }
-    }
-  }
-  return raw;
+  return test_support::RawBody(chains);
 }
 
 // Reads a raw body back, checking every count, index and the exact size.

@@ -17,6 +17,7 @@
 #include "book/book_body.h"
 #include "book/joseki_table.h"
 #include "package/update_package.h"
+#include "testing/raw_body.h"
 #include "testing/scratch_folder.h"
 
 namespace package_test {
@@ -99,22 +100,9 @@ inline Bytes RawBook(std::vector<Position> positions) {
   std::sort(positions.begin(), positions.end(), [](const Position& a, const Position& b) {
     return (uint64_t(a.high) << 32 | a.low) > (uint64_t(b.high) << 32 | b.low);
   });
-  Script raw;
-  uint32_t moveCount = 0;
-  for (const Position& position : positions) moveCount += static_cast<uint32_t>(position.moves.size());
-  raw.U32(1).U32(static_cast<uint32_t>(positions.size())).U32(moveCount);
-  raw.U32(0).U8(static_cast<uint8_t>(positions.size())).U8(0);  // the bucket record
-  uint32_t firstMove = 0;
-  for (const Position& position : positions) {
-    raw.U32(position.low).U32(position.high).U32(firstMove).U8(static_cast<uint8_t>(position.moves.size()));
-    firstMove += static_cast<uint32_t>(position.moves.size());
-  }
-  for (const Position& position : positions) {
-    for (const BookMove& move : position.moves) {
-      raw.U8(move.code & 0xFF).U8(move.code >> 8).U8(move.aux & 0xFF).U8(move.aux >> 8).U32(move.data);
-    }
-  }
-  return raw.bytes();
+  std::vector<std::vector<test_support::Position>> chain(1);
+  for (const Position& position : positions) chain[0].push_back({{position.low, position.high}, position.moves});
+  return test_support::RawBody(chain);
 }
 
 // A BookBody: packedSize, rawSize, zlib stream.

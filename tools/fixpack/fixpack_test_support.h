@@ -17,6 +17,7 @@
 #include "package/package_test_support.h"
 #include "publish/book_text.h"
 #include "publish/packed_block.h"
+#include "testing/raw_body.h"
 
 namespace fixpack_test {
 
@@ -43,11 +44,7 @@ inline Outcome RunTool(int (*command)(int, char**), std::vector<std::string> arg
 
 inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A position of a test book.
-struct Position {
-  PositionKey key;
-  std::vector<BookMove> moves;
-};
+using test_support::Position;
 
 inline bool KeyLess(const PositionKey& a, const PositionKey& b) {
   return a.high != b.high ? a.high < b.high : a.low < b.low;
@@ -144,45 +141,7 @@ class BookMaker {
   std::mt19937 random_;
 };
 
-// A raw body laid out exactly as given: buckets[b] is bucket b's chain in
-// stored order, nothing sorted or moved to its own bucket.
-inline Bytes RawBody(const std::vector<std::vector<Position>>& buckets) {
-  uint32_t nodes = 0, moves = 0;
-  for (const auto& chain : buckets) {
-    nodes += static_cast<uint32_t>(chain.size());
-    for (const Position& position : chain) moves += static_cast<uint32_t>(position.moves.size());
-  }
-  Bytes raw;
-  AppendU32(&raw, static_cast<uint32_t>(buckets.size()));
-  AppendU32(&raw, nodes);
-  AppendU32(&raw, moves);
-  uint32_t first = 0;
-  for (const auto& chain : buckets) {
-    AppendU32(&raw, first);
-    AppendU16(&raw, static_cast<uint32_t>(chain.size()));
-    first += static_cast<uint32_t>(chain.size());
-  }
-  first = 0;
-  for (const auto& chain : buckets) {
-    for (const Position& position : chain) {
-      AppendU32(&raw, position.key.low);
-      AppendU32(&raw, position.key.high);
-      AppendU32(&raw, first);
-      AppendU8(&raw, static_cast<uint32_t>(position.moves.size()));
-      first += static_cast<uint32_t>(position.moves.size());
-    }
-  }
-  for (const auto& chain : buckets) {
-    for (const Position& position : chain) {
-      for (const BookMove& move : position.moves) {
-        AppendU16(&raw, move.code);
-        AppendU16(&raw, move.aux);
-        AppendU32(&raw, move.data);
-      }
-    }
-  }
-  return raw;
-}
+using test_support::RawBody;
 
 inline Bytes Block(const Bytes& raw) {
   Bytes block;
