@@ -23,15 +23,16 @@ constexpr uint32_t MergeFailed = 0xFFFFFFFF;
 // packed size; the package then stands behind the list's terminator and
 // oldFile behind the old body.
 //
-// Returns MergeFailed, having written nothing at all to newFile, when the old
-// body cannot be read in full, does not unpack to exactly rawSize bytes or
-// does not load as a table (the package is then untouched); when the table
-// refuses a put (no buckets, or no memory for it; the rest of the list is
-// still read through its terminator); when the table that the whole list
-// leaves is beyond the stored form's limits (a position with more than 255
-// moves or a bucket with more than 65535 positions; on the way through the
-// list it may pass them); when memory runs out or the new body cannot be
-// compressed. The one exception is a write
-// that newFile itself cuts short, which is also reported as MergeFailed.
-// The streams stay the caller's.
+// Returns MergeFailed, having written nothing at all to newFile, when
+//   - the old body cannot be read in full, does not unpack to exactly
+//     rawSize bytes or does not load as a table (the package is then
+//     untouched);
+//   - the table refuses a put (no buckets, or no memory for it; the rest of
+//     the list is still read through its terminator);
+//   - the table that the whole list leaves is beyond the stored form's
+//     limits (a position with more than 255 moves or a bucket with more than
+//     65535 positions; on the way through the list it may pass them);
+//   - memory runs out, or the new body cannot be compressed.
+// The one exception is a write that newFile itself cuts short, which is also
+// reported as MergeFailed. The streams stay the caller's.
 uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);

@@ -32,11 +32,15 @@ constexpr int32_t DividedMergeFailed = -1;
 // The blocks are read wherever the offsets say: divisions may share one
 // block, or name overlapping ones, and each is merged from what it finds.
 //
-// 0 on success. DividedMergeFailed, with nothing written to newFile, when
-// oldFile's table cannot be read, its first offset is below 264 or an offset
-// leaves no room for a block's two counts inside oldFile; DividedMergeFailed
-// as soon as one division cannot be merged (see MergeBookDiff: a block cut
-// short by the end of the file, for one) or newFile cannot be written, in
-// which case newFile's offset table still holds zeros and the file is no
-// book.
+// Returns
+//   0                   every division is merged and the table filled in;
+//   DividedMergeFailed  with nothing written to newFile: oldFile's table
+//                       cannot be read, its first offset is below 264, or an
+//                       offset leaves no room for a block's two counts
+//                       inside oldFile;
+//   DividedMergeFailed  as soon as one division cannot be merged (see
+//                       MergeBookDiff: a block cut short by the end of the
+//                       file, for one) or newFile cannot be written; newFile's
+//                       offset table then still holds zeros and the file is
+//                       no book.
 int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);
