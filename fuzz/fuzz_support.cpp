@@ -31,66 +31,6 @@ void SetFailureHandler(FailureHandler handler) {
 
 void Fail(const char* what) { failureHandler(what); }
 
-int32_t VectorStream::Seek(int32_t offset, bool fromEnd) {
-  const int64_t target = (fromEnd ? static_cast<int64_t>(bytes_.size()) : 0) + offset;
-  if (target < 0 || target > static_cast<int64_t>(bytes_.size())) return -1;
-  position_ = static_cast<size_t>(target);
-  return 0;
-}
-
-int32_t VectorStream::ReadU8() {
-  if (!forReading_ || position_ >= bytes_.size()) return -1;
-  return bytes_[position_++];
-}
-
-int32_t VectorStream::ReadU16() {
-  uint8_t p[2];
-  if (Read(p, 2) != 2) return -1;
-  return p[0] | (p[1] << 8);
-}
-
-int32_t VectorStream::ReadU32() {
-  uint8_t p[4];
-  if (Read(p, 4) != 4) return -1;
-  return static_cast<int32_t>(GetU32(p));
-}
-
-int32_t VectorStream::Read(uint8_t* destination, int32_t length) {
-  if (!forReading_) return -1;
-  if (length <= 0) return 0;
-  const size_t left = bytes_.size() - position_;
-  const size_t count = static_cast<size_t>(length) < left ? static_cast<size_t>(length) : left;
-  if (count > 0) memcpy(destination, bytes_.data() + position_, count);
-  position_ += count;
-  return static_cast<int32_t>(count);
-}
-
-int32_t VectorStream::WriteU8(int32_t value) {
-  const uint8_t byte = static_cast<uint8_t>(value);
-  return Write(&byte, 1) == 1 ? 0 : -1;
-}
-
-int32_t VectorStream::WriteU16(int32_t value) {
-  const uint8_t p[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
-  return Write(p, 2) == 2 ? 0 : -1;
-}
-
-int32_t VectorStream::WriteU32(uint32_t value) {
-  Bytes p;
-  PutU32(&p, value);
-  return Write(p.data(), 4) == 4 ? 0 : -1;
-}
-
-int32_t VectorStream::Write(const uint8_t* source, int32_t length) {
-  if (forReading_) return -1;
-  if (length <= 0) return 0;
-  const size_t end = position_ + static_cast<size_t>(length);
-  if (end > bytes_.size()) bytes_.resize(end);
-  memcpy(bytes_.data() + position_, source, static_cast<size_t>(length));
-  position_ = end;
-  return length;
-}
-
 uint32_t TakeU16(const uint8_t** data, size_t* size) {
   if (*size < 2) return 0;
   const uint32_t value = (*data)[0] | ((*data)[1] << 8);

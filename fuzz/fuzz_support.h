@@ -10,6 +10,7 @@
 
 #include "book/joseki_table.h"
 #include "stream/byte_stream.h"
+#include "testing/vector_stream.h"
 
 namespace fuzz {
 
@@ -26,32 +27,7 @@ void Fail(const char* what);
     if (!(condition)) ::fuzz::Fail(__FILE__ ": " #condition); \
   } while (0)
 
-// A stream over a growable block it owns: writes extend it, seeks may go
-// anywhere inside it. Reads stop at its end like a memory stream's.
-class VectorStream final : public ByteStream {
- public:
-  explicit VectorStream(Bytes bytes = Bytes(), bool forReading = false)
-      : bytes_(std::move(bytes)), forReading_(forReading) {}
-
-  int32_t AtEnd() override { return position_ >= bytes_.size() ? 1 : 0; }
-  int32_t Seek(int32_t offset, bool fromEnd) override;
-  int32_t Tell() override { return static_cast<int32_t>(position_); }
-  int32_t ReadU8() override;
-  int32_t ReadU16() override;
-  int32_t ReadU32() override;
-  int32_t Read(uint8_t* destination, int32_t length) override;
-  int32_t WriteU8(int32_t value) override;
-  int32_t WriteU16(int32_t value) override;
-  int32_t WriteU32(uint32_t value) override;
-  int32_t Write(const uint8_t* source, int32_t length) override;
-
-  const Bytes& bytes() const { return bytes_; }
-
- private:
-  Bytes bytes_;
-  size_t position_ = 0;
-  bool forReading_;
-};
+using test_support::VectorStream;
 
 // Reads a little-endian u16 or u32 from the front of the input and moves past
 // it; 0 (and nothing taken) when the input is too short.
