@@ -215,7 +215,8 @@ int32_t MarkFileReadOnly(const char* path, bool readOnly) {
   // back gives the mode the file had.
   struct stat info;
   if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  const mode_t mode = readOnly ? (info.st_mode & ~S_IWUSR) : (info.st_mode | S_IWUSR);
+  const mode_t ownerWrite = S_IWUSR;
+  const mode_t mode = readOnly ? (info.st_mode & ~ownerWrite) : (info.st_mode | ownerWrite);
   return chmod(path, mode & 07777) == 0 ? 0 : -1;
 #endif
 }
