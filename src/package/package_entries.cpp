@@ -274,6 +274,10 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
   if (cleared != 0) return cleared;
   const PathState oldState = files->Exists(entry->oldPath.c_str());
   const PathState newState = files->Exists(entry->newPath.c_str());
+  // A name found absent leaves its error behind; from here on errno names
+  // only what really failed, and a refusal made from what stands under the
+  // names names no error at all.
+  errno = 0;
   if (newState == PathOther) return entry->Fail(ApplyCannotCreate, "something other than a file stands under the new name");
   if (newState == PathFile) {
     // The present file leaves newName only for oldName, or for nothing when
@@ -288,10 +292,6 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
       return entry->Fail(ApplyUnsafeName, "both names lead to one file, which the entry would both keep and replace");
     }
   }
-  // A name found absent leaves its error behind; from here on errno names
-  // only what really failed.
-  errno = 0;
-
   StreamPtr source;
   if (entry->kind != KindFile) {
     if (oldState == PathOther || (oldState == PathAbsent && newState == PathAbsent)) {

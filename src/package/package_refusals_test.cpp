@@ -74,6 +74,7 @@ TEST(PackageRefusalTest, AnEntryThatWouldLoseThePresentFileChangesNothing) {
     ApplyReport report;
     EXPECT_EQ(package_test::Apply(c.script, folder.Path(), &report), c.result);
     EXPECT_NE(report.cause, nullptr);
+    EXPECT_EQ(report.systemError, 0) << "a refusal is no failure of the system's";
     EXPECT_EQ(folder.Take(), before);
   }
 }
