@@ -1,4 +1,4 @@
-// fixpack inspect: what a book or update data file holds, in figures.
+// fixpack inspect: describes what a book or update data file holds, in figures.
 #include <cstdio>
 #include <cstring>
 #include <string>
