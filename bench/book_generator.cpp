@@ -168,7 +168,8 @@ void AppendDiff(const GeneratedBook& book, uint32_t groups, uint64_t seed, Bytes
       }
     } else if (kind < 90) {  // one move deleted, now and then one that is absent
       list->push_back(1);
-      const uint16_t code = random.Below(8) == 0 ? RandomCode(&random) : moves[random.Below(node.moveCount)].code;
+      const uint16_t code =
+          random.Below(8) == 0 ? RandomCode(&random) : moves[random.Below(node.moveCount)].code;
       PutRecord(list, code, 0xFFFF, 0xFFFFFFFF);
     } else {  // every move deleted: the position goes
       list->push_back(static_cast<uint8_t>(node.moveCount));

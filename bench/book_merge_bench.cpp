@@ -48,7 +48,9 @@ using Clock = std::chrono::steady_clock;
 
 const uint8_t SingleMagic[8] = {'J', 'o', 'S', 'e', 'K', 'i', '5', 0};
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 uint32_t GetU32(const uint8_t* p) {
   return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
@@ -103,7 +105,8 @@ class PeakMemory {
     if (FILE* f = std::fopen("/proc/self/status", "r")) {
       char line[256];
       while (std::fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, field, std::strlen(field)) == 0) kb = std::strtol(line + std::strlen(field), nullptr, 10);
+        if (std::strncmp(line, field, std::strlen(field)) == 0)
+          kb = std::strtol(line + std::strlen(field), nullptr, 10);
       }
       std::fclose(f);
     }
@@ -153,13 +156,13 @@ class Stopwatch {
 };
 
 struct Figures {
-  double rawBytes = 0;   // raw size of the old book (all divisions)
-  Timing merge;          // the merge, files opened to new file closed
-  Timing zlib;           // uncompress of the old bodies + compress of the new ones, alone
-  double peak = 0;       // bytes of resident memory above the start, or -1
+  double rawBytes = 0;  // raw size of the old book (all divisions)
+  Timing merge;         // the merge, files opened to new file closed
+  Timing zlib;          // uncompress of the old bodies + compress of the new ones, alone
+  double peak = 0;      // bytes of resident memory above the start, or -1
   uint32_t positions = 0;
   int runs = 0;
-  std::vector<double> ratios, cpuRatios;  // merge over zlib alone, run by run
+  std::vector<double> ratios, cpuRatios;              // merge over zlib alone, run by run
   std::vector<std::pair<const char*, Timing>> steps;  // the merge's steps alone, when asked
 };
 
@@ -178,8 +181,8 @@ double Median(std::vector<double> values) {
 
 void PrintFigures(const char* name, const Figures& f) {
   const double mb = f.rawBytes / 1e6;
-  std::printf("%-19s %9u %6.1f %4d %8.3f %8.3f %6.3f %6.3f %8.2f %6.1f %7.2f %7ld/%-7ld\n", name, f.positions, mb,
-              f.runs, f.merge.wall, f.zlib.wall, Median(f.ratios), Median(f.cpuRatios),
+  std::printf("%-19s %9u %6.1f %4d %8.3f %8.3f %6.3f %6.3f %8.2f %6.1f %7.2f %7ld/%-7ld\n", name, f.positions,
+              mb, f.runs, f.merge.wall, f.zlib.wall, Median(f.ratios), Median(f.cpuRatios),
               f.peak < 0 ? -1.0 : f.peak / f.rawBytes, mb / f.merge.wall, f.merge.wall / f.positions * 1e6,
               f.merge.faults, f.zlib.faults);
 }
@@ -198,7 +201,8 @@ class ZlibAlone {
     for (uint32_t at : newAt) {
       Bytes raw(GetU32(&newFile[at + 4]));
       uLongf length = raw.size();
-      if (uncompress(raw.data(), &length, &newFile[at + 8], GetU32(&newFile[at])) != Z_OK) Fail("bad new body");
+      if (uncompress(raw.data(), &length, &newFile[at + 8], GetU32(&newFile[at])) != Z_OK)
+        Fail("bad new body");
       newRaw_.push_back(std::move(raw));
     }
   }
@@ -231,7 +235,8 @@ struct Paths {
 // The merge as a book entry runs it, timed from the opening of the files to
 // the closing of the new one.
 template <typename MergeFunction>
-Timing TimeMerge(const Paths& paths, Bytes* package, const uint8_t* magic, MergeFunction merge, PeakMemory* peak) {
+Timing TimeMerge(const Paths& paths, Bytes* package, const uint8_t* magic, MergeFunction merge,
+                 PeakMemory* peak) {
   peak->Start();
   const Stopwatch watch;
   FileStreamPtr oldFile(OpenFileStream(paths.oldPath.c_str(), true));
@@ -302,7 +307,8 @@ void TimeSteps(const Paths& paths, const Bytes& package, int runs, Figures* figu
       at += 5;
       for (uint8_t i = 0; i < count; ++i, at += 8) {
         const BookMove move{static_cast<uint16_t>(package[at] | package[at + 1] << 8),
-                            static_cast<uint16_t>(package[at + 2] | package[at + 3] << 8), GetU32(&package[at + 4])};
+                            static_cast<uint16_t>(package[at + 2] | package[at + 3] << 8),
+                            GetU32(&package[at + 4])};
         if (move.aux == 0xFFFF && move.data == 0xFFFFFFFF) RemoveMove(table.get(), key, move);
         else if (PutMove(table.get(), key, move) == 0) Fail("a put was refused");
       }
@@ -320,7 +326,8 @@ void TimeSteps(const Paths& paths, const Bytes& package, int runs, Figures* figu
     if (compress(packed.get() + 8, &packedLength, raw.get(), size) != Z_OK) Fail("compress failed");
     lap("compress");
     file = std::fopen(paths.newPath.c_str(), "wb");
-    if (!file || std::fwrite(packed.get(), 1, 8 + packedLength, file) != 8 + packedLength || std::fclose(file) != 0) {
+    if (!file || std::fwrite(packed.get(), 1, 8 + packedLength, file) != 8 + packedLength ||
+        std::fclose(file) != 0) {
       Fail("cannot write the new file");
     }
     lap("write new file");
@@ -341,7 +348,8 @@ void PrintSteps(const Figures& figures) {
   std::printf("  %-16s %8s %6s %8s %7s\n", "step", "wall s", "%", "cpu s", "faults");
   for (const auto& step : figures.steps) {
     const Timing& t = step.second;
-    std::printf("  %-16s %8.3f %6.1f %8.3f %7ld\n", step.first, t.wall, 100 * t.wall / total.wall, t.cpu, t.faults);
+    std::printf("  %-16s %8.3f %6.1f %8.3f %7ld\n", step.first, t.wall, 100 * t.wall / total.wall, t.cpu,
+                t.faults);
   }
 }
 
@@ -357,7 +365,8 @@ std::vector<uint32_t> BlockOffsets(const Bytes& file, bool divided) {
 // time of each and every run's ratio; the peak memory is that of the first
 // merge.
 template <typename MergeFunction>
-void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction merge, int runs, Figures* figures) {
+void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction merge, int runs,
+             Figures* figures) {
   const uint8_t* magic = divided ? DividedBookMagic : SingleMagic;
   figures->runs = runs;
   PeakMemory peak;
@@ -388,7 +397,8 @@ Figures RunSingle(const Paths& paths, uint32_t positions, int runs, bool steps) 
   figures.positions = positions;
   Bytes package;
   {
-    bench::GeneratedBook book = bench::GenerateBook(positions, BucketsFor(positions), 0x5EED0000u + positions);
+    bench::GeneratedBook book =
+        bench::GenerateBook(positions, BucketsFor(positions), 0x5EED0000u + positions);
     bench::AppendDiff(book, positions / 10, 0xD1FF0000u + positions, &package);
     figures.rawBytes = static_cast<double>(book.raw.size());
     const Bytes magic(SingleMagic, SingleMagic + 8);
@@ -412,8 +422,10 @@ Figures RunDivided(const Paths& paths, uint32_t positions, int runs) {
     Bytes file(DividedFirstBlock, 0);
     std::memcpy(file.data(), DividedBookMagic, 8);
     for (int k = 0; k < DivisionCount; ++k) {
-      const uint32_t share = positions / DivisionCount + (static_cast<uint32_t>(k) < positions % DivisionCount);
-      bench::GeneratedBook book = bench::GenerateBook(share, BucketsFor(positions) / DivisionCount, 0xD1F0000u + k);
+      const uint32_t share =
+          positions / DivisionCount + (static_cast<uint32_t>(k) < positions % DivisionCount);
+      bench::GeneratedBook book =
+          bench::GenerateBook(share, BucketsFor(positions) / DivisionCount, 0xD1F0000u + k);
       bench::AppendDiff(book, share / 10, 0xD1FF000u + k, &package);
       figures.rawBytes += static_cast<double>(book.raw.size());
       const uint32_t at = static_cast<uint32_t>(file.size());
@@ -450,10 +462,12 @@ int main(int argc, char** argv) {
   if (profile) {  // merges of one book only, for a profiler
     const uint32_t positions = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 1000000;
     const long runs = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 3;
-    if (positions < 100 || runs < 1 || runs > 1000) Fail("usage: book_merge_bench --profile [positions [runs]]");
+    if (positions < 100 || runs < 1 || runs > 1000)
+      Fail("usage: book_merge_bench --profile [positions [runs]]");
     const Figures f = RunSingle(paths, positions, static_cast<int>(runs), false);
-    std::printf("merge %.3f s (cpu %.3f s, %ld page faults), zlib alone %.3f s (cpu %.3f s, %ld page faults)\n",
-                f.merge.wall, f.merge.cpu, f.merge.faults, f.zlib.wall, f.zlib.cpu, f.zlib.faults);
+    std::printf(
+        "merge %.3f s (cpu %.3f s, %ld page faults), zlib alone %.3f s (cpu %.3f s, %ld page faults)\n",
+        f.merge.wall, f.merge.cpu, f.merge.faults, f.zlib.wall, f.zlib.cpu, f.zlib.faults);
     for (size_t run = 0; run < f.ratios.size(); ++run) {
       std::printf("  run %zu: ratio %.3f, cpu %.3f\n", run + 1, f.ratios[run], f.cpuRatios[run]);
     }
@@ -461,8 +475,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::printf("zlib %s, compress at the default level. Times: best of `runs` runs; ratio and cpu: median of\n"
-              "the runs' merge / zlib-alone ratios in wall-clock and in processor time.\n", zlibVersion());
+  std::printf(
+      "zlib %s, compress at the default level. Times: best of `runs` runs; ratio and cpu: median of\n"
+      "the runs' merge / zlib-alone ratios in wall-clock and in processor time.\n",
+      zlibVersion());
   PrintHeader();
   struct Size {
     uint32_t positions;
@@ -478,13 +494,15 @@ int main(int argc, char** argv) {
   }
   PrintFigures("divided, 64 bodies", RunDivided(paths, 1000000, 3));
 
-  std::printf("\nGrowth of the merge time per position, against 1,000,000 positions (wall-clock; processor):\n");
+  std::printf(
+      "\nGrowth of the merge time per position, against 1,000,000 positions (wall-clock; processor):\n");
   const Figures& base = growth[1];
   for (const Figures& f : growth) {
     std::printf("  %9u positions: %8.3f s, %5.2f us/pos, x%.2f; %8.3f s, %5.2f us/pos, x%.2f\n", f.positions,
                 f.merge.wall, f.merge.wall / f.positions * 1e6,
                 (f.merge.wall / f.positions) / (base.merge.wall / base.positions), f.merge.cpu,
-                f.merge.cpu / f.positions * 1e6, (f.merge.cpu / f.positions) / (base.merge.cpu / base.positions));
+                f.merge.cpu / f.positions * 1e6,
+                (f.merge.cpu / f.positions) / (base.merge.cpu / base.positions));
   }
   PrintSteps(growth[1]);
   RemoveData(paths);

@@ -57,7 +57,8 @@ Bytes PackedBody(const Bytes& raw) {
 Bytes OneChain(uint32_t count) {
   Bytes raw;
   Put(&raw, 1, 4), Put(&raw, count, 4), Put(&raw, count, 4), Put(&raw, 0, 4), Put(&raw, count, 2);
-  for (uint32_t i = 0; i < count; ++i) Put(&raw, 64 + count - 1 - i, 4), Put(&raw, 0, 4), Put(&raw, i, 4), Put(&raw, 1, 1);
+  for (uint32_t i = 0; i < count; ++i)
+    Put(&raw, 64 + count - 1 - i, 4), Put(&raw, 0, 4), Put(&raw, i, 4), Put(&raw, 1, 1);
   for (uint32_t i = 0; i < count; ++i) Put(&raw, 1, 2), Put(&raw, 0, 2), Put(&raw, 0, 4);
   return raw;
 }
@@ -113,7 +114,7 @@ Case EmptyBucketsCase() { return {"empty buckets", PackedBody(EmptyBuckets(10000
 Case ChainTailCase() {
   Bytes diff;
   while (diff.size() + 17 + 4 <= 65536) {
-    Put(&diff, 64, 4), Put(&diff, 0, 4), Put(&diff, 1, 1);  // the chain's last position
+    Put(&diff, 64, 4), Put(&diff, 0, 4), Put(&diff, 1, 1);               // the chain's last position
     Put(&diff, 7, 2), Put(&diff, 0xFFFF, 2), Put(&diff, 0xFFFFFFFF, 4);  // a delete that finds nothing
   }
   Put(&diff, 0, 4);

@@ -53,7 +53,8 @@ Times Measure(int runs, Pack pack) {
   return best;
 }
 
-void Print(const char* what, const Times& t, size_t rawSize, size_t packedSize, size_t zlibSize, double zlibWall) {
+void Print(const char* what, const Times& t, size_t rawSize, size_t packedSize, size_t zlibSize,
+           double zlibWall) {
   std::printf("%-22s %8.3f %8.3f %8.1f %12zu %9.5f %8.2f\n", what, t.wall, t.cpu,
               static_cast<double>(rawSize) / 1e6 / t.wall, packedSize,
               static_cast<double>(packedSize) / static_cast<double>(zlibSize), zlibWall / t.wall);
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
   const uint32_t rawSize = static_cast<uint32_t>(raw.size());
   std::printf("raw body of 1,000,000 positions: %u bytes, %u chunks of %u; best of %d runs\n", rawSize,
               (rawSize + PackChunkSize - 1) / PackChunkSize, PackChunkSize, runs);
-  std::printf("%-22s %8s %8s %8s %12s %9s %8s\n", "", "wall s", "cpu s", "MB/s", "packed", "/zlib", "speed-up");
+  std::printf("%-22s %8s %8s %8s %12s %9s %8s\n", "", "wall s", "cpu s", "MB/s", "packed", "/zlib",
+              "speed-up");
 
   Bytes zlib(compressBound(rawSize));
   uLongf zlibSize = 0;

@@ -26,9 +26,9 @@ int FuzzBookBody(const uint8_t* data, size_t size) {
   if (!streamed) return 0;
   FUZZ_CHECK(fuzz::SameTables(*first, *streamed));
 
-  const uint32_t length = RawBodySize(static_cast<uint32_t>(first->bucketCount),
-                                      static_cast<uint32_t>(first->nodeCount),
-                                      static_cast<uint32_t>(first->moveCount));
+  const uint32_t length =
+      RawBodySize(static_cast<uint32_t>(first->bucketCount), static_cast<uint32_t>(first->nodeCount),
+                  static_cast<uint32_t>(first->moveCount));
   FUZZ_CHECK(length <= size);  // left-out empty nodes only ever shrink it
   Bytes saved(length);
   FUZZ_CHECK(SaveJosekiTable(first.get(), saved.data(), length) == 0);

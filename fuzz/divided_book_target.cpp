@@ -21,10 +21,12 @@ Bytes BuildDividedFile(const uint8_t* data, size_t size) {
   for (int32_t k = 0; k < DivisionCount; ++k) {
     size_t length = fuzz::TakeU16(&data, &size);
     if (length > size) length = size;
-    const Bytes block = length > 0 ? fuzz::PackBody(data, length) : fuzz::PackBody(emptyBody, sizeof emptyBody);
+    const Bytes block =
+        length > 0 ? fuzz::PackBody(data, length) : fuzz::PackBody(emptyBody, sizeof emptyBody);
     data += length, size -= length;
     const uint32_t offset = static_cast<uint32_t>(file.size());
-    for (int i = 0; i < 4; ++i) file[DividedTableOffset + 4 * k + i] = static_cast<uint8_t>(offset >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      file[DividedTableOffset + 4 * k + i] = static_cast<uint8_t>(offset >> (8 * i));
     file.insert(file.end(), block.begin(), block.end());
     while (file.size() % 4 != 0) file.push_back(0);
   }
@@ -55,7 +57,8 @@ int FuzzDividedBook(const uint8_t* data, size_t size) {
   if (result != 0) {
     FUZZ_CHECK(result == DividedMergeFailed);
     // A failed merge never leaves a table that points anywhere.
-    for (size_t i = DividedTableOffset; i < made.size() && i < DividedFirstBlock; ++i) FUZZ_CHECK(made[i] == 0);
+    for (size_t i = DividedTableOffset; i < made.size() && i < DividedFirstBlock; ++i)
+      FUZZ_CHECK(made[i] == 0);
     return 0;
   }
   FUZZ_CHECK(made.size() >= DividedFirstBlock);
@@ -68,8 +71,8 @@ int FuzzDividedBook(const uint8_t* data, size_t size) {
     FUZZ_CHECK(table != nullptr);
     if (!table) return 0;
     FUZZ_CHECK(fuzz::SortedAndCounted(*table));
-    const size_t next = k + 1 < DivisionCount ? fuzz::GetU32(made.data() + DividedTableOffset + 4 * (k + 1))
-                                              : made.size();
+    const size_t next =
+        k + 1 < DivisionCount ? fuzz::GetU32(made.data() + DividedTableOffset + 4 * (k + 1)) : made.size();
     // Each block is padded to a multiple of 4 and the next follows at once.
     FUZZ_CHECK(next == offset + ((end - offset + 3) & ~size_t{3}));
   }

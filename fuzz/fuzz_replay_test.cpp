@@ -40,11 +40,8 @@ struct Target {
 };
 
 const Target Targets[] = {
-    {"book_body", FuzzBookBody},
-    {"book_merge", FuzzBookMerge},
-    {"divided_book", FuzzDividedBook},
-    {"update_package", FuzzUpdatePackage},
-    {"large_sizes", FuzzLargeSizes},
+    {"book_body", FuzzBookBody},           {"book_merge", FuzzBookMerge},   {"divided_book", FuzzDividedBook},
+    {"update_package", FuzzUpdatePackage}, {"large_sizes", FuzzLargeSizes},
 };
 
 class FuzzReplayTest : public ::testing::TestWithParam<std::string> {};
@@ -98,8 +95,8 @@ TEST(FuzzSeedsTest, DataFileSeedBringsTheInstallFolderToTheNewBooks) {
   const char* cause = nullptr;
   ASSERT_EQ(ReadUpdatePackage((folder / "upda.dat").string().c_str(), &script, &cause), 0) << cause;
   ApplyReport report;
-  ASSERT_EQ(ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), (folder / "install").string().c_str(),
-                         &report),
+  ASSERT_EQ(ApplyPackage(script.data(), static_cast<uint32_t>(script.size()),
+                         (folder / "install").string().c_str(), &report),
             ApplyOk);
 
   struct Book {

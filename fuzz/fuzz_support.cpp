@@ -82,7 +82,8 @@ JosekiTablePtr LoadBody(const Bytes& file, size_t offset, size_t* end) {
   if (rawSize > 64u << 20) return nullptr;  // more than any target makes
   Bytes raw(rawSize);
   uLongf produced = rawSize;
-  if (uncompress(raw.data(), &produced, file.data() + offset + 8, packedSize) != Z_OK || produced != rawSize) {
+  if (uncompress(raw.data(), &produced, file.data() + offset + 8, packedSize) != Z_OK ||
+      produced != rawSize) {
     return nullptr;
   }
   if (end != nullptr) *end = offset + 8 + packedSize;
@@ -114,13 +115,15 @@ bool SharesCostlyBlocks(const Bytes& held, uint64_t budget) {
 }
 
 bool SameTables(const JosekiTable& a, const JosekiTable& b) {
-  if (a.bucketCount != b.bucketCount || a.nodeCount != b.nodeCount || a.moveCount != b.moveCount) return false;
+  if (a.bucketCount != b.bucketCount || a.nodeCount != b.nodeCount || a.moveCount != b.moveCount)
+    return false;
   for (int32_t k = 0; k < a.bucketCount; ++k) {
     if (a.bucketSizes[k] != b.bucketSizes[k]) return false;
     const JosekiNode* x = a.buckets[k];
     const JosekiNode* y = b.buckets[k];
     for (; x != nullptr && y != nullptr; x = x->next, y = y->next) {
-      if (x->key.low != y->key.low || x->key.high != y->key.high || x->moveCount != y->moveCount) return false;
+      if (x->key.low != y->key.low || x->key.high != y->key.high || x->moveCount != y->moveCount)
+        return false;
       for (int32_t i = 0; i < x->moveCount; ++i) {
         if (x->moves[i].code != y->moves[i].code || x->moves[i].aux != y->moves[i].aux ||
             x->moves[i].data != y->moves[i].data) {

@@ -22,8 +22,8 @@ using Bytes = std::vector<uint8_t>;
 using FailureHandler = void (*)(const char* what);
 void SetFailureHandler(FailureHandler handler);
 void Fail(const char* what);
-#define FUZZ_CHECK(condition) \
-  do {                        \
+#define FUZZ_CHECK(condition)                                 \
+  do {                                                        \
     if (!(condition)) ::fuzz::Fail(__FILE__ ": " #condition); \
   } while (0)
 

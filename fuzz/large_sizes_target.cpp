@@ -80,7 +80,8 @@ void DividedBook(const uint8_t* data, size_t size, unsigned flags) {
   const uint32_t length = TakeU32(&data, &size);
   Bytes held(DividedBookMagic, DividedBookMagic + 8);
   held.resize(DividedFirstBlock);
-  for (int32_t k = 0; k < DivisionCount; ++k) PutU32At(&held, DividedTableOffset + 4 * k, TakeU32(&data, &size));
+  for (int32_t k = 0; k < DivisionCount; ++k)
+    PutU32At(&held, DividedTableOffset + 4 * k, TakeU32(&data, &size));
   const uint32_t blocks = size > 0 ? *data % (DivisionCount + 1) : 0;
   if (size > 0) ++data, --size;
   for (uint32_t k = 0; k < blocks; ++k) {
@@ -113,7 +114,8 @@ void DividedBook(const uint8_t* data, size_t size, unsigned flags) {
   FUZZ_CHECK(result == 0 || result == DividedMergeFailed);
   const Bytes& made = newFile.bytes();
   if (result != 0) {
-    for (size_t i = DividedTableOffset; i < made.size() && i < DividedFirstBlock; ++i) FUZZ_CHECK(made[i] == 0);
+    for (size_t i = DividedTableOffset; i < made.size() && i < DividedFirstBlock; ++i)
+      FUZZ_CHECK(made[i] == 0);
     return;
   }
   for (int32_t k = 0; k < DivisionCount; ++k) {
@@ -137,9 +139,9 @@ void RawBody(const uint8_t* data, size_t size) {
     FUZZ_CHECK(streamed != nullptr && fuzz::SameTables(*loaded, *streamed));
   }
   if (!streamed) return;
-  const uint32_t size32 = RawBodySize(static_cast<uint32_t>(streamed->bucketCount),
-                                      static_cast<uint32_t>(streamed->nodeCount),
-                                      static_cast<uint32_t>(streamed->moveCount));
+  const uint32_t size32 =
+      RawBodySize(static_cast<uint32_t>(streamed->bucketCount), static_cast<uint32_t>(streamed->nodeCount),
+                  static_cast<uint32_t>(streamed->moveCount));
   FUZZ_CHECK(size32 <= static_cast<uint32_t>(stream.Tell()));
 }
 
@@ -190,10 +192,18 @@ int FuzzLargeSizes(const uint8_t* data, size_t size) {
   ++data, --size;
   const unsigned flags = selector >> 2;
   switch (selector & 3) {
-    case 0: SingleBody(data, size, flags); break;
-    case 1: DividedBook(data, size, flags); break;
-    case 2: RawBody(data, size); break;
-    default: PackageScript(data, size, flags); break;
+    case 0:
+      SingleBody(data, size, flags);
+      break;
+    case 1:
+      DividedBook(data, size, flags);
+      break;
+    case 2:
+      RawBody(data, size);
+      break;
+    default:
+      PackageScript(data, size, flags);
+      break;
   }
   return 0;
 }

@@ -73,7 +73,9 @@ void WriteAll(const fs::path& path, const Bytes& bytes) {
   if (!out) Die(path.string() + ": cannot be written");
 }
 
-void WriteText(const fs::path& path, const std::string& text) { WriteAll(path, Bytes(text.begin(), text.end())); }
+void WriteText(const fs::path& path, const std::string& text) {
+  WriteAll(path, Bytes(text.begin(), text.end()));
+}
 
 void Put(const std::string& target, const std::string& name, const Bytes& bytes) {
   // Seeds stay small, so that the fuzzer spends its time mutating.
@@ -104,7 +106,8 @@ Built Build(const std::string& name, const std::string& manifest) {
   Built built;
   built.dataFile = ReadAll(output);
   const char* cause = nullptr;
-  if (ReadUpdatePackage(output.string().c_str(), &built.script, &cause) != 0) Die(name + ".dat does not read");
+  if (ReadUpdatePackage(output.string().c_str(), &built.script, &cause) != 0)
+    Die(name + ".dat does not read");
   built.walk = WalkScript(built.script.data(), static_cast<uint32_t>(built.script.size()));
   if (!built.walk.problems.empty()) Die(name + ".dat: " + built.walk.problems[0].text);
   return built;
@@ -112,7 +115,8 @@ Built Build(const std::string& name, const std::string& manifest) {
 
 Bytes Payload(const Built& built, size_t entry) {
   const ScriptEntry& e = built.walk.entries.at(entry);
-  return Bytes(built.script.begin() + e.payloadOffset, built.script.begin() + e.payloadOffset + e.payloadSize);
+  return Bytes(built.script.begin() + e.payloadOffset,
+               built.script.begin() + e.payloadOffset + e.payloadSize);
 }
 
 // The whole entry, head and payload.
@@ -128,7 +132,8 @@ Bytes RawBody(const Bytes& file, int32_t body) {
   if (!ParseBookImage(file, &image, &error)) Die(error);
   const uint32_t offset = BookBodyOffset(image, body);
   Bytes raw;
-  if (!BlockUsable(UnpackBlock(file.data() + offset, file.size() - offset, &raw))) Die("a seed body does not unpack");
+  if (!BlockUsable(UnpackBlock(file.data() + offset, file.size() - offset, &raw)))
+    Die("a seed body does not unpack");
   return raw;
 }
 
@@ -137,12 +142,13 @@ Bytes Block(const Bytes& file) { return Bytes(file.begin() + 8, file.end()); }
 
 // The payload with its list's last terminator replaced.
 Bytes WithTerminator(Bytes payload, uint32_t terminator) {
-  for (size_t i = 0; i < 4; ++i) payload[payload.size() - 4 + i] = static_cast<uint8_t>(terminator >> (8 * i));
+  for (size_t i = 0; i < 4; ++i)
+    payload[payload.size() - 4 + i] = static_cast<uint8_t>(terminator >> (8 * i));
   return payload;
 }
 
 const char* const BookNames[fuzz::SeedBookCount] = {"single-old.dat", "single-new.dat", "single-empty.dat",
-                                                     "divided-old.dat", "divided-new.dat"};
+                                                    "divided-old.dat", "divided-new.dat"};
 
 }  // namespace
 
@@ -157,7 +163,8 @@ void PutLargeSizeSeeds() {
   Bytes zeros(packedLength);
   if (compress(zeros.data(), &packedLength, unpacked.data(), unpacked.size()) != Z_OK) Die("compress failed");
   zeros.resize(packedLength);
-  auto single = [&](const char* name, uint8_t selector, uint32_t packedSize, uint32_t rawSize, uint32_t length) {
+  auto single = [&](const char* name, uint8_t selector, uint32_t packedSize, uint32_t rawSize,
+                    uint32_t length) {
     Bytes input{selector};
     fuzz::PutU32(&input, packedSize);
     fuzz::PutU32(&input, rawSize);
@@ -238,7 +245,8 @@ int main(int argc, char** argv) {
   Bytes books[fuzz::SeedBookCount];
   for (int32_t b = 0; b < fuzz::SeedBookCount; ++b) {
     const fuzz::SeedBook book = static_cast<fuzz::SeedBook>(b);
-    if (!fuzz::PackSeedBook(book, (work / BookNames[b]).string())) Die(std::string(BookNames[b]) + " does not pack");
+    if (!fuzz::PackSeedBook(book, (work / BookNames[b]).string()))
+      Die(std::string(BookNames[b]) + " does not pack");
     books[b] = ReadAll(work / BookNames[b]);
   }
   WriteText(work / "a.new", "new!\n");
@@ -275,7 +283,8 @@ int main(int argc, char** argv) {
     Put("book_body", BookNames[b], RawBody(books[b], 0));
   }
   for (int32_t division : {0, 9, 63}) {
-    Put("book_body", "divided-new.dat." + std::to_string(division), RawBody(books[fuzz::SeedDividedNew], division));
+    Put("book_body", "divided-new.dat." + std::to_string(division),
+        RawBody(books[fuzz::SeedDividedNew], division));
   }
   // One bucket listing one node record without moves: no packer writes it,
   // but the loader must pass over it.
@@ -285,7 +294,8 @@ int main(int argc, char** argv) {
 
   // book_merge: u8 mode, u16 L, the old body (packed, or raw for mode 1),
   // the entry's list, its terminator in each form the reader takes.
-  const int32_t pairOld[] = {fuzz::SeedSingleOld, fuzz::SeedSingleNew, fuzz::SeedSingleOld, fuzz::SeedSingleEmpty};
+  const int32_t pairOld[] = {fuzz::SeedSingleOld, fuzz::SeedSingleNew, fuzz::SeedSingleOld,
+                             fuzz::SeedSingleEmpty};
   const uint32_t terminators[] = {0, 0xFFFFFFFF, 0x3F, 0};
   for (size_t p = 0; p < 4; ++p) {
     const Bytes payload = WithTerminator(Payload(pairs, p), terminators[p]);

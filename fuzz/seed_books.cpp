@@ -96,7 +96,8 @@ bool PackSeedBook(SeedBook book, const std::string& path) {
 
 FileSet SeedInstall(const std::string& work) {
   FileSet files;
-  const std::pair<const char*, SeedBook> books[] = {{"joseki.dat", SeedSingleOld}, {"book/div.dat", SeedDividedOld}};
+  const std::pair<const char*, SeedBook> books[] = {{"joseki.dat", SeedSingleOld},
+                                                    {"book/div.dat", SeedDividedOld}};
   for (const auto& [name, book] : books) {
     const std::string path = work + "/seed-" + std::to_string(book) + ".dat";
     if (!PackSeedBook(book, path) || !ReadAll(path, &files[name])) return FileSet();

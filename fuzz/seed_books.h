@@ -19,10 +19,10 @@ using FileSet = std::map<std::string, Bytes>;
 
 // The seed books, old and new forms of a single and a divided book.
 enum SeedBook : int32_t {
-  SeedSingleOld = 0,   // the installed single book
-  SeedSingleNew,       // moves put, changed and deleted; positions gone and new
-  SeedSingleEmpty,     // the same bucket count, no positions
-  SeedDividedOld,      // the installed divided book, a few divisions filled
+  SeedSingleOld = 0,  // the installed single book
+  SeedSingleNew,      // moves put, changed and deleted; positions gone and new
+  SeedSingleEmpty,    // the same bucket count, no positions
+  SeedDividedOld,     // the installed divided book, a few divisions filled
   SeedDividedNew,
   SeedBookCount
 };

@@ -70,7 +70,8 @@ void WriteAll(const fs::path& path, const Bytes& bytes) {
 Snapshot Take(const fs::path& folder) {
   Snapshot files;
   for (const auto& item : fs::recursive_directory_iterator(folder)) {
-    if (item.is_regular_file()) files[fs::relative(item.path(), folder).generic_string()] = ReadAll(item.path());
+    if (item.is_regular_file())
+      files[fs::relative(item.path(), folder).generic_string()] = ReadAll(item.path());
   }
   return files;
 }
@@ -109,8 +110,8 @@ int FuzzUpdatePackage(const uint8_t* data, size_t size) {
     return 0;
   }
   ApplyReport report;
-  const int32_t result = ApplyPackage(script.data(), static_cast<uint32_t>(script.size()),
-                                      install.string().c_str(), &report);
+  const int32_t result =
+      ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), install.string().c_str(), &report);
   FUZZ_CHECK((result == ApplyOk) == (report.cause == nullptr));
 
   // Every name stays inside the install folder, and no temporary is left.

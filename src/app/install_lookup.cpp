@@ -160,8 +160,7 @@ void ShowStatusError(int32_t code, const char* systemText) {
     return;
   }
   TextBuffer message;
-  if (message.Append(row) != 0 || message.Append("\r\nError:") != 0 ||
-      message.Append(systemText) != 0) {
+  if (message.Append(row) != 0 || message.Append("\r\nError:") != 0 || message.Append(systemText) != 0) {
     ShowPrompt(row, PromptAcknowledge);
     return;
   }

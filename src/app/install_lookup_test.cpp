@@ -132,8 +132,7 @@ TEST_F(InstallLookupTest, ValueGrowingBetweenTheQueriesIsAFailedRead) {
 TEST_F(InstallLookupTest, WrongPicksRepeatTheMessageUntilARightOne) {
   fake.systemTexts[2] = NotFoundText;
   fake.script = {Press(IDOK), Press(IDOK), Press(IDOK)};
-  fake.picks = {"C:\\Apps\\Game\\other.exe", "C:\\Apps\\Game\\BantokiB.exe",
-                "C:\\Apps\\Game\\bantokia.exe"};
+  fake.picks = {"C:\\Apps\\Game\\other.exe", "C:\\Apps\\Game\\BantokiB.exe", "C:\\Apps\\Game\\bantokia.exe"};
   EXPECT_EQ(Find(), LookupLocated);
   EXPECT_EQ(Folder(), "C:\\Apps\\Game\\");
   const FakePlatform::Prompt error{StatusRow4 + "\r\nError:" + NotFoundText, true, false};
@@ -148,7 +147,7 @@ TEST_F(InstallLookupTest, PickedNameMustBeTheProductsExecutable) {
   const struct {
     const char* picked;
     int32_t status;
-    const char* folder;     // when located
+    const char* folder;      // when located
     int32_t codePage = 932;  // the system's
   } cases[] = {
       {"C:\\Apps\\Game\\bantokia.exe", LookupLocated, "C:\\Apps\\Game\\"},
@@ -156,19 +155,23 @@ TEST_F(InstallLookupTest, PickedNameMustBeTheProductsExecutable) {
       {"C:\\Apps\\Game\\BantokiA.exe", LookupLocated, "C:\\Apps\\Game\\"},
       {"\\\\server\\share\\bAnToKiA.eXe", LookupLocated, "\\\\server\\share\\"},
       {"C:\\\x83\x5C\\bantokia.exe", LookupLocated, "C:\\\x83\x5C\\"},  // folder ソ
-      {"bantokia.exe", LookupNotFound, nullptr},                       // no backslash
-      {"C:\\Apps\\", LookupNotFound, nullptr},                         // no name
+      {"bantokia.exe", LookupNotFound, nullptr},                        // no backslash
+      {"C:\\Apps\\", LookupNotFound, nullptr},                          // no name
       {"C:\\Apps\\bantokia.exe ", LookupNotFound, nullptr},
       {"C:\\Apps\\bantokia.ex", LookupNotFound, nullptr},
       {"C:\\Apps\\bantokia.exe.lnk", LookupNotFound, nullptr},
-      {"C:\\Apps\\ｂａｎｔｏｋｉａ.exe", LookupNotFound, nullptr},      // full-width letters
+      {"C:\\Apps\\ｂａｎｔｏｋｉａ.exe", LookupNotFound, nullptr},  // full-width letters
       {"C:\\Apps\\ＢＡＮＴＯＫＩＡ.ＥＸＥ", LookupNotFound, nullptr},
       // ソ (83 5C) right before the name: its 5C is no separator, so the
       // file is "ソBANTOKIA.EXE" and not the product's.
-      {"C:\\Apps\\\x83\x5C" "BANTOKIA.EXE", LookupNotFound, nullptr},
+      {"C:\\Apps\\\x83\x5C"
+       "BANTOKIA.EXE",
+       LookupNotFound, nullptr},
       // On a Western system 83 is a letter (ƒ) and the 5C after it a
       // separator; E9 (é) too begins no double-byte character there.
-      {"C:\\Apps\\\x83\x5C" "BANTOKIA.EXE", LookupLocated, "C:\\Apps\\\x83\x5C", 1252},
+      {"C:\\Apps\\\x83\x5C"
+       "BANTOKIA.EXE",
+       LookupLocated, "C:\\Apps\\\x83\x5C", 1252},
       {"C:\\Caf\xE9\\bantokia.exe", LookupLocated, "C:\\Caf\xE9\\", 1252},
       {"C:\\Caf\xE9\\bantokia.exe", LookupNotFound, nullptr, 932},
   };
@@ -201,17 +204,32 @@ TEST_F(InstallLookupTest, TheKeyIsOpenedInThe32BitViewFirst) {
     std::string shown;  // the folder when located, else the system text shown
   } cases[] = {
       {"32-bit view only", {true, 0, "C:\\A32"}, none, {RegistryView32}, LookupLocated, "C:\\A32"},
-      {"both views", {true, 0, "C:\\A32"}, {true, 0, "C:\\A64"}, {RegistryView32},
-       LookupLocated, "C:\\A32"},
-      {"own view only", none, {true, 0, "C:\\A64"}, {RegistryView32, RegistryViewOwn},
-       LookupLocated, "C:\\A64"},
-      {"refused in the 32-bit view", {true, 5, "C:\\A32"}, {true, 0, "C:\\A64"},
-       {RegistryView32, RegistryViewOwn}, LookupLocated, "C:\\A64"},
+      {"both views", {true, 0, "C:\\A32"}, {true, 0, "C:\\A64"}, {RegistryView32}, LookupLocated, "C:\\A32"},
+      {"own view only",
+       none,
+       {true, 0, "C:\\A64"},
+       {RegistryView32, RegistryViewOwn},
+       LookupLocated,
+       "C:\\A64"},
+      {"refused in the 32-bit view",
+       {true, 5, "C:\\A32"},
+       {true, 0, "C:\\A64"},
+       {RegistryView32, RegistryViewOwn},
+       LookupLocated,
+       "C:\\A64"},
       {"neither", none, none, {RegistryView32, RegistryViewOwn}, LookupCancelled, "text 2"},
-      {"refused, then missing", {true, 5, "C:\\A32"}, none, {RegistryView32, RegistryViewOwn},
-       LookupCancelled, "text 2"},
-      {"missing, then refused", none, {true, 5, "C:\\A64"}, {RegistryView32, RegistryViewOwn},
-       LookupCancelled, "text 5"},
+      {"refused, then missing",
+       {true, 5, "C:\\A32"},
+       none,
+       {RegistryView32, RegistryViewOwn},
+       LookupCancelled,
+       "text 2"},
+      {"missing, then refused",
+       none,
+       {true, 5, "C:\\A64"},
+       {RegistryView32, RegistryViewOwn},
+       LookupCancelled,
+       "text 5"},
   };
   for (const auto& c : cases) {
     fake.Reset();
@@ -248,10 +266,9 @@ TEST_F(InstallLookupTest, EachRowOffersItsOwnFilter) {
     fake.picks = {std::nullopt};
     EXPECT_EQ(FindInstallPath(&folder, *row, true), LookupCancelled);
     ASSERT_EQ(fake.pickerCalls.size(), 1u);
-    EXPECT_EQ(fake.pickerCalls[0].filter, std::string(row->displayName) + "実行ファイル" + '\0' +
-                                              row->appPathsName + '\0' + '\0');
-    EXPECT_EQ(fake.keysOpened,
-              (std::vector<std::string>{std::string(AppPathsKey) + row->appPathsName}));
+    EXPECT_EQ(fake.pickerCalls[0].filter,
+              std::string(row->displayName) + "実行ファイル" + '\0' + row->appPathsName + '\0' + '\0');
+    EXPECT_EQ(fake.keysOpened, (std::vector<std::string>{std::string(AppPathsKey) + row->appPathsName}));
   }
 }
 

@@ -6,8 +6,8 @@
 #define IDC_MESSAGE 1012  // the read-only message area
 
 #ifndef IDOK
-#define IDOK 1            // the OK button
+#define IDOK 1  // the OK button
 #endif
 #ifndef IDCANCEL
-#define IDCANCEL 2        // the Cancel button
+#define IDCANCEL 2  // the Cancel button
 #endif

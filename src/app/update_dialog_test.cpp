@@ -19,13 +19,19 @@ TEST_F(ShowPromptTest, StepsInOrderForEachMode) {
     int32_t choice;
     Strings calls;
   } cases[] = {
-      {PromptAcknowledge, Press(IDOK), ChoiceOk,
+      {PromptAcknowledge,
+       Press(IDOK),
+       ChoiceOk,
        {"text 1012", "create", "enable 1 on", "enable 2 off", "repaint", "wait", "signal", "close",
         "text 1012"}},
-      {PromptConfirm, Press(IDCANCEL), ChoiceCancel,
+      {PromptConfirm,
+       Press(IDCANCEL),
+       ChoiceCancel,
        {"text 1012", "create", "enable 1 on", "enable 2 on", "repaint", "wait", "signal", "close",
         "text 1012"}},
-      {PromptConfirm, Press(IDOK), ChoiceOk,
+      {PromptConfirm,
+       Press(IDOK),
+       ChoiceOk,
        {"text 1012", "create", "enable 1 on", "enable 2 on", "repaint", "wait", "signal", "close",
         "text 1012"}},
   };
@@ -88,8 +94,10 @@ TEST(UpdateDialogCommandTest, RecordsTheChoiceOfEachControl) {
     bool handled;
     int32_t choice;
   } cases[] = {
-      {0, IDOK, true, ChoiceOk},     {0, IDCANCEL, true, ChoiceCancel},
-      {0, IDC_MESSAGE, true, ChoiceNone}, {0, IDCANCEL, true, ChoiceCancel},
+      {0, IDOK, true, ChoiceOk},
+      {0, IDCANCEL, true, ChoiceCancel},
+      {0, IDC_MESSAGE, true, ChoiceNone},
+      {0, IDCANCEL, true, ChoiceCancel},
       {1, IDOK, false, ChoiceCancel},  // another notification: nothing recorded
       {0x0300, IDC_MESSAGE, false, ChoiceCancel},
   };

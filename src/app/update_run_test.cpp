@@ -121,20 +121,20 @@ TEST_F(RunUpdatesTest, OnlyTheThirdProductIsLocatedAskedAndUpdated) {
   fake.script = {Press(IDOK), Press(IDOK), Press(IDOK)};
 
   EXPECT_EQ(RunUpdates(), 0);
-  EXPECT_EQ(fake.prompts, (std::vector<Prompt>{Ack(GreetingText),
-                                               Ask(Question("盤燈 白の巻", folder.string())),
-                                               Ack(SucceededText)}));
+  EXPECT_EQ(fake.prompts,
+            (std::vector<Prompt>{Ack(GreetingText), Ask(Question("盤燈 白の巻", folder.string())),
+                                 Ack(SucceededText)}));
   EXPECT_EQ(fake.keysOpened, (Strings{std::string(AppPathsKey) + "BantokiC.exe"}));
-  EXPECT_EQ(Snapshot(folder), (std::map<std::string, std::string>{{"readme.bak", "old readme"},
-                                                                  {"readme.txt", "new readme"}}));
+  EXPECT_EQ(Snapshot(folder),
+            (std::map<std::string, std::string>{{"readme.bak", "old readme"}, {"readme.txt", "new readme"}}));
   // The updating state between the answered question and the report: both
   // buttons off, its text, the repaint.
-  const Strings updating{"close", "text 1012", "enable 1 off", "enable 2 off", "text 1012", "repaint",
-                         "text 1012", "create"};
+  const Strings updating{"close",     "text 1012", "enable 1 off", "enable 2 off",
+                         "text 1012", "repaint",   "text 1012",    "create"};
   EXPECT_NE(std::search(fake.calls.begin(), fake.calls.end(), updating.begin(), updating.end()),
             fake.calls.end());
-  EXPECT_EQ(fake.texts, (Strings{GreetingText, "", Question("盤燈 白の巻", folder.string()), "",
-                                 UpdatingText, SucceededText, ""}));
+  EXPECT_EQ(fake.texts, (Strings{GreetingText, "", Question("盤燈 白の巻", folder.string()), "", UpdatingText,
+                                 SucceededText, ""}));
 }
 
 TEST_F(RunUpdatesTest, ProductNotFoundEndsTheRun) {
@@ -145,10 +145,10 @@ TEST_F(RunUpdatesTest, ProductNotFoundEndsTheRun) {
   fake.picks = {std::nullopt};
 
   EXPECT_EQ(RunUpdates(), 1);
-  EXPECT_EQ(fake.prompts,
-            (std::vector<Prompt>{Ack(GreetingText),
-                                 Ack(std::string(StatusMessages[4]) + "\r\nError:" + NoFileText),
-                                 Ack("盤燈 青の巻が見つかりませんでした")}));
+  EXPECT_EQ(
+      fake.prompts,
+      (std::vector<Prompt>{Ack(GreetingText), Ack(std::string(StatusMessages[4]) + "\r\nError:" + NoFileText),
+                           Ack("盤燈 青の巻が見つかりませんでした")}));
   EXPECT_EQ(fake.existenceTests, DataPaths({"upda.dat"}));  // row 2 never visited
   EXPECT_EQ(fake.keysOpened.size(), 1u);
   EXPECT_EQ(fake.messagesOutstanding, 0);
@@ -212,9 +212,9 @@ TEST_F(RunUpdatesTest, CancelOnTheQuestionChangesNothingAndEndsTheRun) {
   fake.script = {Press(IDOK), Press(IDCANCEL), Press(IDOK)};
 
   EXPECT_EQ(RunUpdates(), 1);
-  EXPECT_EQ(fake.prompts, (std::vector<Prompt>{Ack(GreetingText),
-                                               Ask(Question("盤燈 青の巻", folderA.string())),
-                                               Ack(DeclinedText)}));
+  EXPECT_EQ(fake.prompts,
+            (std::vector<Prompt>{Ack(GreetingText), Ask(Question("盤燈 青の巻", folderA.string())),
+                                 Ack(DeclinedText)}));
   EXPECT_EQ(Snapshot(folderA), before);
   EXPECT_EQ(ReadFile(folderB / "readme.txt"), "old readme");
   EXPECT_EQ(fake.existenceTests, DataPaths({"upda.dat"}));

@@ -73,7 +73,8 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
   const uint8_t* moveRecords = nodeRecords + size_t{NodeRecordSize} * nodeCount;
 
   uint64_t listed = 0;
-  for (uint32_t b = 0; b < bucketCount; ++b) listed += LoadU16(bucketRecords + BucketRecordSize * size_t{b} + 4);
+  for (uint32_t b = 0; b < bucketCount; ++b)
+    listed += LoadU16(bucketRecords + BucketRecordSize * size_t{b} + 4);
   if (listed != nodeCount) return nullptr;
 
   // A 32-bit host cannot even address what a huge body asks for: no object
@@ -81,7 +82,8 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
   // never refuses.)
   const uint64_t most = PTRDIFF_MAX;
   // The bucket array holds chain heads, pointers: sizeof(JosekiNode*) is meant.
-  const uint64_t bucketBytes = uint64_t{bucketCount} * sizeof(JosekiNode*);  // NOLINT(bugprone-sizeof-expression)
+  const uint64_t bucketBytes =
+      uint64_t{bucketCount} * sizeof(JosekiNode*);  // NOLINT(bugprone-sizeof-expression)
   if (bucketBytes > most || uint64_t{nodeCount} * sizeof(JosekiNode) > most ||
       uint64_t{moveCount} * sizeof(BookMove) > most) {
     return nullptr;
@@ -115,8 +117,8 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
 
   // The move records run in node order, so the node block and the move block
   // fill in step; a node takes the next moveCount entries of the move block.
-  uint32_t record = 0;     // node records read
-  uint32_t kept = 0;       // nodes placed in the block
+  uint32_t record = 0;  // node records read
+  uint32_t kept = 0;    // nodes placed in the block
   uint32_t movesTaken = 0;
   for (uint32_t b = 0; b < bucketCount; ++b) {
     const uint32_t listedHere = LoadU16(bucketRecords + BucketRecordSize * size_t{b} + 4);
@@ -268,7 +270,8 @@ JosekiTable* LoadJosekiTable(const uint8_t* buffer, uint32_t size) {
 
 JosekiTable* ReadJosekiTable(ByteStream* stream) {
   uint8_t header[RawHeaderSize];
-  if (stream == nullptr || stream->Read(header, RawHeaderSize) != static_cast<int32_t>(RawHeaderSize)) return nullptr;
+  if (stream == nullptr || stream->Read(header, RawHeaderSize) != static_cast<int32_t>(RawHeaderSize))
+    return nullptr;
   const uint64_t size = ExactSize(LoadU32(header), LoadU32(header + 4), LoadU32(header + 8));
   if (size > 0xFFFFFFFFu) return nullptr;
 
@@ -301,9 +304,9 @@ JosekiTable* ReadJosekiTable(ByteStream* stream) {
 int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size) {
   if (table == nullptr || buffer == nullptr) return -1;
   if (table->bucketCount < 0 || table->nodeCount < 0 || table->moveCount < 0) return -1;
-  const uint64_t needed = ExactSize(static_cast<uint32_t>(table->bucketCount),
-                                    static_cast<uint32_t>(table->nodeCount),
-                                    static_cast<uint32_t>(table->moveCount));
+  const uint64_t needed =
+      ExactSize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
+                static_cast<uint32_t>(table->moveCount));
   // A short buffer would silently lose the end of the body.
   if (needed > size) return -1;
   BodyWriter writer(buffer, static_cast<size_t>(needed), nullptr);
@@ -322,8 +325,8 @@ int32_t WriteJosekiTable(const JosekiTable* table, ByteStream* stream) {
   if (!staging) return -1;
   BodyWriter writer(staging.get(), StagingSize, stream);
   const bool complete = WriteBody(*table, writer) && writer.Flush();
-  const uint64_t needed = ExactSize(static_cast<uint32_t>(table->bucketCount),
-                                    static_cast<uint32_t>(table->nodeCount),
-                                    static_cast<uint32_t>(table->moveCount));
+  const uint64_t needed =
+      ExactSize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
+                static_cast<uint32_t>(table->moveCount));
   return complete && writer.Written() == needed ? 0 : -1;
 }

@@ -28,8 +28,10 @@ JosekiTablePtr Load(const Bytes& body, size_t size) {
 void Churn(JosekiTable* table, std::mt19937& random, int steps) {
   std::uniform_int_distribution<uint32_t> word(0, 40), code(0, 12), any;
   for (int i = 0; i < steps; ++i) {
-    const PositionKey key{word(random) * 0x10001u, word(random) % 5 == 0 ? 0x80000000u + word(random) : word(random)};
-    const BookMove move{static_cast<uint16_t>(code(random) * 0x1555), static_cast<uint16_t>(any(random)), any(random)};
+    const PositionKey key{word(random) * 0x10001u,
+                          word(random) % 5 == 0 ? 0x80000000u + word(random) : word(random)};
+    const BookMove move{static_cast<uint16_t>(code(random) * 0x1555), static_cast<uint16_t>(any(random)),
+                        any(random)};
     if (any(random) % 3 == 0) {
       RemoveMove(table, key, move);
     } else {

@@ -62,12 +62,11 @@ TEST(BookBody, OneNodeWithTwoMovesIs47Bytes) {
   ASSERT_TRUE(table);
   PutMove(table.get(), K(0x40, 0), M(0x1234, 0x5678, 0x9ABCDEF0));
   PutMove(table.get(), K(0x40, 0), M(0x0001, 0xFFFF, 0xFFFFFFFF));
-  const Bytes expected = {
-      0x01, 0, 0, 0, 0x01, 0, 0, 0, 0x02, 0, 0, 0,                    // header
-      0, 0, 0, 0, 0x01, 0,                                             // bucket 0
-      0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02,                     // node
-      0x34, 0x12, 0x78, 0x56, 0xF0, 0xDE, 0xBC, 0x9A,                  // move 0
-      0x01, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};                 // move 1
+  const Bytes expected = {0x01, 0,    0,    0,    0x01, 0,    0,    0,    0x02, 0, 0, 0,        // header
+                          0,    0,    0,    0,    0x01, 0,                                      // bucket 0
+                          0x40, 0,    0,    0,    0,    0,    0,    0,    0,    0, 0, 0, 0x02,  // node
+                          0x34, 0x12, 0x78, 0x56, 0xF0, 0xDE, 0xBC, 0x9A,                       // move 0
+                          0x01, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};                      // move 1
   EXPECT_EQ(Save(*table), expected);
   JosekiTablePtr loaded = Load(expected);
   ASSERT_TRUE(loaded);
@@ -86,11 +85,13 @@ TEST(BookBody, IndexFieldsAreRunningSums) {
   PutMove(table.get(), K(3, 0), M(2));
   const Bytes body = Save(*table);
   ASSERT_EQ(body.size(), 12u + 12 + 39 + 48);
-  auto u32 = [&](size_t at) { return body[at] | body[at + 1] << 8 | body[at + 2] << 16 | body[at + 3] << 24; };
+  auto u32 = [&](size_t at) {
+    return body[at] | body[at + 1] << 8 | body[at + 2] << 16 | body[at + 3] << 24;
+  };
   EXPECT_EQ(u32(12), 0u);
   EXPECT_EQ(u32(18), 2u);
   const size_t nodes = 24;
-  EXPECT_EQ(u32(nodes + 0), 4u);     // bucket 0 head: the larger key
+  EXPECT_EQ(u32(nodes + 0), 4u);  // bucket 0 head: the larger key
   EXPECT_EQ(u32(nodes + 8), 0u);
   EXPECT_EQ(u32(nodes + 13 + 8), 3u);
   EXPECT_EQ(u32(nodes + 26 + 8), 4u);
@@ -118,7 +119,8 @@ Bytes Body(uint32_t buckets, uint32_t nodes, uint32_t moves, const std::vector<u
   Add32(out, buckets), Add32(out, nodes), Add32(out, moves);
   for (uint32_t length : chainLengths) Add32(out, 0), Add16(out, length);
   uint32_t low = 1000;
-  for (uint32_t count : moveCounts) Add32(out, low--), Add32(out, 0), Add32(out, 0), out.push_back(static_cast<uint8_t>(count));
+  for (uint32_t count : moveCounts)
+    Add32(out, low--), Add32(out, 0), Add32(out, 0), out.push_back(static_cast<uint8_t>(count));
   for (size_t i = 0; i < moveRecords; ++i) Add32(out, static_cast<uint32_t>(i)), Add32(out, 0);
   return out;
 }

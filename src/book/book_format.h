@@ -30,7 +30,9 @@ inline void StoreU32(uint8_t* p, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-inline void AppendU8(std::vector<uint8_t>* out, uint32_t value) { out->push_back(static_cast<uint8_t>(value)); }
+inline void AppendU8(std::vector<uint8_t>* out, uint32_t value) {
+  out->push_back(static_cast<uint8_t>(value));
+}
 
 inline void AppendU16(std::vector<uint8_t>* out, uint32_t value) {
   out->push_back(static_cast<uint8_t>(value));

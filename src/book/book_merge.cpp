@@ -196,9 +196,9 @@ bool ApplyBookDiff(ByteStream* package, JosekiTable* table) {
 // failure.
 uint32_t PackTable(JosekiTablePtr table, RawBlock* raw, Block* body) {
   SortMoves(table.get());
-  const uint32_t size = RawBodySize(static_cast<uint32_t>(table->bucketCount),
-                                    static_cast<uint32_t>(table->nodeCount),
-                                    static_cast<uint32_t>(table->moveCount));
+  const uint32_t size =
+      RawBodySize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
+                  static_cast<uint32_t>(table->moveCount));
   if (size == 0xFFFFFFFF || !raw->Reserve(size)) return 0;
   if (SaveJosekiTable(table.get(), raw->bytes.get(), size) != 0) return 0;
   table.reset();

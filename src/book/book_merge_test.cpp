@@ -90,8 +90,8 @@ TEST_F(MergeBookDiffTest, AppliesTheTwentyNineByteExample) {
   ModelBook old = SmallBook();
   old.nodes[0].moves = {Put(9, 0, 1), Put(3, 2, 2)};  // unsorted, as a body may hold them
   const Bytes oldBody = PackBlock(RawBody(old));
-  const Bytes list = {0x40, 0, 0, 0, 0, 0, 0, 0, 2, 5, 0, 1, 0, 7, 0, 0, 0,
-                      9, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const Bytes list = {0x40, 0, 0, 0, 0,    0,    0,    0,    2,    5,    0,    1,    0,    7,   0,
+                      0,    0, 9, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   ASSERT_EQ(list.size(), 29u);
   const Outcome outcome = Merge(oldBody, Concat(list, {0x40, 0, 0, 0}));  // the next list follows
 
@@ -113,34 +113,71 @@ struct ListCase {
 };
 
 TEST_F(MergeBookDiffTest, ListsEndAtTheirTerminatorAndConsumeIt) {
-  const Bytes after = {0x80, 0, 0, 0, 1, 0, 0, 0, 1, 7, 0, 0, 0, 0, 0, 0, 0};  // a group that must stay unread
+  const Bytes after = {0x80, 0, 0, 0, 1, 0, 0, 0, 1,
+                       7,    0, 0, 0, 0, 0, 0, 0};  // a group that must stay unread
   const std::vector<ListCase> cases = {
       {"terminator 0", DiffList().End(0).bytes(), 4, {}, 2, false},
       {"terminator 63", DiffList().End(63).bytes(), 4, {}, 2, false},
       {"terminator 0xFFFFFFFF", DiffList().End(0xFFFFFFFF).bytes(), 4, {}, 2, false},
-      {"64 starts a group", DiffList().Group(64, 5, {Put(2, 3, 4)}).End(0).bytes(), 9 + 8 + 4,
-       {{64, 5, Put(2, 3, 4)}}, 3, false},
-      {"groups of count 0", DiffList().Group(0x40, 0, {}).Group(500, 9, {}).Group(0x41, 0, {Put(6)}).End().bytes(),
-       3 * 9 + 8 + 4, {{0x41, 0, Put(6)}}, 2, false},
-      {"delete of an absent code", DiffList().Group(0x40, 0, {Delete(4)}).End().bytes(), 9 + 8 + 4, {}, 2, false},
-      {"delete at an absent position", DiffList().Group(0x99, 0, {Delete(9)}).End().bytes(), 9 + 8 + 4, {}, 2,
+      {"64 starts a group",
+       DiffList().Group(64, 5, {Put(2, 3, 4)}).End(0).bytes(),
+       9 + 8 + 4,
+       {{64, 5, Put(2, 3, 4)}},
+       3,
        false},
-      {"delete of the last move removes the position", DiffList().Group(0x41, 0, {Delete(1)}).End().bytes(),
-       9 + 8 + 4, {{0x41, 0, Delete(1)}}, 1, false},
+      {"groups of count 0",
+       DiffList().Group(0x40, 0, {}).Group(500, 9, {}).Group(0x41, 0, {Put(6)}).End().bytes(),
+       3 * 9 + 8 + 4,
+       {{0x41, 0, Put(6)}},
+       2,
+       false},
+      {"delete of an absent code",
+       DiffList().Group(0x40, 0, {Delete(4)}).End().bytes(),
+       9 + 8 + 4,
+       {},
+       2,
+       false},
+      {"delete at an absent position",
+       DiffList().Group(0x99, 0, {Delete(9)}).End().bytes(),
+       9 + 8 + 4,
+       {},
+       2,
+       false},
+      {"delete of the last move removes the position",
+       DiffList().Group(0x41, 0, {Delete(1)}).End().bytes(),
+       9 + 8 + 4,
+       {{0x41, 0, Delete(1)}},
+       1,
+       false},
       {"put then delete leaves no trace",
-       DiffList().Group(777, 3, {Put(8, 1, 1)}).Group(777, 3, {Delete(8)}).End().bytes(), 2 * (9 + 8) + 4, {}, 2,
+       DiffList().Group(777, 3, {Put(8, 1, 1)}).Group(777, 3, {Delete(8)}).End().bytes(),
+       2 * (9 + 8) + 4,
+       {},
+       2,
        false},
       {"aux 0xFFFF alone is a put",
-       DiffList().Group(0x40, 0, {Put(7, 0xFFFF, 0), Put(8, 0, 0xFFFFFFFF)}).End().bytes(), 9 + 16 + 4,
-       {{0x40, 0, Put(7, 0xFFFF, 0)}, {0x40, 0, Put(8, 0, 0xFFFFFFFF)}}, 2, false},
-      {"overwrite replaces all 8 bytes", DiffList().Group(0x40, 0, {Put(3, 9, 99)}).End().bytes(), 9 + 8 + 4,
-       {{0x40, 0, Put(3, 9, 99)}}, 2, false},
-      {"the end of the data ends a list", DiffList().Group(0x40, 0, {Put(12)}).bytes(), 9 + 8,
-       {{0x40, 0, Put(12)}}, 2, true},
+       DiffList().Group(0x40, 0, {Put(7, 0xFFFF, 0), Put(8, 0, 0xFFFFFFFF)}).End().bytes(),
+       9 + 16 + 4,
+       {{0x40, 0, Put(7, 0xFFFF, 0)}, {0x40, 0, Put(8, 0, 0xFFFFFFFF)}},
+       2,
+       false},
+      {"overwrite replaces all 8 bytes",
+       DiffList().Group(0x40, 0, {Put(3, 9, 99)}).End().bytes(),
+       9 + 8 + 4,
+       {{0x40, 0, Put(3, 9, 99)}},
+       2,
+       false},
+      {"the end of the data ends a list",
+       DiffList().Group(0x40, 0, {Put(12)}).bytes(),
+       9 + 8,
+       {{0x40, 0, Put(12)}},
+       2,
+       true},
   };
   for (const ListCase& c : cases) {
     SCOPED_TRACE(c.what);
-    const Outcome outcome = Merge(PackBlock(RawBody(SmallBook())), c.lastInPackage ? c.list : Concat(c.list, after));
+    const Outcome outcome =
+        Merge(PackBlock(RawBody(SmallBook())), c.lastInPackage ? c.list : Concat(c.list, after));
     EXPECT_EQ(outcome.packageAt, c.consumed);
     const ModelBook merged = Merged(outcome);
     EXPECT_EQ(merged, Apply(SmallBook(), c.applied));
@@ -173,12 +210,14 @@ TEST_F(MergeBookDiffTest, APackageCutAtEveryLengthAppliesOnlyWholeRecords) {
   ASSERT_EQ(full.size(), recordEnds.back());
   for (bool onFile : {false, true}) {
     for (size_t length = 0; length <= full.size(); ++length) {
-      SCOPED_TRACE(testing::Message() << (onFile ? "file" : "memory") << " package of " << length << " bytes");
+      SCOPED_TRACE(testing::Message()
+                   << (onFile ? "file" : "memory") << " package of " << length << " bytes");
       std::vector<Record> whole;
       for (size_t i = 0; i < recordEnds.size(); ++i) {
         if (recordEnds[i] <= length) whole.push_back(list.records()[i]);
       }
-      const Outcome outcome = Merge(PackBlock(RawBody(SmallBook())), Bytes(full.begin(), full.begin() + length), onFile);
+      const Outcome outcome =
+          Merge(PackBlock(RawBody(SmallBook())), Bytes(full.begin(), full.begin() + length), onFile);
       EXPECT_EQ(Merged(outcome), Apply(SmallBook(), whole));
       EXPECT_EQ(outcome.packageAt, static_cast<int32_t>(length));
     }
@@ -190,43 +229,46 @@ TEST_F(MergeBookDiffTest, APackageCutAtEveryLengthAppliesOnlyWholeRecords) {
 // same position named again, all in stream order. Thirteen buckets give short
 // chains; two give chains long enough to be searched through their index.
 TEST_F(MergeBookDiffTest, AgreesWithThePlainModelOnARandomDiff) {
- for (const uint32_t bucketCount : {13u, 2u}) {
-  SCOPED_TRACE(bucketCount);
-  std::mt19937 random(12345);
-  auto draw = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
-  ModelBook old;
-  old.bucketCount = bucketCount;
-  std::vector<std::pair<uint32_t, uint32_t>> keys;
-  for (int i = 0; i < 300; ++i) {
-    const uint32_t low = 64 + draw(0x7FFFFFFF), high = (i % 3 == 0) ? 7 : static_cast<uint32_t>(random());
-    keys.push_back({low, high});
-    ModelNode node{low, high, {}};
-    const uint32_t moves = 1 + draw(8);
-    for (uint32_t m = 0; m < moves; ++m) node.moves.push_back(Put(static_cast<uint16_t>(m * 37 + draw(30)), 0, draw(1000)));
-    std::sort(node.moves.begin(), node.moves.end(), [](const BookMove& a, const BookMove& b) { return a.code < b.code; });
-    node.moves.erase(std::unique(node.moves.begin(), node.moves.end(),
-                                 [](const BookMove& a, const BookMove& b) { return a.code == b.code; }),
-                     node.moves.end());
-    old.nodes.push_back(node);
-  }
-  old = Canonical(old);
-  DiffList list;
-  for (int g = 0; g < 600; ++g) {
-    if (draw(4) == 0) keys.push_back({64 + draw(0x7FFFFFFF), static_cast<uint32_t>(random())});
-    const auto key = keys[draw(static_cast<uint32_t>(keys.size()))];
-    std::vector<BookMove> records;
-    const uint32_t count = draw(5);
-    for (uint32_t r = 0; r < count; ++r) {
-      const uint16_t code = static_cast<uint16_t>(draw(300));
-      records.push_back(draw(3) == 0 ? Delete(code) : Put(code, static_cast<uint16_t>(draw(0x10000)), draw(50)));
+  for (const uint32_t bucketCount : {13u, 2u}) {
+    SCOPED_TRACE(bucketCount);
+    std::mt19937 random(12345);
+    auto draw = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+    ModelBook old;
+    old.bucketCount = bucketCount;
+    std::vector<std::pair<uint32_t, uint32_t>> keys;
+    for (int i = 0; i < 300; ++i) {
+      const uint32_t low = 64 + draw(0x7FFFFFFF), high = (i % 3 == 0) ? 7 : static_cast<uint32_t>(random());
+      keys.push_back({low, high});
+      ModelNode node{low, high, {}};
+      const uint32_t moves = 1 + draw(8);
+      for (uint32_t m = 0; m < moves; ++m)
+        node.moves.push_back(Put(static_cast<uint16_t>(m * 37 + draw(30)), 0, draw(1000)));
+      std::sort(node.moves.begin(), node.moves.end(),
+                [](const BookMove& a, const BookMove& b) { return a.code < b.code; });
+      node.moves.erase(std::unique(node.moves.begin(), node.moves.end(),
+                                   [](const BookMove& a, const BookMove& b) { return a.code == b.code; }),
+                       node.moves.end());
+      old.nodes.push_back(node);
     }
-    list.Group(key.first, key.second, records);
+    old = Canonical(old);
+    DiffList list;
+    for (int g = 0; g < 600; ++g) {
+      if (draw(4) == 0) keys.push_back({64 + draw(0x7FFFFFFF), static_cast<uint32_t>(random())});
+      const auto key = keys[draw(static_cast<uint32_t>(keys.size()))];
+      std::vector<BookMove> records;
+      const uint32_t count = draw(5);
+      for (uint32_t r = 0; r < count; ++r) {
+        const uint16_t code = static_cast<uint16_t>(draw(300));
+        records.push_back(draw(3) == 0 ? Delete(code)
+                                       : Put(code, static_cast<uint16_t>(draw(0x10000)), draw(50)));
+      }
+      list.Group(key.first, key.second, records);
+    }
+    list.End(17);
+    const Outcome outcome = Merge(PackBlock(RawBody(old), 9), list.bytes());
+    EXPECT_EQ(Merged(outcome), Apply(old, list.records()));
+    EXPECT_EQ(outcome.packageAt, static_cast<int32_t>(list.bytes().size()));
   }
-  list.End(17);
-  const Outcome outcome = Merge(PackBlock(RawBody(old), 9), list.bytes());
-  EXPECT_EQ(Merged(outcome), Apply(old, list.records()));
-  EXPECT_EQ(outcome.packageAt, static_cast<int32_t>(list.bytes().size()));
- }
 }
 
 // A node with 255 moves or a bucket with 65535 nodes is as full as the stored
@@ -267,7 +309,8 @@ TEST_F(MergeBookDiffTest, TheStoredFormsLimitsHoldForTheTableTheListLeaves) {
        DiffList().Group(0x40 + 65535, 0, {Put(1)}).Group(0x40 + 7, 0, {Delete(1)}).End(), true},
       {"65536th node, removed again", &fullBucket,
        DiffList().Group(0x40 + 65535, 0, {Put(1), Delete(1)}).End(), true},
-      {"256th move kept", &fullNode, DiffList().Group(0x40, 0, {Put(255)}).Group(0x41, 0, {Put(1)}).End(), false},
+      {"256th move kept", &fullNode, DiffList().Group(0x40, 0, {Put(255)}).Group(0x41, 0, {Put(1)}).End(),
+       false},
       {"256th move, a delete of a code it lacks", &fullNode,
        DiffList().Group(0x40, 0, {Put(255), Delete(300)}).End(), false},
       {"65536th node kept", &fullBucket, DiffList().Group(0x40 + 65535, 0, {Put(1)}).End(), false},

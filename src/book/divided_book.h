@@ -16,8 +16,8 @@
 class ByteStream;
 
 constexpr int32_t DivisionCount = 64;
-constexpr uint32_t DividedTableOffset = 8;     // where the offset table stands
-constexpr uint32_t DividedFirstBlock = 264;    // directly behind the table
+constexpr uint32_t DividedTableOffset = 8;   // where the offset table stands
+constexpr uint32_t DividedFirstBlock = 264;  // directly behind the table
 
 // The result of MergeDividedBook when the book cannot be brought up to date.
 constexpr int32_t DividedMergeFailed = -1;

@@ -19,7 +19,8 @@ ModelBook DivisionBook(int k) {
   ModelBook book;
   book.bucketCount = 3 + k % 5;
   for (int i = 0; i <= k % 3; ++i) {
-    book.nodes.push_back({0x100u + 16 * k + i, static_cast<uint32_t>(k), {Put(static_cast<uint16_t>(i + 1), 0, k)}});
+    book.nodes.push_back(
+        {0x100u + 16 * k + i, static_cast<uint32_t>(k), {Put(static_cast<uint16_t>(i + 1), 0, k)}});
   }
   return Canonical(book);
 }
@@ -81,7 +82,8 @@ class MergeDividedBookTest : public ::testing::Test {
 
   // Checks the new file's whole layout against the books each division must
   // hold, and returns its offset table.
-  std::vector<uint32_t> CheckLayout(const Outcome& outcome, const std::vector<ModelBook>& want, uint32_t first = 264) {
+  std::vector<uint32_t> CheckLayout(const Outcome& outcome, const std::vector<ModelBook>& want,
+                                    uint32_t first = 264) {
     EXPECT_EQ(outcome.result, 0);
     const Bytes& file = outcome.file;
     std::vector<uint32_t> offsets;

@@ -39,10 +39,10 @@ constexpr int32_t MaxNodesPerBucket = 65535;
 
 // One position. A new node starts with every field zero.
 struct JosekiNode {
-  PositionKey key;     // the position
-  int32_t moveCount;   // entries in `moves`
-  JosekiNode* next;    // next node of the same chain, or none at its end
-  BookMove* moves;     // exactly moveCount entries, no spare room
+  PositionKey key;    // the position
+  int32_t moveCount;  // entries in `moves`
+  JosekiNode* next;   // next node of the same chain, or none at its end
+  BookMove* moves;    // exactly moveCount entries, no spare room
 };
 
 // The hash table of one opening-book body. A new table starts with every
@@ -62,16 +62,16 @@ struct JosekiNode {
 // PutMove is an allocation of its own. Destruction tells them apart by
 // address, so either kind may stand anywhere in a chain.
 struct JosekiTable {
-  int32_t bucketCount;   // fixed for the table's life
-  int32_t nodeCount;     // nodes in all chains
-  int32_t moveCount;     // moves in all nodes
-  int32_t* bucketSizes;  // bucketCount entries: nodes in each chain
-  JosekiNode** buckets;  // bucketCount chain heads; none for an empty bucket
-  JosekiNode* nodeBlock;     // the loaded nodes' storage, or none
-  int32_t nodeBlockSize;     // nodes the block has room for
-  BookMove* moveBlock;       // the loaded nodes' move arrays, or none
-  int32_t moveBlockSize;     // moves the block has room for
-  ChainIndex* chainIndex;    // the search aid of long chains (chain_index.h), or none
+  int32_t bucketCount;     // fixed for the table's life
+  int32_t nodeCount;       // nodes in all chains
+  int32_t moveCount;       // moves in all nodes
+  int32_t* bucketSizes;    // bucketCount entries: nodes in each chain
+  JosekiNode** buckets;    // bucketCount chain heads; none for an empty bucket
+  JosekiNode* nodeBlock;   // the loaded nodes' storage, or none
+  int32_t nodeBlockSize;   // nodes the block has room for
+  BookMove* moveBlock;     // the loaded nodes' move arrays, or none
+  int32_t moveBlockSize;   // moves the block has room for
+  ChainIndex* chainIndex;  // the search aid of long chains (chain_index.h), or none
 };
 
 // An empty table with `bucketCount` buckets (0 or more), or null when

@@ -28,7 +28,8 @@ std::vector<Key> Chain(const JosekiTable& table, uint32_t bucket) {
 }
 
 const JosekiNode* Find(const JosekiTable& table, uint32_t low, uint32_t high) {
-  for (const JosekiNode* node = table.buckets[BucketOf(table, K(low, high))]; node != nullptr; node = node->next) {
+  for (const JosekiNode* node = table.buckets[BucketOf(table, K(low, high))]; node != nullptr;
+       node = node->next) {
     if (node->key.low == low && node->key.high == high) return node;
   }
   return nullptr;
@@ -42,7 +43,9 @@ std::vector<uint16_t> Codes(const JosekiNode& node) {
 
 struct Counts {
   int32_t nodes, moves, bucket;
-  bool operator==(const Counts& o) const { return nodes == o.nodes && moves == o.moves && bucket == o.bucket; }
+  bool operator==(const Counts& o) const {
+    return nodes == o.nodes && moves == o.moves && bucket == o.bucket;
+  }
 };
 Counts CountsOf(const JosekiTable& table, uint32_t bucket) {
   return {table.nodeCount, table.moveCount, table.bucketSizes[bucket]};
@@ -283,7 +286,8 @@ TEST(JosekiTable, LongChainsAgreeWithAPlainModel) {
   std::map<Key, std::vector<uint16_t>> model;  // (high, low) -> codes in put order
   std::mt19937 random(7);
   for (int step = 0; step < 20000; ++step) {
-    const uint32_t low = 64 + static_cast<uint32_t>(random() % 600), high = static_cast<uint32_t>(random() % 3);
+    const uint32_t low = 64 + static_cast<uint32_t>(random() % 600),
+                   high = static_cast<uint32_t>(random() % 3);
     const uint16_t code = static_cast<uint16_t>(random() % 4);
     std::vector<uint16_t>& codes = model[{high, low}];
     const auto at = std::find(codes.begin(), codes.end(), code);

@@ -43,9 +43,7 @@ struct ModelNode {
 struct ModelBook {
   uint32_t bucketCount = 0;
   std::vector<ModelNode> nodes;
-  bool operator==(const ModelBook& o) const {
-    return bucketCount == o.bucketCount && nodes == o.nodes;
-  }
+  bool operator==(const ModelBook& o) const { return bucketCount == o.bucketCount && nodes == o.nodes; }
 };
 
 inline std::ostream& operator<<(std::ostream& out, const ModelBook& book) {
@@ -180,13 +178,16 @@ inline ModelBook Apply(const ModelBook& book, const std::vector<Record>& records
     if (DeletesMove(r.move)) {
       if (it == positions.end()) continue;
       auto& moves = it->second;
-      auto m = std::find_if(moves.begin(), moves.end(), [&](const BookMove& x) { return x.code == r.move.code; });
+      auto m =
+          std::find_if(moves.begin(), moves.end(), [&](const BookMove& x) { return x.code == r.move.code; });
       if (m != moves.end()) moves.erase(m);
       if (moves.empty()) positions.erase(it);
     } else {
       auto& moves = positions[{r.low, r.high}];
-      auto m = std::find_if(moves.begin(), moves.end(), [&](const BookMove& x) { return x.code == r.move.code; });
-      if (m != moves.end()) *m = r.move; else moves.push_back(r.move);
+      auto m =
+          std::find_if(moves.begin(), moves.end(), [&](const BookMove& x) { return x.code == r.move.code; });
+      if (m != moves.end()) *m = r.move;
+      else moves.push_back(r.move);
     }
   }
   ModelBook out;

@@ -13,7 +13,7 @@ namespace {
 
 constexpr uint32_t Window = 32 * 1024;  // what deflate can reach back; the primer's length
 constexpr int WindowBits = 15;
-constexpr int MemLevel = 8;  // zlib's default, as compress uses
+constexpr int MemLevel = 8;            // zlib's default, as compress uses
 constexpr uint32_t FramingLength = 6;  // zlib header and Adler-32 trailer
 // A sync flush ends the chunk's last block and adds an empty stored block:
 // 3 bits, up to 7 bits to the byte boundary and LEN/NLEN, at most 5 bytes
@@ -53,8 +53,8 @@ struct ChunkPacker {
   Block out;
   uint32_t outRoom = 0;
   uint32_t outLength = 0;
-  uLong adler = 1;             // of the chunk's raw bytes
-  int32_t result = PackDone;   // of the latest chunk
+  uLong adler = 1;            // of the chunk's raw bytes
+  int32_t result = PackDone;  // of the latest chunk
 
   ChunkPacker() = default;
   ChunkPacker(const ChunkPacker&) = delete;
@@ -83,8 +83,8 @@ int32_t PackChunk(const Job& job, uint32_t index, ChunkPacker* p) {
   z_stream* z = &p->z;
   p->outLength = 0;
   if (!p->open) {
-    const int made = deflateInit2(z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -WindowBits, MemLevel,
-                                  Z_DEFAULT_STRATEGY);
+    const int made =
+        deflateInit2(z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -WindowBits, MemLevel, Z_DEFAULT_STRATEGY);
     if (made != Z_OK) return made == Z_MEM_ERROR ? PackNoMemory : PackFailed;
     p->open = true;
   } else if (deflateReset(z) != Z_OK) {
@@ -177,7 +177,8 @@ class Crew {
       worker.job = job_;
       worker.go = MakeWorkerSignal();
       worker.done = MakeWorkerSignal();
-      if (worker.go != nullptr && worker.done != nullptr) worker.thread = StartWorkerThread(RunWorker, &worker);
+      if (worker.go != nullptr && worker.done != nullptr)
+        worker.thread = StartWorkerThread(RunWorker, &worker);
       if (worker.thread == nullptr) {
         FreeWorkerSignal(worker.go);
         FreeWorkerSignal(worker.done);
@@ -267,7 +268,8 @@ int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint3
     adler = adler32_combine(adler, chunk.adler, static_cast<z_off_t>(ChunkLength(rawSize, index)));
     if (owner != 0 && index + stride < job.chunkCount) crew.Hand(owner, index + stride);
   }
-  for (int shift = 24; shift >= 0; shift -= 8) packed[static_cast<size_t>(length++)] = static_cast<uint8_t>(adler >> shift);
+  for (int shift = 24; shift >= 0; shift -= 8)
+    packed[static_cast<size_t>(length++)] = static_cast<uint8_t>(adler >> shift);
   *packedSize = static_cast<uint32_t>(length);
   return PackDone;
 }

@@ -104,8 +104,9 @@ Bytes Compress(const Bytes& raw) {
   uLongf length = compressBound(static_cast<uLong>(raw.size()));
   Bytes packed(length);
   static const uint8_t nothing = 0;
-  EXPECT_EQ(compress(packed.data(), &length, raw.empty() ? &nothing : raw.data(), static_cast<uLong>(raw.size())),
-            Z_OK);
+  EXPECT_EQ(
+      compress(packed.data(), &length, raw.empty() ? &nothing : raw.data(), static_cast<uLong>(raw.size())),
+      Z_OK);
   packed.resize(length);
   return packed;
 }

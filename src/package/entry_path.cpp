@@ -60,14 +60,16 @@ bool IsHexDigit(char c) {
 
 bool IsTempComponent(const char* begin, const char* end) {
   const size_t length = static_cast<size_t>(end - begin);
-  if (EndsWithNoCase(begin, length, TempNewSuffix) || EndsWithNoCase(begin, length, TempKeepSuffix)) return true;
+  if (EndsWithNoCase(begin, length, TempNewSuffix) || EndsWithNoCase(begin, length, TempKeepSuffix))
+    return true;
   const size_t prefix = sizeof TempPrefix - 1;
   const size_t ending = sizeof TempNewEnding - 1;
   if (length != prefix + TempDigits + ending || !EqualNoCase(begin, TempPrefix, prefix)) return false;
   for (size_t i = prefix; i < prefix + TempDigits; ++i) {
     if (!IsHexDigit(begin[i])) return false;
   }
-  return EqualNoCase(end - ending, TempNewEnding, ending) || EqualNoCase(end - ending, TempKeepEnding, ending);
+  return EqualNoCase(end - ending, TempNewEnding, ending) ||
+         EqualNoCase(end - ending, TempKeepEnding, ending);
 }
 
 // Windows opens these names as devices, in any component, whatever follows
@@ -163,7 +165,8 @@ std::string FoldEntryName(const char* name) {
       continue;
     }
     if (IsSeparator(*p) || *p == '\0') {
-      while (folded.size() > componentStart && (folded.back() == '.' || folded.back() == ' ')) folded.pop_back();
+      while (folded.size() > componentStart && (folded.back() == '.' || folded.back() == ' '))
+        folded.pop_back();
       if (*p == '\0') break;
       folded += '\\';
       componentStart = folded.size();

@@ -13,23 +13,46 @@ const std::string Hyo = "\x95\x5C";
 
 TEST(CheckEntryNameTest, AcceptsPlainNamesAndSubfolders) {
   const std::string names[] = {
-      "a.dat", "book\\joseki.dat", "book/joseki.dat", "a b.txt", ".hidden", "a..b", "x.fix-news",
-      So + ".dat",             // a trail byte 0x5C is no separator
-      "d" + So + "\\x.dat",    // ... also right before a real one
-      Hyo,                     // a name that is one double-byte character
+      "a.dat",
+      "book\\joseki.dat",
+      "book/joseki.dat",
+      "a b.txt",
+      ".hidden",
+      "a..b",
+      "x.fix-news",
+      So + ".dat",           // a trail byte 0x5C is no separator
+      "d" + So + "\\x.dat",  // ... also right before a real one
+      Hyo,                   // a name that is one double-byte character
   };
   for (const std::string& name : names) EXPECT_EQ(CheckEntryName(name.c_str()), nullptr) << name;
 }
 
 TEST(CheckEntryNameTest, RefusesNamesThatLeaveTheFolder) {
   const std::string names[] = {
-      "",                                            // empty
-      "\\a.dat", "/a.dat", "\\\\server\\share\\a",   // absolute, network
-      "C:\\a.dat", "C:a.dat", "a.dat:stream",        // drive, colon
-      "..", "..\\a.dat", "book\\..\\..\\a.dat", "book/../a", "a\\..",  // parent
-      ".", ".\\a.dat", "...", ".. ", " ", "book\\. .\\a",               // trimmed to . or ..
-      "book\\\\a.dat", "book\\", "book/",            // empty component
-      "a.dat.fix-new", "a.dat.FIX-OLD", "b\\x.Fix-New",  // temporary names
+      "",  // empty
+      "\\a.dat",
+      "/a.dat",
+      "\\\\server\\share\\a",  // absolute, network
+      "C:\\a.dat",
+      "C:a.dat",
+      "a.dat:stream",  // drive, colon
+      "..",
+      "..\\a.dat",
+      "book\\..\\..\\a.dat",
+      "book/../a",
+      "a\\..",  // parent
+      ".",
+      ".\\a.dat",
+      "...",
+      ".. ",
+      " ",
+      "book\\. .\\a",  // trimmed to . or ..
+      "book\\\\a.dat",
+      "book\\",
+      "book/",  // empty component
+      "a.dat.fix-new",
+      "a.dat.FIX-OLD",
+      "b\\x.Fix-New",  // temporary names
   };
   for (const std::string& name : names) EXPECT_NE(CheckEntryName(name.c_str()), nullptr) << name;
 }
@@ -38,8 +61,25 @@ TEST(CheckEntryNameTest, RefusesNamesThatLeaveTheFolder) {
 // trailing dots and spaces, and in any component.
 TEST(CheckEntryNameTest, RefusesDeviceNamesAndTheirLookalikesPass) {
   const std::string devices[] = {
-      "CON", "con", "Prn", "aux.txt", "NUL.tar.gz", "nul.", "nul ", "NUL .txt", "com1", "COM9.dat", "com0",
-      "lpt1", "LPT9.log", "conin$", "CONOUT$.x", "clock$", "book\\con\\a.dat", "aux/a.dat", "a\\lpt3.",
+      "CON",
+      "con",
+      "Prn",
+      "aux.txt",
+      "NUL.tar.gz",
+      "nul.",
+      "nul ",
+      "NUL .txt",
+      "com1",
+      "COM9.dat",
+      "com0",
+      "lpt1",
+      "LPT9.log",
+      "conin$",
+      "CONOUT$.x",
+      "clock$",
+      "book\\con\\a.dat",
+      "aux/a.dat",
+      "a\\lpt3.",
       Hyo + "\\prn",
   };
   for (const std::string& name : devices) {
@@ -47,8 +87,8 @@ TEST(CheckEntryNameTest, RefusesDeviceNamesAndTheirLookalikesPass) {
     EXPECT_STREQ(refused, "the name is one Windows opens as a device") << name;
   }
   const std::string others[] = {
-      "console", "con_", "acon", "com", "com10", "lpt", "lptx", "comA.txt", "nul1", "clock", "conin", "a.con",
-      "con" + So, So + "con",
+      "console",  "con_", "acon",  "com",   "com10", "lpt",      "lptx",
+      "comA.txt", "nul1", "clock", "conin", "a.con", "con" + So, So + "con",
   };
   for (const std::string& name : others) EXPECT_EQ(CheckEntryName(name.c_str()), nullptr) << name;
 }
@@ -73,12 +113,13 @@ TEST(SameEntryNameTest, ComparesAsWindowsFindsFiles) {
       {"a.txt", ".a.txt", false},
       {"a b", "ab", false},
       {So + "a", So + "A", true},
-      {So + "\\a", So + "a", false},      // ソ then a real separator
+      {So + "\\a", So + "a", false},    // ソ then a real separator
       {"\x83\x41", "\x83\x61", false},  // a second byte is no letter
   };
   for (const Case& c : cases) {
     EXPECT_EQ(SameEntryName(c.one.c_str(), c.other.c_str()), c.same) << c.one << " | " << c.other;
-    EXPECT_EQ(FoldEntryName(c.one.c_str()) == FoldEntryName(c.other.c_str()), c.same) << c.one << " | " << c.other;
+    EXPECT_EQ(FoldEntryName(c.one.c_str()) == FoldEntryName(c.other.c_str()), c.same)
+        << c.one << " | " << c.other;
   }
   EXPECT_STREQ(CheckEntryNames("a.bak", "a.txt"), nullptr);
   EXPECT_NE(CheckEntryNames("a.txt.", "A.txt"), nullptr);
@@ -125,11 +166,7 @@ TEST(FolderSeparatorTest, AddedUnlessTheFolderEndsInARealBackslash) {
     const char* folder;
     bool separator;
   } cases[] = {
-      {"C:\\Prog", true},
-      {"C:\\Prog\\", false},
-      {"", false},
-      {nullptr, false},
-      {"\\", false},
+      {"C:\\Prog", true}, {"C:\\Prog\\", false}, {"", false}, {nullptr, false}, {"\\", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FolderNeedsSeparator(c.folder), c.separator) << (c.folder ? c.folder : "(null)");
@@ -157,11 +194,21 @@ TEST(EntryPathTest, JoinsFolderSeparatorAndName) {
 }
 
 TEST(IsPackageTempNameTest, KnowsEveryTemporaryNameInAnyCase) {
-  const char* temporary[] = {"joseki.dat.fix-new", "JOSEKI.DAT.FIX-OLD", "a.fix-new.", "~fix0123456789abcdef.new",
-                             "~FIX0123456789ABCDEF.OLD", "book/~fix0123456789abcdef.new ", "b\\x.fix-old"};
+  const char* temporary[] = {"joseki.dat.fix-new",
+                             "JOSEKI.DAT.FIX-OLD",
+                             "a.fix-new.",
+                             "~fix0123456789abcdef.new",
+                             "~FIX0123456789ABCDEF.OLD",
+                             "book/~fix0123456789abcdef.new ",
+                             "b\\x.fix-old"};
   for (const char* name : temporary) EXPECT_TRUE(IsPackageTempName(name)) << name;
-  const char* others[] = {"joseki.dat", "fix-new", "~fix0123456789abcde.new", "~fix0123456789abcdeg.new",
-                          "~fix0123456789abcdef.new\\a", "~fix0123456789abcdef.bak", "x~fix0123456789abcdef.new"};
+  const char* others[] = {"joseki.dat",
+                          "fix-new",
+                          "~fix0123456789abcde.new",
+                          "~fix0123456789abcdeg.new",
+                          "~fix0123456789abcdef.new\\a",
+                          "~fix0123456789abcdef.bak",
+                          "x~fix0123456789abcdef.new"};
   for (const char* name : others) EXPECT_FALSE(IsPackageTempName(name)) << name;
 }
 

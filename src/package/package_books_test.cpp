@@ -19,7 +19,9 @@ using package_test::Text;
 
 constexpr uint32_t Terminator = 0xFFFFFFFF;
 
-Bytes SmallRaw() { return package_test::RawBook({{0x40, 0, {{5, 1, 7}}}, {0x41, 2, {{3, 0, 0}, {1, 0, 0}}}}); }
+Bytes SmallRaw() {
+  return package_test::RawBook({{0x40, 0, {{5, 1, 7}}}, {0x41, 2, {{3, 0, 0}, {1, 0, 0}}}});
+}
 
 // A divided book whose division k holds one position (0x40 + k, k) with
 // move 5.
@@ -30,7 +32,8 @@ Bytes SmallDivided() {
 }
 
 uint32_t U32At(const Bytes& file, size_t at) {
-  return static_cast<uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 | uint32_t(file[at + 3]) << 24);
+  return static_cast<uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
+                               uint32_t(file[at + 3]) << 24);
 }
 
 // The magic of the old file is not compared; the new file gets the book magic.

@@ -38,8 +38,8 @@ struct Entry {
   int32_t kind;
   std::string oldPath;
   std::string newPath;
-  std::string tempPath;  // the new content while it is built
-  std::string keepPath;  // the replaced content while the new one moves in
+  std::string tempPath;         // the new content while it is built
+  std::string keepPath;         // the replaced content while the new one moves in
   std::string earlierTempPath;  // the same two as earlier updaters named
   std::string earlierKeepPath;  // them, cleared when a run of theirs left one
   const char* cause = nullptr;
@@ -106,7 +106,8 @@ int32_t WriteContent(ByteStream* package, Entry* entry, ByteStream* source, Byte
   // The old file's magic is passed over without comparing it: the entry's
   // kind says what the file is.
   uint8_t magic[8];
-  if (source->Read(magic, 8) != 8) return entry->Fail(ApplyWriteFailed, "the old file is too short for a book");
+  if (source->Read(magic, 8) != 8)
+    return entry->Fail(ApplyWriteFailed, "the old file is too short for a book");
   const bool divided = entry->kind == KindDividedBook;
   if (target->Write(divided ? DividedBookMagic : BookFileMagic, 8) != 8) {
     return entry->Fail(ApplyWriteFailed, "the new file cannot be written");
@@ -278,7 +279,8 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
   // only what really failed, and a refusal made from what stands under the
   // names names no error at all.
   errno = 0;
-  if (newState == PathOther) return entry->Fail(ApplyCannotCreate, "something other than a file stands under the new name");
+  if (newState == PathOther)
+    return entry->Fail(ApplyCannotCreate, "something other than a file stands under the new name");
   if (newState == PathFile) {
     // The present file leaves newName only for oldName, or for nothing when
     // oldName keeps an earlier content; it must stay there, and not be lost
@@ -288,8 +290,10 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
     }
     // Two names of one file are what a run cut off right after linking
     // the present file to oldName leaves; the entry goes on from there.
-    if (oldState == PathFile && files->Identity(entry->oldPath.c_str(), entry->newPath.c_str()) == FilesOneName) {
-      return entry->Fail(ApplyUnsafeName, "both names lead to one file, which the entry would both keep and replace");
+    if (oldState == PathFile &&
+        files->Identity(entry->oldPath.c_str(), entry->newPath.c_str()) == FilesOneName) {
+      return entry->Fail(ApplyUnsafeName,
+                         "both names lead to one file, which the entry would both keep and replace");
     }
   }
   StreamPtr source;
@@ -297,7 +301,8 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
     if (oldState == PathOther || (oldState == PathAbsent && newState == PathAbsent)) {
       return entry->Fail(ApplyNoOldFile, "no old file stands under either name");
     }
-    source.reset(files->OpenForReading(oldState == PathFile ? entry->oldPath.c_str() : entry->newPath.c_str()));
+    source.reset(
+        files->OpenForReading(oldState == PathFile ? entry->oldPath.c_str() : entry->newPath.c_str()));
     if (!source) return entry->Fail(ApplyNoOldFile, "the old file cannot be opened for reading");
   }
 
@@ -320,7 +325,8 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
   if (source) {
     const int32_t sourceClosed = files->Close(source.get());
     source.reset();
-    if (result == 0 && sourceClosed != 0) result = entry->Fail(ApplyWriteFailed, "the old file cannot be read");
+    if (result == 0 && sourceClosed != 0)
+      result = entry->Fail(ApplyWriteFailed, "the old file cannot be read");
   }
 
   if (result == 0) result = PutInPlace(entry, oldState, newState);

@@ -15,8 +15,8 @@ class PackageFiles;
 // ApplyPackage does but without the check beforehand: each entry is checked
 // as it is reached. Returns one of the Apply results; `report`, when given,
 // is filled in; `files` defaults to SystemPackageFiles().
-int32_t ApplyPackageEntries(ByteStream* package, const char* folder,
-                            ApplyReport* report = nullptr, PackageFiles* files = nullptr);
+int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport* report = nullptr,
+                            PackageFiles* files = nullptr);
 
 // Carries out the payload of a KindFile entry: reads u32 N and N bytes from
 // the package and writes them to newFile. oldFile is not used and may be

@@ -119,7 +119,9 @@ class FaultyFiles final : public PackageFiles {
   int32_t Remove(const char* path) override { return Fails(OpRemove) ? -1 : real_->Remove(path); }
   PathState Exists(const char* path) override { return real_->Exists(path); }
   bool IsReadOnly(const char* path) override { return real_->IsReadOnly(path); }
-  int32_t MarkReadOnly(const char* path, bool readOnly) override { return real_->MarkReadOnly(path, readOnly); }
+  int32_t MarkReadOnly(const char* path, bool readOnly) override {
+    return real_->MarkReadOnly(path, readOnly);
+  }
   FileIdentity Identity(const char* one, const char* other) override { return real_->Identity(one, other); }
 
  private:
@@ -181,8 +183,8 @@ void FailEveryOperation(const std::vector<Script>& entries, const Snapshot& star
     for (const auto& file : after) {
       EXPECT_FALSE(IsPackageTempName(file.first.c_str())) << file.first << " left after operation " << k;
     }
-    EXPECT_EQ(after, states[report.entriesApplied])
-        << "operation " << k << " (kind " << files.failed() << ") failed in entry " << report.entriesApplied + 1;
+    EXPECT_EQ(after, states[report.entriesApplied]) << "operation " << k << " (kind " << files.failed()
+                                                    << ") failed in entry " << report.entriesApplied + 1;
   }
   EXPECT_EQ(failedKinds, kinds);
 }
@@ -193,7 +195,11 @@ constexpr uint32_t Terminator = 0xFFFFFFFF;
 // file.
 std::vector<Script> Entries() {
   std::vector<Script> entries(3);
-  entries[0].Head(KindBook, "joseki.bak", "joseki.dat").Group(0x40, 0, 9).Group(0x41, 1, 5, true).U32(Terminator);
+  entries[0]
+      .Head(KindBook, "joseki.bak", "joseki.dat")
+      .Group(0x40, 0, 9)
+      .Group(0x41, 1, 5, true)
+      .U32(Terminator);
   entries[1].Head(KindDividedBook, "book\\div.bak", "book\\div.dat").U32(0);
   for (uint32_t k = 0; k < 64; ++k) {
     if (k % 16 == 3) entries[1].Group(0x100 + k, k, 2);
@@ -206,14 +212,16 @@ std::vector<Script> Entries() {
 Snapshot Install() {
   std::vector<Bytes> divisions;
   for (uint32_t k = 0; k < 64; ++k) divisions.push_back(package_test::RawBook({{0x100 + k, k, {{5, 0, 0}}}}));
-  return {{"joseki.dat", package_test::BookFile(package_test::RawBook({{0x40, 0, {{5, 1, 7}}}, {0x41, 1, {{5, 0, 0}, {6, 0, 0}}}}))},
+  return {{"joseki.dat", package_test::BookFile(package_test::RawBook(
+                             {{0x40, 0, {{5, 1, 7}}}, {0x41, 1, {{5, 0, 0}, {6, 0, 0}}}}))},
           {"book/div.dat", package_test::DividedFile(divisions)},
           {"a.txt", Text("a old")},
           {"other.txt", Text("not in the package")}};
 }
 
 TEST(PackageFaultTest, FirstApplication) {
-  FailEveryOperation(Entries(), Install(), true, {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpLink, OpReplace});
+  FailEveryOperation(Entries(), Install(), true,
+                     {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpLink, OpReplace});
   FailEveryOperation(Entries(), Install(), false, {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename});
 }
 

@@ -168,7 +168,8 @@ ByteStream* Unmade(const char* path) {
 
 ByteStream* CreateForWriting(const char* path) {
 #ifdef _WIN32
-  const int handle = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+  const int handle =
+      _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
   if (handle < 0) return nullptr;
   FILE* file = _fdopen(handle, "wb");
   if (file == nullptr) {
@@ -228,11 +229,15 @@ class SystemFiles final : public PackageFiles {
   ByteStream* OpenForWriting(const char* path) override { return CreateForWriting(path); }
   int32_t Commit(ByteStream* file) override { return static_cast<FileStream*>(file)->Commit(); }
   int32_t Close(ByteStream* file) override { return static_cast<FileStream*>(file)->Close(); }
-  int32_t Rename(const char* from, const char* to) override { return FlushedIfDone(RenameNoReplace(from, to), to); }
+  int32_t Rename(const char* from, const char* to) override {
+    return FlushedIfDone(RenameNoReplace(from, to), to);
+  }
   int32_t Link(const char* present, const char* second) override {
     return FlushedIfDone(LinkFile(present, second), second);
   }
-  int32_t Replace(const char* from, const char* to) override { return FlushedIfDone(RenameReplacing(from, to), to); }
+  int32_t Replace(const char* from, const char* to) override {
+    return FlushedIfDone(RenameReplacing(from, to), to);
+  }
   int32_t Remove(const char* path) override { return std::remove(path) == 0 ? 0 : -1; }
   bool IsReadOnly(const char* path) override { return ReadOnlyFile(path); }
   int32_t MarkReadOnly(const char* path, bool readOnly) override { return MarkFileReadOnly(path, readOnly); }

@@ -127,8 +127,8 @@ TEST(SystemPackageFilesTest, TellsWhetherTwoPathsLeadToOneFile) {
     const char* other;
     FileIdentity identity;
   } cases[] = {
-      {"a", "b", FilesApart},         {"a", "hard", FilesLinked},      {"b", "soft", FilesOneName},
-      {"b", "./b", FilesOneName},     {"a", "missing", FilesApart},    {"nowhere", "missing", FilesApart},
+      {"a", "b", FilesApart},     {"a", "hard", FilesLinked},   {"b", "soft", FilesOneName},
+      {"b", "./b", FilesOneName}, {"a", "missing", FilesApart}, {"nowhere", "missing", FilesApart},
   };
   PackageFiles* files = SystemPackageFiles();
   for (const Case& c : cases) {

@@ -66,7 +66,8 @@ TEST(PackageLeftoversTest, ARunAfterACutOffOneEndsAsACleanRun) {
       {"with the present book linked to its old name", with(Before(), "joseki.bak", Book(5))},
       // Without a replacing rename: the present file set aside, the new one
       // not yet in place, and then the new one in place.
-      {"between the two renames", with(with(without(clean, "a.txt"), fileKept, present), fileNew, Text("new"))},
+      {"between the two renames",
+       with(with(without(clean, "a.txt"), fileKept, present), fileNew, Text("new"))},
       {"before the set-aside file was removed", with(clean, fileKept, present)},
       {"after the book, before the file", clean},
       // The same two moments, as an earlier updater named its files.
@@ -78,7 +79,8 @@ TEST(PackageLeftoversTest, ARunAfterACutOffOneEndsAsACleanRun) {
     SCOPED_TRACE(c.moment);
     folder.Restore(c.folder);
     ApplyReport report;
-    EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), ApplyOk) << (report.cause ? report.cause : "");
+    EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), ApplyOk)
+        << (report.cause ? report.cause : "");
     EXPECT_EQ(folder.Take(), clean);
   }
 }

@@ -53,7 +53,8 @@ TEST(PackageRefusalTest, AnEntryThatWouldLoseThePresentFileChangesNothing) {
     int32_t result;
   } cases[] = {
       {"old name a folder", Script().File("a.bak", "a.txt", Text("new")), Folder, ApplyCannotCreate},
-      {"old name a link to a folder", Script().File("a.bak", "a.txt", Text("new")), LinkToFolder, ApplyCannotCreate},
+      {"old name a link to a folder", Script().File("a.bak", "a.txt", Text("new")), LinkToFolder,
+       ApplyCannotCreate},
       {"old name a FIFO", Script().File("a.bak", "a.txt", Text("new")), Fifo, ApplyCannotCreate},
       {"book, old name a folder", Script().Head(KindBook, "a.bak", "a.txt").U32(0xFFFFFFFF), Folder,
        ApplyCannotCreate},
@@ -61,9 +62,10 @@ TEST(PackageRefusalTest, AnEntryThatWouldLoseThePresentFileChangesNothing) {
        ApplyUnsafeName},
       {"equal names", Script().File("a.txt", "a.txt", Text("new")), Nothing, ApplyUnsafeName},
       {"names apart in case", Script().File("A.TXT", "a.txt", Text("new")), Nothing, ApplyUnsafeName},
-      {"names apart in a trailing dot", Script().File("a.txt.", "a.txt", Text("new")), Nothing, ApplyUnsafeName},
-      {"book, names apart in a trailing space", Script().Head(KindBook, "a.txt ", "a.txt").U32(0xFFFFFFFF), Nothing,
+      {"names apart in a trailing dot", Script().File("a.txt.", "a.txt", Text("new")), Nothing,
        ApplyUnsafeName},
+      {"book, names apart in a trailing space", Script().Head(KindBook, "a.txt ", "a.txt").U32(0xFFFFFFFF),
+       Nothing, ApplyUnsafeName},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -103,7 +105,8 @@ TEST(PackageRefusalTest, ALinkOrAFifoUnderATemporaryNameIsRemovedUnfollowed) {
       Script script;
       script.File("a.bak", "a.txt", Text("new"));
       ApplyReport report;
-      EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), ApplyOk) << (report.cause ? report.cause : "");
+      EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), ApplyOk)
+          << (report.cause ? report.cause : "");
       if (reader >= 0) close(reader);
       EXPECT_EQ(folder.Take(), (Snapshot{{"a.bak", Text("present")}, {"a.txt", Text("new")}}));
       EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder / name)));
@@ -122,7 +125,8 @@ TEST(PackageRefusalTest, TheLongestNamesApply) {
   Script script;
   script.File(kept, longest, Text("new"));
   ApplyReport report;
-  EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), ApplyOk) << (report.cause ? report.cause : "");
+  EXPECT_EQ(package_test::Apply(script, folder.Path(), &report), ApplyOk)
+      << (report.cause ? report.cause : "");
   EXPECT_EQ(folder.Take(), (Snapshot{{kept, Text("present")}, {longest, Text("new")}}));
 }
 

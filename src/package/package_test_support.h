@@ -101,7 +101,8 @@ inline Bytes RawBook(std::vector<Position> positions) {
     return (uint64_t(a.high) << 32 | a.low) > (uint64_t(b.high) << 32 | b.low);
   });
   std::vector<std::vector<test_support::Position>> chain(1);
-  for (const Position& position : positions) chain[0].push_back({{position.low, position.high}, position.moves});
+  for (const Position& position : positions)
+    chain[0].push_back({{position.low, position.high}, position.moves});
   return test_support::RawBody(chain);
 }
 
@@ -136,7 +137,8 @@ inline Bytes DividedFile(const std::vector<Bytes>& raws) {
 inline JosekiTablePtr LoadBlock(const Bytes& file, size_t offset) {
   if (offset + 8 > file.size()) return nullptr;
   auto u32 = [&](size_t at) {
-    return static_cast<uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 | uint32_t(file[at + 3]) << 24);
+    return static_cast<uint32_t>(file[at] | file[at + 1] << 8 | file[at + 2] << 16 |
+                                 uint32_t(file[at + 3]) << 24);
   };
   const uint32_t packedSize = u32(offset);
   uLongf rawSize = u32(offset + 4);

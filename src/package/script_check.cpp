@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int32_t EndOfScript = 1;     // an end condition: what came before is the script
+constexpr int32_t EndOfScript = 1;      // an end condition: what came before is the script
 constexpr uint32_t GroupHeadBytes = 9;  // low, high, count
 
 void VisitRecords(const uint8_t* first, uint32_t count, DiffRecordVisitor visit, void* context) {
@@ -27,7 +27,8 @@ struct Name {
   std::string Text() const {
     if (count == 0) return std::string();
     const void* nul = memchr(bytes, 0, count);
-    const uint32_t length = nul == nullptr ? count : static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - bytes);
+    const uint32_t length =
+        nul == nullptr ? count : static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - bytes);
     return std::string(reinterpret_cast<const char*>(bytes), length);
   }
 };
@@ -110,7 +111,8 @@ class Checker {
     int32_t result = ReadName(&oldName_);
     if (result == 0) result = ReadName(&newName_);
     if (result != 0) return result;
-    if (index >= MaxPackageEntries) return Fail(ApplyDamaged, "the script holds more entries than a package may");
+    if (index >= MaxPackageEntries)
+      return Fail(ApplyDamaged, "the script holds more entries than a package may");
     // Both names end in their NUL inside the script.
     const char* refused = CheckEntryNames(reinterpret_cast<const char*>(oldName_.bytes),
                                           reinterpret_cast<const char*>(newName_.bytes));

@@ -30,14 +30,14 @@ using DiffRecordVisitor = void (*)(const uint8_t* record, void* context);
 
 // The framing of one BookDiff list.
 struct DiffListFrame {
-  uint32_t end = 0;                       // behind the terminator, or the
-                                          // end of the data
+  uint32_t end = 0;  // behind the terminator, or the
+                     // end of the data
   DiffListEnding ending = ListTerminated;
-  uint32_t groups = 0;                    // groups read in full
-  uint32_t cutAt = 0;                     // where the group or terminator
-                                          // that the data cuts short begins
-  uint32_t cutCount = 0;                  // the record count of a group cut
-                                          // short inside its records
+  uint32_t groups = 0;    // groups read in full
+  uint32_t cutAt = 0;     // where the group or terminator
+                          // that the data cuts short begins
+  uint32_t cutCount = 0;  // the record count of a group cut
+                          // short inside its records
 };
 
 // Frames the BookDiff list that begins at offset `at` of the `size` bytes

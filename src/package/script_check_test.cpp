@@ -70,7 +70,9 @@ class UnflushedFiles final : public PackageFiles {
   int32_t Remove(const char* path) override { return real_->Remove(path); }
   PathState Exists(const char* path) override { return real_->Exists(path); }
   bool IsReadOnly(const char* path) override { return real_->IsReadOnly(path); }
-  int32_t MarkReadOnly(const char* path, bool readOnly) override { return real_->MarkReadOnly(path, readOnly); }
+  int32_t MarkReadOnly(const char* path, bool readOnly) override {
+    return real_->MarkReadOnly(path, readOnly);
+  }
   FileIdentity Identity(const char* one, const char* other) override { return real_->Identity(one, other); }
 
  private:
@@ -150,33 +152,35 @@ TEST(ScriptCheckTest, DamageInTheThirdEntryChangesNothing) {
     const char* newName;
     bool last;  // the damage needs the script to end behind it
   } cases[] = {
-      {"old name without NUL", Script().U32(KindFile).U8(3).Raw(Text("b.b")).Name("b.txt").U32(0), ApplyDamaged, noNul,
-       "b.b", "", false},
-      {"new name without NUL", Script().U32(KindFile).Name("b.bak").U8(3).Raw(Text("b.t")).U32(0), ApplyDamaged,
-       noNul, "b.bak", "b.t", false},
+      {"old name without NUL", Script().U32(KindFile).U8(3).Raw(Text("b.b")).Name("b.txt").U32(0),
+       ApplyDamaged, noNul, "b.b", "", false},
+      {"new name without NUL", Script().U32(KindFile).Name("b.bak").U8(3).Raw(Text("b.t")).U32(0),
+       ApplyDamaged, noNul, "b.bak", "b.t", false},
       {"old name cut short", Script().U32(KindBook).U8(9).Raw(Text("b.b")), ApplyDamaged, cut, "b.b", "",
        true},
-      {"new name cut short", Script().U32(KindDividedBook).Name("b.bak").U8(9).Raw(Text("b.t")), ApplyDamaged, cut,
-       "b.bak", "b.t", true},
-      {"only a new name's length", Script().U32(KindFile).Name("b.bak").U8(9), ApplyDamaged, cut, "b.bak", "", true},
-      {"payload beyond the end", Script().Head(KindFile, "b.bak", "b.txt").U32(6).Raw(Text("12345")), ApplyDamaged,
-       beyond, "b.bak", "b.txt", true},
-      {"payload length cut short", Script().Head(KindFile, "b.bak", "b.txt").U8(1), ApplyDamaged, beyond, "b.bak",
-       "b.txt", true},
-      {"huge payload", Script().Head(KindFile, "b.bak", "b.txt").U32(0xFFFFFFF0).Raw(Text("x")), ApplyDamaged, beyond,
-       "b.bak", "b.txt", false},
+      {"new name cut short", Script().U32(KindDividedBook).Name("b.bak").U8(9).Raw(Text("b.t")), ApplyDamaged,
+       cut, "b.bak", "b.t", true},
+      {"only a new name's length", Script().U32(KindFile).Name("b.bak").U8(9), ApplyDamaged, cut, "b.bak", "",
+       true},
+      {"payload beyond the end", Script().Head(KindFile, "b.bak", "b.txt").U32(6).Raw(Text("12345")),
+       ApplyDamaged, beyond, "b.bak", "b.txt", true},
+      {"payload length cut short", Script().Head(KindFile, "b.bak", "b.txt").U8(1), ApplyDamaged, beyond,
+       "b.bak", "b.txt", true},
+      {"huge payload", Script().Head(KindFile, "b.bak", "b.txt").U32(0xFFFFFFF0).Raw(Text("x")), ApplyDamaged,
+       beyond, "b.bak", "b.txt", false},
       {"parent folder", Script().File("b.bak", "..\\b.txt", Text("x")), ApplyUnsafeName, nullptr, "b.bak",
        "..\\b.txt", false},
-      {"absolute old name", Script().File("/tmp/b.bak", "b.txt", Text("x")), ApplyUnsafeName, nullptr, "/tmp/b.bak",
-       "b.txt", false},
-      {"drive", Script().File("b.bak", "C:\\b.txt", Text("x")), ApplyUnsafeName, nullptr, "b.bak", "C:\\b.txt", false},
+      {"absolute old name", Script().File("/tmp/b.bak", "b.txt", Text("x")), ApplyUnsafeName, nullptr,
+       "/tmp/b.bak", "b.txt", false},
+      {"drive", Script().File("b.bak", "C:\\b.txt", Text("x")), ApplyUnsafeName, nullptr, "b.bak",
+       "C:\\b.txt", false},
       {"empty name", Script().File("", "b.txt", Text("x")), ApplyUnsafeName, nullptr, "", "b.txt", false},
-      {"temporary name", Script().File("b.bak", "b.txt.fix-new", Text("x")), ApplyUnsafeName, nullptr, "b.bak",
-       "b.txt.fix-new", false},
-      {"refused book name", Script().Head(KindBook, "b.bak", "sub\\..\\..\\b.dat").U32(Terminator), ApplyUnsafeName,
-       nullptr, "b.bak", "sub\\..\\..\\b.dat", false},
-      {"two spellings of one file", Script().File("B.TXT", "b.txt", Text("x")), ApplyUnsafeName, nullptr, "B.TXT",
-       "b.txt", false},
+      {"temporary name", Script().File("b.bak", "b.txt.fix-new", Text("x")), ApplyUnsafeName, nullptr,
+       "b.bak", "b.txt.fix-new", false},
+      {"refused book name", Script().Head(KindBook, "b.bak", "sub\\..\\..\\b.dat").U32(Terminator),
+       ApplyUnsafeName, nullptr, "b.bak", "sub\\..\\..\\b.dat", false},
+      {"two spellings of one file", Script().File("B.TXT", "b.txt", Text("x")), ApplyUnsafeName, nullptr,
+       "B.TXT", "b.txt", false},
       {"kind 3", Script().U32(3).U8(9), ApplyOk, nullptr, "", "", false},
       {"kind -1", Script().U32(0xFFFFFFFF).U8(9), ApplyOk, nullptr, "", "", false},
       {"old name length 0", Script().U32(KindFile).U8(0).U8(9), ApplyOk, nullptr, "", "", false},
@@ -200,7 +204,8 @@ TEST(ScriptCheckTest, DamageInTheThirdEntryChangesNothing) {
       EXPECT_EQ(outcome.report.failedEntry, 3);
       EXPECT_EQ(outcome.report.oldName, c.oldName);
       EXPECT_EQ(outcome.report.newName, c.newName);
-      EXPECT_STREQ(outcome.report.cause, c.cause != nullptr ? c.cause : CheckEntryNames(c.oldName, c.newName));
+      EXPECT_STREQ(outcome.report.cause,
+                   c.cause != nullptr ? c.cause : CheckEntryNames(c.oldName, c.newName));
     }
     ExpectAsTheLoopButWhole(script.bytes(), start, c.what);
   }
@@ -257,16 +262,17 @@ TEST(FrameBookDiffListTest, TellsWhereAndHowAListEnds) {
     uint32_t cutAt;
     uint32_t records;
   } cases[] = {
-      {38, ListTerminated, 38, 2, 34, 2}, {37, ListEndsInTerminator, 37, 2, 34, 2},
+      {38, ListTerminated, 38, 2, 34, 2},           {37, ListEndsInTerminator, 37, 2, 34, 2},
       {34, ListEndsBeforeTerminator, 34, 2, 34, 2}, {33, ListEndsInGroupHead, 33, 1, 25, 2},
-      {30, ListEndsInGroupHead, 30, 1, 25, 2}, {24, ListEndsInRecords, 24, 0, 0, 1},
-      {16, ListEndsInRecords, 16, 0, 0, 0}, {0, ListEndsBeforeTerminator, 0, 0, 0, 0},
+      {30, ListEndsInGroupHead, 30, 1, 25, 2},      {24, ListEndsInRecords, 24, 0, 0, 1},
+      {16, ListEndsInRecords, 16, 0, 0, 0},         {0, ListEndsBeforeTerminator, 0, 0, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
     uint32_t records = 0;
     const DiffListFrame frame = FrameBookDiffList(
-        whole.data(), c.size, 0, [](const uint8_t*, void* count) { ++*static_cast<uint32_t*>(count); }, &records);
+        whole.data(), c.size, 0, [](const uint8_t*, void* count) { ++*static_cast<uint32_t*>(count); },
+        &records);
     EXPECT_EQ(frame.ending, c.ending);
     EXPECT_EQ(frame.end, c.end);
     EXPECT_EQ(frame.groups, c.groups);

@@ -52,17 +52,17 @@ constexpr int32_t MaxPackageEntries = 16384;
 
 // What an application did, for callers that tell a person about it.
 struct ApplyReport {
-  int32_t entriesApplied = 0;    // entries carried out completely
-  int32_t failedEntry = 0;       // number of the entry that failed, from 1;
-                                 // 0 when none did
-  int32_t failedKind = -1;       // kind of the entry that failed, or -1
-  std::string oldName;           // the failed entry's names, as far as read
+  int32_t entriesApplied = 0;  // entries carried out completely
+  int32_t failedEntry = 0;     // number of the entry that failed, from 1;
+                               // 0 when none did
+  int32_t failedKind = -1;     // kind of the entry that failed, or -1
+  std::string oldName;         // the failed entry's names, as far as read
   std::string newName;
-  const char* cause = nullptr;   // why it failed, in English; null on success
-  int32_t systemError = 0;       // the system's error number (errno) behind
-                                 // the failure: ENOSPC for a full disk,
-                                 // ENOMEM when memory ran out; 0 when the
-                                 // package itself is at fault or none is known
+  const char* cause = nullptr;  // why it failed, in English; null on success
+  int32_t systemError = 0;      // the system's error number (errno) behind
+                                // the failure: ENOSPC for a full disk,
+                                // ENOMEM when memory ran out; 0 when the
+                                // package itself is at fault or none is known
 };
 
 // Reads the update data file at `path` and unpacks its script into `script`.
@@ -77,8 +77,8 @@ struct ApplyReport {
 // (when given) receives a short English reason and `systemError` (when
 // given) the system's error number behind it (ENOMEM when memory ran out),
 // or 0 for a damaged file.
-int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script,
-                          const char** cause = nullptr, int32_t* systemError = nullptr);
+int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script, const char** cause = nullptr,
+                          int32_t* systemError = nullptr);
 
 // Applies the unpacked script (which stays the caller's) to the install
 // folder (with or without a final backslash; null counts as empty). Returns
@@ -88,6 +88,5 @@ int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script,
 // touched. Memory that runs out fails the entry at hand with
 // ApplyWriteFailed and ENOMEM; nothing is thrown. `report`, when given, is
 // filled in; `files` defaults to SystemPackageFiles().
-int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder,
-                     ApplyReport* report = nullptr, PackageFiles* files = nullptr);
-
+int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder, ApplyReport* report = nullptr,
+                     PackageFiles* files = nullptr);

@@ -41,7 +41,8 @@ void CheckMoves(const uint8_t* records, uint32_t count, const std::string& place
     if (i > 0 && code < codes.back()) sorted = false;
     codes.push_back(code);
     if (LoadU16(p + 2) == 0xFFFF && LoadU32(p + 4) == 0xFFFFFFFF) {
-      findings->Warning(place, "move " + Hex4(code) + " has aux 0xFFFF with data 0xFFFFFFFF; no diff can put it");
+      findings->Warning(place,
+                        "move " + Hex4(code) + " has aux 0xFFFF with data 0xFFFFFFFF; no diff can put it");
     }
   }
   if (!sorted) findings->Warning(place, "moves not sorted by code (the updater's merge sorts them)");
@@ -57,18 +58,20 @@ void CheckMoves(const uint8_t* records, uint32_t count, const std::string& place
 
 void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Findings* findings) {
   if (size < HeaderBytes) {
-    findings->Violation(place, "the raw body has " + std::to_string(size) + " bytes, fewer than its 12-byte header");
+    findings->Violation(place,
+                        "the raw body has " + std::to_string(size) + " bytes, fewer than its 12-byte header");
     return;
   }
   const uint32_t bucketCount = LoadU32(raw);
   const uint32_t nodeCount = LoadU32(raw + 4);
   const uint32_t moveCount = LoadU32(raw + 8);
-  const uint64_t expected = HeaderBytes + BucketBytes * bucketCount + NodeBytes * nodeCount +
-                            MoveBytes * moveCount;
+  const uint64_t expected =
+      HeaderBytes + BucketBytes * bucketCount + NodeBytes * nodeCount + MoveBytes * moveCount;
   if (expected != size) {
     findings->Violation(place, "the raw body has " + std::to_string(size) + " bytes, but bucketCount " +
                                    std::to_string(bucketCount) + ", nodeCount " + std::to_string(nodeCount) +
-                                   " and moveCount " + std::to_string(moveCount) + " make " + std::to_string(expected));
+                                   " and moveCount " + std::to_string(moveCount) + " make " +
+                                   std::to_string(expected));
   }
   if (bucketCount == 0) findings->Violation(place, "bucketCount is 0: no position has a bucket to go in");
 
@@ -98,9 +101,9 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
                                    std::to_string(nodeCount));
   }
 
-  uint64_t bucket = 0;       // the bucket the node record falls in
+  uint64_t bucket = 0;  // the bucket the node record falls in
   uint64_t leftInBucket = bucketsHere > 0 ? chainLengths[0] : 0;
-  uint64_t firstMove = 0;    // the running sum of move counts
+  uint64_t firstMove = 0;  // the running sum of move counts
   PositionKey previous{0, 0};
   bool hasPrevious = false;
   for (uint64_t i = 0; i < nodesHere; ++i) {
@@ -121,8 +124,9 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
     where += ")";
 
     if (storedFirstMove != firstMove) {
-      findings->Violation(where, "firstMove is " + std::to_string(storedFirstMove) + ", but the nodes before it hold " +
-                                     std::to_string(firstMove) + " moves");
+      findings->Violation(where, "firstMove is " + std::to_string(storedFirstMove) +
+                                     ", but the nodes before it hold " + std::to_string(firstMove) +
+                                     " moves");
     }
     if (count == 0) findings->Violation(where, "the node has no moves");
     if (!placed) {
@@ -133,8 +137,9 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
       if (hasPrevious && !KeyBelow(key, previous)) {
         std::string before;
         AppendKeyText(&before, previous);
-        findings->Violation(where, KeyBelow(previous, key) ? "the chain does not descend: it follows " + before
-                                                            : "the position stands twice in its chain");
+        findings->Violation(where, KeyBelow(previous, key)
+                                       ? "the chain does not descend: it follows " + before
+                                       : "the position stands twice in its chain");
       }
       previous = key;
       hasPrevious = true;
@@ -143,7 +148,8 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
     if (IsListEnd(key.low)) {
       findings->Warning(where, "no diff can name this position (its low word is below 64 or 0xFFFFFFFF)");
     }
-    if (firstMove + count <= movesHere) CheckMoves(raw + movesAt + MoveBytes * firstMove, count, where, findings);
+    if (firstMove + count <= movesHere)
+      CheckMoves(raw + movesAt + MoveBytes * firstMove, count, where, findings);
     firstMove += count;
   }
   if (nodesHere == nodeCount && firstMove != moveCount) {
@@ -165,7 +171,8 @@ uint64_t CheckBookBlock(const uint8_t* data, uint64_t available, uint64_t offset
 
 void CheckSingleBook(const std::vector<uint8_t>& file, Findings* findings) {
   if (file.size() < 8) {
-    findings->Violation("the file", "it has " + std::to_string(file.size()) + " bytes, fewer than the 8 of its magic");
+    findings->Violation("the file",
+                        "it has " + std::to_string(file.size()) + " bytes, fewer than the 8 of its magic");
     return;
   }
   if (memcmp(file.data(), BookFileMagic, 8) != 0) {
@@ -197,12 +204,14 @@ void CheckDividedBook(const std::vector<uint8_t>& file, Findings* findings, void
     const std::string place = "division " + std::to_string(k);
     const uint32_t offset = LoadU32(file.data() + DividedTableOffset + 4 * k);
     if (offset < DividedFirstBlock) {
-      findings->Violation(place, "its offset " + std::to_string(offset) + " lies inside the header (blocks begin at 264)");
+      findings->Violation(
+          place, "its offset " + std::to_string(offset) + " lies inside the header (blocks begin at 264)");
     } else if (offset > file.size()) {
       findings->Violation(place, "its offset " + std::to_string(offset) + " lies past the end of the file (" +
                                      std::to_string(file.size()) + " bytes)");
     } else {
-      const uint64_t length = CheckBookBlock(file.data() + offset, file.size() - offset, offset, place, findings);
+      const uint64_t length =
+          CheckBookBlock(file.data() + offset, file.size() - offset, offset, place, findings);
       if (length > 0) blocks.push_back(Block{offset, offset + length, k});
     }
     if (progress != nullptr) progress(k + 1, context);
@@ -217,8 +226,9 @@ void CheckDividedBook(const std::vector<uint8_t>& file, Findings* findings, void
     const Block& block = blocks[i];
     if (i > 0 && block.begin < blocks[i - 1].end) {
       findings->Violation("division " + std::to_string(block.division),
-                          "its block (offsets " + std::to_string(block.begin) + " to " + std::to_string(block.end) +
-                              ") overlaps that of division " + std::to_string(blocks[i - 1].division));
+                          "its block (offsets " + std::to_string(block.begin) + " to " +
+                              std::to_string(block.end) + ") overlaps that of division " +
+                              std::to_string(blocks[i - 1].division));
     }
     if (block.division != static_cast<int32_t>(i) || block.begin % 4 != 0 ||
         (i > 0 && block.begin != ((blocks[i - 1].end + 3) & ~uint64_t{3}))) {
@@ -231,8 +241,9 @@ void CheckDividedBook(const std::vector<uint8_t>& file, Findings* findings, void
       uint64_t end = at;
       uint64_t nonzero = 0;
       for (; end < block.begin; ++end) nonzero += file[end] != 0;
-      findings->Violation("offsets " + std::to_string(at) + " to " + std::to_string(block.begin),
-                          std::to_string(nonzero) + " nonzero bytes outside every block (padding must be zero)");
+      findings->Violation(
+          "offsets " + std::to_string(at) + " to " + std::to_string(block.begin),
+          std::to_string(nonzero) + " nonzero bytes outside every block (padding must be zero)");
       break;
     }
     covered = std::max(covered, block.end);
@@ -245,7 +256,8 @@ void CheckDividedBook(const std::vector<uint8_t>& file, Findings* findings, void
   }
   if (!blocks.empty() && file.size() != ((covered + 3) & ~uint64_t{3})) asWritten = false;
   if (!asWritten) {
-    findings->Warning("the file", "the blocks are not laid out as the updater writes them (in division order, "
-                                  "each padded with zeros to a multiple of 4, nothing between them)");
+    findings->Warning("the file",
+                      "the blocks are not laid out as the updater writes them (in division order, "
+                      "each padded with zeros to a multiple of 4, nothing between them)");
   }
 }

@@ -33,5 +33,5 @@ void CheckSingleBook(const std::vector<uint8_t>& file, Findings* findings);
 // division's body. A layout other than the updater's (division order, no
 // gaps, padding to 4) is a warning. `progress`, when given, is called with
 // each division done.
-void CheckDividedBook(const std::vector<uint8_t>& file, Findings* findings, void (*progress)(int32_t, void*) = nullptr,
-                      void* context = nullptr);
+void CheckDividedBook(const std::vector<uint8_t>& file, Findings* findings,
+                      void (*progress)(int32_t, void*) = nullptr, void* context = nullptr);

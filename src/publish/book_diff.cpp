@@ -40,13 +40,14 @@ bool CollectNodes(const JosekiTable& table, const std::string& name, bool merged
       if (mergedInto) {
         const uint32_t home = BucketOf(table, node->key);
         if (home != static_cast<uint32_t>(b)) {
-          *error = name + ": " + KeyText(node->key) + " stands in bucket " + std::to_string(b) + ", not in its bucket " +
-                   std::to_string(home) + "; the updater could not find it";
+          *error = name + ": " + KeyText(node->key) + " stands in bucket " + std::to_string(b) +
+                   ", not in its bucket " + std::to_string(home) + "; the updater could not find it";
           return false;
         }
         if (previous != nullptr && !KeyLess(node->key, previous->key)) {
           *error = name + ": bucket " + std::to_string(b) + ": " + KeyText(node->key) + " follows " +
-                   KeyText(previous->key) + ", out of descending order; the updater could not find its positions";
+                   KeyText(previous->key) +
+                   ", out of descending order; the updater could not find its positions";
           return false;
         }
       }
@@ -67,7 +68,8 @@ bool CollectNodes(const JosekiTable& table, const std::string& name, bool merged
       return false;
     }
     codes.assign(node.moves, node.moves + node.moveCount);
-    std::sort(codes.begin(), codes.end(), [](const BookMove& a, const BookMove& b) { return a.code < b.code; });
+    std::sort(codes.begin(), codes.end(),
+              [](const BookMove& a, const BookMove& b) { return a.code < b.code; });
     for (size_t j = 1; j < codes.size(); ++j) {
       if (codes[j].code == codes[j - 1].code) {
         *error = name + ": " + KeyText(node.key) + " holds code " + CodeText(codes[j].code) +
@@ -81,7 +83,8 @@ bool CollectNodes(const JosekiTable& table, const std::string& name, bool merged
 
 void Deletes(const JosekiNode& node, std::vector<DiffRecord>* records) {
   for (int32_t i = 0; i < node.moveCount; ++i) {
-    records->push_back(DiffRecord{node.key, BookMove{node.moves[i].code, DeleteMarkerAux, DeleteMarkerData}, true});
+    records->push_back(
+        DiffRecord{node.key, BookMove{node.moves[i].code, DeleteMarkerAux, DeleteMarkerData}, true});
   }
 }
 
@@ -97,7 +100,8 @@ void Puts(const JosekiNode& node, std::vector<DiffRecord>* records) {
 // overwrite.
 void Changes(const JosekiNode& from, const JosekiNode& to, std::vector<DiffRecord>* records) {
   std::vector<BookMove> before(from.moves, from.moves + from.moveCount);
-  std::stable_sort(before.begin(), before.end(), [](const BookMove& a, const BookMove& b) { return a.code < b.code; });
+  std::stable_sort(before.begin(), before.end(),
+                   [](const BookMove& a, const BookMove& b) { return a.code < b.code; });
   std::vector<BookMove> after(to.moves, to.moves + to.moveCount);
   std::sort(after.begin(), after.end(), [](const BookMove& a, const BookMove& b) { return a.code < b.code; });
 
@@ -105,7 +109,8 @@ void Changes(const JosekiNode& from, const JosekiNode& to, std::vector<DiffRecor
   size_t i = 0, j = 0;
   while (i < before.size() || j < after.size()) {
     if (j == after.size() || (i < before.size() && before[i].code < after[j].code)) {
-      records->push_back(DiffRecord{from.key, BookMove{before[i].code, DeleteMarkerAux, DeleteMarkerData}, true});
+      records->push_back(
+          DiffRecord{from.key, BookMove{before[i].code, DeleteMarkerAux, DeleteMarkerData}, true});
       ++i;
       continue;
     }
@@ -117,7 +122,8 @@ void Changes(const JosekiNode& from, const JosekiNode& to, std::vector<DiffRecor
     size_t last = i;
     while (last + 1 < before.size() && before[last + 1].code == before[i].code) ++last;
     for (; i < last; ++i) {
-      records->push_back(DiffRecord{from.key, BookMove{before[i].code, DeleteMarkerAux, DeleteMarkerData}, true});
+      records->push_back(
+          DiffRecord{from.key, BookMove{before[i].code, DeleteMarkerAux, DeleteMarkerData}, true});
     }
     if (!SameMove(before[last], after[j])) puts.push_back(DiffRecord{to.key, after[j], false});
     i = last + 1;
@@ -137,7 +143,8 @@ bool ComputeBookDiff(const JosekiTable& from, const std::string& fromName, const
     return false;
   }
   std::vector<const JosekiNode*> before, after;
-  if (!CollectNodes(from, fromName, true, &before, error) || !CollectNodes(to, toName, false, &after, error)) {
+  if (!CollectNodes(from, fromName, true, &before, error) ||
+      !CollectNodes(to, toName, false, &after, error)) {
     return false;
   }
 
@@ -160,7 +167,8 @@ bool ComputeBookDiff(const JosekiTable& from, const std::string& fromName, const
 bool CheckDiffRecords(const std::vector<DiffRecord>& records, std::string* error) {
   for (const DiffRecord& record : records) {
     if (IsListEnd(record.key.low)) {
-      *error = KeyText(record.key) + " differs between the books, but a diff cannot name it: its low word is " +
+      *error = KeyText(record.key) +
+               " differs between the books, but a diff cannot name it: its low word is " +
                (record.key.low < 64 ? std::string("below 64") : std::string("0xFFFFFFFF")) +
                ", which reads as the end of a list";
       return false;

@@ -4,13 +4,15 @@
 
 namespace {
 
-const char* LayoutName(BookLayout layout) { return layout == LayoutDivided ? "a divided book" : "a single book"; }
+const char* LayoutName(BookLayout layout) {
+  return layout == LayoutDivided ? "a divided book" : "a single book";
+}
 
 }  // namespace
 
-bool DiffBookFiles(const BookImage& from, const std::string& fromName, const BookImage& to, const std::string& toName,
-                   std::vector<uint8_t>* payload, DiffCounts* counts, std::string* text,
-                   void (*progress)(int32_t, void*), void* context, std::string* error) {
+bool DiffBookFiles(const BookImage& from, const std::string& fromName, const BookImage& to,
+                   const std::string& toName, std::vector<uint8_t>* payload, DiffCounts* counts,
+                   std::string* text, void (*progress)(int32_t, void*), void* context, std::string* error) {
   *counts = DiffCounts();
   if (from.layout != to.layout) {
     *error = toName + " is " + LayoutName(to.layout) + ", but " + fromName + " is " + LayoutName(from.layout);

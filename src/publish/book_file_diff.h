@@ -17,6 +17,6 @@
 // ComputeBookDiff and CheckDiffRecords); `payload` is then incomplete.
 // `progress`, when given, is called with the count of bodies done and
 // `context`.
-bool DiffBookFiles(const BookImage& from, const std::string& fromName, const BookImage& to, const std::string& toName,
-                   std::vector<uint8_t>* payload, DiffCounts* counts, std::string* text,
-                   void (*progress)(int32_t, void*), void* context, std::string* error);
+bool DiffBookFiles(const BookImage& from, const std::string& fromName, const BookImage& to,
+                   const std::string& toName, std::vector<uint8_t>* payload, DiffCounts* counts,
+                   std::string* text, void (*progress)(int32_t, void*), void* context, std::string* error);

@@ -28,7 +28,8 @@ bool ParseBookImage(std::vector<uint8_t> bytes, BookImage* image, std::string* e
     return false;
   }
   if (layout == LayoutDivided && bytes.size() < DividedFirstBlock) {
-    *error = "a divided book too short for its table of 64 offsets (" + std::to_string(bytes.size()) + " bytes)";
+    *error =
+        "a divided book too short for its table of 64 offsets (" + std::to_string(bytes.size()) + " bytes)";
     return false;
   }
   image->layout = layout;
@@ -67,15 +68,17 @@ JosekiTablePtr LoadBookBody(const BookImage& image, int32_t body, std::string* e
   }
   JosekiTablePtr table(LoadJosekiTable(raw.data(), static_cast<uint32_t>(raw.size())));
   if (!table) {
-    *error = name + ": its raw body is damaged: its counts do not match its records (fixpack verify tells more)";
+    *error =
+        name + ": its raw body is damaged: its counts do not match its records (fixpack verify tells more)";
   }
   return table;
 }
 
 bool PackBookBody(JosekiTable* table, std::vector<uint8_t>* block, std::string* error) {
   SortMoves(table);
-  const uint32_t size = RawBodySize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
-                                    static_cast<uint32_t>(table->moveCount));
+  const uint32_t size =
+      RawBodySize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
+                  static_cast<uint32_t>(table->moveCount));
   if (size == 0xFFFFFFFF) {
     *error = "the book is too large for one body (its raw size passes 4 GiB)";
     return false;

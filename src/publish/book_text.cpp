@@ -9,7 +9,8 @@ namespace {
 const char HexDigits[] = "0123456789abcdef";
 
 void AppendHex(std::string* out, uint32_t value, int digits) {
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out->push_back(HexDigits[(value >> shift) & 0xF]);
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    out->push_back(HexDigits[(value >> shift) & 0xF]);
 }
 
 bool ParseHex(const std::string& text, size_t maxDigits, uint32_t* value) {
@@ -68,7 +69,8 @@ bool ParseMove(const std::string& word, BookMove* move) {
   const size_t second = first == std::string::npos ? first : word.find(':', first + 1);
   if (second == std::string::npos || word.find(':', second + 1) != std::string::npos) return false;
   uint32_t code, aux, data;
-  if (!ParseHex(word.substr(0, first), 4, &code) || !ParseHex(word.substr(first + 1, second - first - 1), 4, &aux) ||
+  if (!ParseHex(word.substr(0, first), 4, &code) ||
+      !ParseHex(word.substr(first + 1, second - first - 1), 4, &aux) ||
       !ParseHex(word.substr(second + 1), 8, &data)) {
     return false;
   }
@@ -89,7 +91,7 @@ bool ParseBuckets(const std::vector<std::string>& words, size_t at, uint32_t* co
 
 struct Parser {
   BookText* book;
-  int32_t division = -1;      // the division whose positions follow
+  int32_t division = -1;  // the division whose positions follow
   bool sawPosition = false;
 
   bool Line(const std::vector<std::string>& words, uint32_t line, std::string* cause) {
@@ -97,9 +99,11 @@ struct Parser {
     if (head == "buckets") {
       if (words.size() != 2) return Fail(cause, "a buckets line is 'buckets B'");
       if (book->bucketsLine != 0) {
-        return Fail(cause, "a second buckets line (the first is on line " + std::to_string(book->bucketsLine) + ")");
+        return Fail(cause,
+                    "a second buckets line (the first is on line " + std::to_string(book->bucketsLine) + ")");
       }
-      if (sawPosition || book->divided) return Fail(cause, "the buckets line must come before every position and division");
+      if (sawPosition || book->divided)
+        return Fail(cause, "the buckets line must come before every position and division");
       book->bucketsLine = line;
       return ParseBuckets(words, 1, &book->bucketCount, cause);
     }
@@ -117,7 +121,8 @@ struct Parser {
         book->bodies.assign(DivisionCount, TextBody());
       }
       if (static_cast<int32_t>(k) <= division) {
-        return Fail(cause, "division " + std::to_string(k) + " does not come after division " + std::to_string(division));
+        return Fail(cause, "division " + std::to_string(k) + " does not come after division " +
+                               std::to_string(division));
       }
       division = static_cast<int32_t>(k);
       TextBody& body = book->bodies[k];
@@ -130,10 +135,12 @@ struct Parser {
   bool Position(const std::vector<std::string>& words, uint32_t line, std::string* cause) {
     PositionKey key;
     if (!ParseHex(words[0], 8, &key.low)) {
-      return Fail(cause, "'" + words[0] + "' is neither a keyword nor a key's low word (up to 8 hexadecimal digits)");
+      return Fail(
+          cause, "'" + words[0] + "' is neither a keyword nor a key's low word (up to 8 hexadecimal digits)");
     }
     if (words.size() < 2 || !ParseHex(words[1], 8, &key.high)) {
-      return Fail(cause, "a position line needs the key's high word (up to 8 hexadecimal digits) after its low word");
+      return Fail(
+          cause, "a position line needs the key's high word (up to 8 hexadecimal digits) after its low word");
     }
     if (words.size() < 3) return Fail(cause, "a position needs at least one move");
     if (words.size() - 2 > static_cast<size_t>(MaxMovesPerNode)) {
@@ -204,8 +211,8 @@ JosekiTablePtr BuildTextBody(TextBody* body, uint32_t bucketCount, std::string* 
     codes.clear();
     for (size_t j = i; j < end; ++j) {
       if (moves[j].line != moves[i].line) {
-        *error = std::to_string(moves[j].line) + ": the position stands on line " + std::to_string(moves[i].line) +
-                 " already";
+        *error = std::to_string(moves[j].line) + ": the position stands on line " +
+                 std::to_string(moves[i].line) + " already";
         return nullptr;
       }
       codes.emplace_back(moves[j].move.code, moves[j].line);

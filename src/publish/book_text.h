@@ -26,15 +26,15 @@ struct TextMove {
 };
 
 struct TextBody {
-  uint32_t bucketCount = 0;    // as the text gives it; 0 when it does not
-  uint32_t line = 0;           // the line of its division, 0 for none
-  std::vector<TextMove> moves; // every move of the body, in text order
+  uint32_t bucketCount = 0;     // as the text gives it; 0 when it does not
+  uint32_t line = 0;            // the line of its division, 0 for none
+  std::vector<TextMove> moves;  // every move of the body, in text order
 };
 
 struct BookText {
-  bool divided = false;        // the text has division lines
-  uint32_t bucketCount = 0;    // of the `buckets` line; 0 when none
-  uint32_t bucketsLine = 0;    // where that line stands
+  bool divided = false;          // the text has division lines
+  uint32_t bucketCount = 0;      // of the `buckets` line; 0 when none
+  uint32_t bucketsLine = 0;      // where that line stands
   std::vector<TextBody> bodies;  // 1 for a single book, 64 for a divided
 };
 

@@ -51,7 +51,9 @@ bool ParseEntry(const std::vector<std::string>& words, const std::string& folder
     return false;
   }
   if (words.size() != expected) {
-    *cause = keyword + (entry->kind == KindFile ? " takes OLDNAME NEWNAME SOURCE" : " takes OLDNAME NEWNAME OLDBOOK NEWBOOK") +
+    *cause = keyword +
+             (entry->kind == KindFile ? " takes OLDNAME NEWNAME SOURCE"
+                                      : " takes OLDNAME NEWNAME OLDBOOK NEWBOOK") +
              ", " + std::to_string(words.size() - 1) + " words given";
     return false;
   }
@@ -135,8 +137,8 @@ std::string FolderOf(const std::string& path) {
 }
 
 std::string ResolvePath(const std::string& folder, const std::string& name) {
-  const bool absolute = (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
-                        (name.size() >= 2 && name[1] == ':');
+  const bool absolute =
+      (!name.empty() && (name[0] == '/' || name[0] == '\\')) || (name.size() >= 2 && name[1] == ':');
   if (absolute || folder.empty()) return name;
   return folder + name;
 }

@@ -18,12 +18,12 @@
 #include <vector>
 
 struct ManifestEntry {
-  int32_t kind = 0;        // KindBook, KindDividedBook or KindFile
-  std::string oldName;     // where the present file is kept
-  std::string newName;     // the file the entry writes
-  std::string oldBook;     // book entries: the book as installed
-  std::string newBook;     // book entries: the book to reach
-  std::string source;      // file entries: the new content
+  int32_t kind = 0;     // KindBook, KindDividedBook or KindFile
+  std::string oldName;  // where the present file is kept
+  std::string newName;  // the file the entry writes
+  std::string oldBook;  // book entries: the book as installed
+  std::string newBook;  // book entries: the book to reach
+  std::string source;   // file entries: the new content
   uint32_t line = 0;
 };
 

@@ -15,9 +15,12 @@ FileKind DetectFileKind(const std::vector<uint8_t>& bytes) {
 
 const char* FileKindName(FileKind kind) {
   switch (kind) {
-    case FileSingleBook: return "single book";
-    case FileDividedBook: return "divided book";
-    case FileDataFile: return "update data file";
+    case FileSingleBook:
+      return "single book";
+    case FileDividedBook:
+      return "divided book";
+    case FileDataFile:
+      return "update data file";
   }
   return "file";
 }
@@ -39,14 +42,16 @@ void CheckDataFile(const std::vector<uint8_t>& file, Findings* findings) {
   std::vector<uint8_t> script;
   const BlockCheck check = UnpackBlock(file.data(), file.size(), &script);
   if (check.fault != BlockSound) findings->Violation("the envelope", DescribeBlock(check, file.size()));
-  if (check.fault != BlockShortHeader && check.fault != BlockPastEnd && 8 + uint64_t{check.packedSize} < file.size()) {
+  if (check.fault != BlockShortHeader && check.fault != BlockPastEnd &&
+      8 + uint64_t{check.packedSize} < file.size()) {
     findings->Violation("offset " + std::to_string(8 + uint64_t{check.packedSize}),
                         std::to_string(file.size() - 8 - check.packedSize) +
                             " bytes stand after the packed script; the updater never reads them");
   }
   if (check.rawSize > MaxScriptSize) {
     findings->Violation("the envelope", "rawSize " + std::to_string(check.rawSize) +
-                                            " is larger than the updater accepts (" + std::to_string(MaxScriptSize) + ")");
+                                            " is larger than the updater accepts (" +
+                                            std::to_string(MaxScriptSize) + ")");
   }
   if (!BlockUsable(check)) return;
   const ScriptWalk walk = WalkScript(script.data(), static_cast<uint32_t>(script.size()));
@@ -58,8 +63,8 @@ void CheckDataFile(const std::vector<uint8_t>& file, Findings* findings) {
   if (walk.entries.empty() && walk.problems.empty()) findings->Warning("the script", "it holds no entries");
 }
 
-void CheckFile(const std::vector<uint8_t>& file, FileKind kind, Findings* findings, void (*progress)(int32_t, void*),
-               void* context) {
+void CheckFile(const std::vector<uint8_t>& file, FileKind kind, Findings* findings,
+               void (*progress)(int32_t, void*), void* context) {
   switch (kind) {
     case FileSingleBook:
       CheckSingleBook(file, findings);
@@ -72,4 +77,3 @@ void CheckFile(const std::vector<uint8_t>& file, FileKind kind, Findings* findin
       break;
   }
 }
-

@@ -26,14 +26,16 @@ bool SameBook(const std::vector<uint8_t>& result, const BookImage& wanted, std::
     }
     JosekiTablePtr target = LoadBookBody(wanted, body, cause);
     if (!target) return false;
-    if (!ComputeBookDiff(*after, "the updated book: " + name, *target, "the new book: " + name, &records, cause)) {
+    if (!ComputeBookDiff(*after, "the updated book: " + name, *target, "the new book: " + name, &records,
+                         cause)) {
       return false;
     }
     if (!records.empty()) {
       std::string still;
       std::vector<DiffRecord> first;
       for (const DiffRecord& record : records) {
-        if (record.key.low == records[0].key.low && record.key.high == records[0].key.high) first.push_back(record);
+        if (record.key.low == records[0].key.low && record.key.high == records[0].key.high)
+          first.push_back(record);
       }
       AppendDiffText(first, &still);
       still.pop_back();
@@ -47,7 +49,8 @@ bool SameBook(const std::vector<uint8_t>& result, const BookImage& wanted, std::
 
 }  // namespace
 
-bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedEntry>& plan, std::string* error) {
+bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedEntry>& plan,
+                  std::string* error) {
   MemoryPackageFiles folder;
   std::set<std::string> expected;
   // A file entry finds a present file of other content, as an update

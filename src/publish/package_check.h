@@ -10,13 +10,13 @@
 
 // What one entry of a package is meant to do.
 struct PlannedEntry {
-  int32_t kind = 0;                            // KindBook, KindDividedBook, KindFile
+  int32_t kind = 0;  // KindBook, KindDividedBook, KindFile
   std::string oldName;
   std::string newName;
-  const BookImage* oldBook = nullptr;          // book entries: the book as installed
-  const BookImage* newBook = nullptr;          // book entries: the book to reach
+  const BookImage* oldBook = nullptr;             // book entries: the book as installed
+  const BookImage* newBook = nullptr;             // book entries: the book to reach
   const std::vector<uint8_t>* content = nullptr;  // file entries: the new content
-  std::string label;                           // begins every cause ("manifest.txt:3")
+  std::string label;                              // begins every cause ("manifest.txt:3")
 };
 
 // Applies the script with ApplyPackage to a memory folder that holds each
@@ -28,4 +28,5 @@ struct PlannedEntry {
 // content; each old name keeps what its new name held before; and nothing
 // else stands in the folder. Otherwise false, with a cause that names the entry
 // and the first difference.
-bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedEntry>& plan, std::string* error);
+bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedEntry>& plan,
+                  std::string* error);

@@ -34,20 +34,25 @@ class Walker {
   }
 
   std::string NeverApplied(uint32_t from) const {
-    return "; the updater stops here and the " + std::to_string(size_ - from) + " bytes from here on are never applied";
+    return "; the updater stops here and the " + std::to_string(size_ - from) +
+           " bytes from here on are never applied";
   }
 
   bool Name(const char* which, std::string* name) {
     const uint32_t start = at_;
-    if (Left() < 1) return Stop(start, std::string("the script ends where the ") + which + " name's length belongs");
+    if (Left() < 1)
+      return Stop(start, std::string("the script ends where the ") + which + " name's length belongs");
     const uint32_t length = script_[at_];
-    if (length == 0) return Stop(start, std::string("the ") + which + " name's length is 0" + NeverApplied(entryStart_));
-    if (Left() - 1 < length) return Stop(start, std::string("the ") + which + " name is cut short by the end of the script");
+    if (length == 0)
+      return Stop(start, std::string("the ") + which + " name's length is 0" + NeverApplied(entryStart_));
+    if (Left() - 1 < length)
+      return Stop(start, std::string("the ") + which + " name is cut short by the end of the script");
     const char* bytes = reinterpret_cast<const char*>(script_ + at_ + 1);
     at_ += 1 + length;
     if (bytes[length - 1] != '\0') {
       name->assign(bytes, length);
-      return Stop(start, std::string("the ") + which + " name does not end with a NUL" + NeverApplied(entryStart_));
+      return Stop(start,
+                  std::string("the ") + which + " name does not end with a NUL" + NeverApplied(entryStart_));
     }
     name->assign(bytes);  // up to the first NUL, as the updater takes it
     if (name->size() + 1 != length) {
@@ -101,8 +106,9 @@ class Walker {
       if (Left() < 4) return Stop(at_, "the script ends where the file's length belongs");
       entry->fileSize = LoadU32(script_ + at_);
       if (Left() - 4 < entry->fileSize) {
-        return Stop(at_, "the file's " + std::to_string(entry->fileSize) + " bytes run past the end of the script (" +
-                             std::to_string(Left() - 4) + " remain)");
+        return Stop(at_, "the file's " + std::to_string(entry->fileSize) +
+                             " bytes run past the end of the script (" + std::to_string(Left() - 4) +
+                             " remain)");
       }
       at_ += 4 + entry->fileSize;
       return true;
@@ -124,14 +130,15 @@ class Walker {
     entryStart_ = at_;
     ++entry_;
     if (Left() < 4) {
-      return Stop(at_, std::to_string(Left()) + " stray bytes at the end of the script, too few for an entry");
+      return Stop(at_,
+                  std::to_string(Left()) + " stray bytes at the end of the script, too few for an entry");
     }
     ScriptEntry entry;
     entry.offset = at_;
     const uint32_t kind = LoadU32(script_ + at_);
     if (kind > static_cast<uint32_t>(KindFile)) {
-      return Stop(at_, "kind " + std::to_string(static_cast<int32_t>(kind)) + " is none of 0 (book), 1 (divided book), 2 (file)" +
-                           NeverApplied(at_));
+      return Stop(at_, "kind " + std::to_string(static_cast<int32_t>(kind)) +
+                           " is none of 0 (book), 1 (divided book), 2 (file)" + NeverApplied(at_));
     }
     entry.kind = static_cast<int32_t>(kind);
     at_ += 4;
@@ -141,7 +148,8 @@ class Walker {
                                     " entries in one package; this one and all behind it are refused");
     }
     if (SameEntryName(entry.oldName.c_str(), entry.newName.c_str())) {
-      Problem(entry.offset, "both names denote the same file, '" + entry.newName + "'; writing it would cut the file to be read");
+      Problem(entry.offset, "both names denote the same file, '" + entry.newName +
+                                "'; writing it would cut the file to be read");
     }
     entry.payloadOffset = at_;
     if (!Payload(&entry)) return false;

@@ -17,9 +17,9 @@ struct ScriptList {
 };
 
 struct ScriptEntry {
-  uint32_t offset = 0;          // where the entry begins in the script
-  int32_t kind = 0;             // KindBook, KindDividedBook or KindFile
-  std::string oldName;          // up to the first NUL
+  uint32_t offset = 0;  // where the entry begins in the script
+  int32_t kind = 0;     // KindBook, KindDividedBook or KindFile
+  std::string oldName;  // up to the first NUL
   std::string newName;
   uint32_t payloadOffset = 0;
   uint32_t payloadSize = 0;
@@ -29,8 +29,8 @@ struct ScriptEntry {
 
 // Something in the script that is not as a package should be.
 struct ScriptProblem {
-  uint32_t offset;   // where in the script
-  int32_t entry;     // the entry it belongs to, from 1; 0 for none
+  uint32_t offset;  // where in the script
+  int32_t entry;    // the entry it belongs to, from 1; 0 for none
   std::string text;
 };
 

@@ -112,7 +112,8 @@ std::string DescribeBlock(const BlockCheck& check, uint64_t available) {
       return "the zlib stream ends after " + std::to_string(check.streamLength) + " of its " + packed +
              " packed bytes";
     case BlockShortHeader:
-      return "only " + std::to_string(available) + " bytes stand where the 8 bytes of packedSize and rawSize belong";
+      return "only " + std::to_string(available) +
+             " bytes stand where the 8 bytes of packedSize and rawSize belong";
     case BlockPastEnd:
       return "packedSize " + packed + " reaches past the end of the file (" +
              std::to_string(available < 8 ? 0 : available - 8) + " bytes follow the sizes)";
@@ -123,7 +124,8 @@ std::string DescribeBlock(const BlockCheck& check, uint64_t available) {
     case BlockTooLarge:
       return "the zlib stream unpacks to more than its rawSize of " + rawSize + " bytes";
     case BlockTooSmall:
-      return "the zlib stream unpacks to " + std::to_string(check.produced) + " bytes, not its rawSize of " + rawSize;
+      return "the zlib stream unpacks to " + std::to_string(check.produced) + " bytes, not its rawSize of " +
+             rawSize;
     case BlockNoMemory:
       return "out of memory for the " + rawSize + " unpacked bytes";
   }

@@ -24,10 +24,10 @@ enum BlockFault : int32_t {
 
 struct BlockCheck {
   BlockFault fault = BlockShortHeader;
-  uint32_t packedSize = 0;   // as stored
-  uint32_t rawSize = 0;      // as stored
-  uint64_t streamLength = 0; // packed bytes the zlib stream used
-  uint64_t produced = 0;     // bytes it unpacked to, at most rawSize + 1
+  uint32_t packedSize = 0;    // as stored
+  uint32_t rawSize = 0;       // as stored
+  uint64_t streamLength = 0;  // packed bytes the zlib stream used
+  uint64_t produced = 0;      // bytes it unpacked to, at most rawSize + 1
 };
 
 // Unpacks the block at the start of `data` (of which `available` bytes

@@ -17,16 +17,16 @@ class ByteStream {
   // Every caller in the system passes true.
   void Release(bool free);
 
-  virtual int32_t AtEnd() = 0;  // nonzero when no more data can be read
-  virtual int32_t Seek(int32_t offset, bool fromEnd) = 0;  // 0 on success
-  virtual int32_t Tell() = 0;   // the current position
-  virtual int32_t ReadU8() = 0;   // 0..255, or -1
-  virtual int32_t ReadU16() = 0;  // 0..65535, or -1
-  virtual int32_t ReadU32() = 0;  // the 32 bits as a signed value, or -1
-  virtual int32_t Read(uint8_t* destination, int32_t length) = 0;  // bytes read, or -1
-  virtual int32_t WriteU8(int32_t value) = 0;   // low 8 bits; 0, or -1
-  virtual int32_t WriteU16(int32_t value) = 0;  // low 16 bits; 0, or -1
-  virtual int32_t WriteU32(uint32_t value) = 0; // 0, or -1
+  virtual int32_t AtEnd() = 0;                                       // nonzero when no more data can be read
+  virtual int32_t Seek(int32_t offset, bool fromEnd) = 0;            // 0 on success
+  virtual int32_t Tell() = 0;                                        // the current position
+  virtual int32_t ReadU8() = 0;                                      // 0..255, or -1
+  virtual int32_t ReadU16() = 0;                                     // 0..65535, or -1
+  virtual int32_t ReadU32() = 0;                                     // the 32 bits as a signed value, or -1
+  virtual int32_t Read(uint8_t* destination, int32_t length) = 0;    // bytes read, or -1
+  virtual int32_t WriteU8(int32_t value) = 0;                        // low 8 bits; 0, or -1
+  virtual int32_t WriteU16(int32_t value) = 0;                       // low 16 bits; 0, or -1
+  virtual int32_t WriteU32(uint32_t value) = 0;                      // 0, or -1
   virtual int32_t Write(const uint8_t* source, int32_t length) = 0;  // bytes written, or -1
 
  protected:
@@ -72,8 +72,8 @@ class FileStream : public ByteStream {
   int32_t Close();
 
  private:
-  FILE* file = nullptr;     // the open file, or none
-  bool forReading = true;   // the mode of the last Open
+  FILE* file = nullptr;    // the open file, or none
+  bool forReading = true;  // the mode of the last Open
 };
 
 // A stream over a caller's memory block. It never allocates, grows or frees

@@ -15,12 +15,12 @@ TEST(Cp932Path, FindsTheLastRealBackslash) {
       {"abc", -1, false},
       {"C:\\Prog", 2, false},
       {"C:\\Prog\\", 7, true},
-      {"C:\\\x83\x5C", 2, false},            // folder ending in ソ
-      {"C:\\\x83\x5C\\", 5, true},           // ソ then a real separator
-      {"C:\\\x95\x5C\\a.exe", 5, false},     // 表 inside the path
-      {"\x83\x5C\x95\x5C", -1, false},       // only trail bytes look like 5C
-      {"a\\\x83", 1, false},                 // a lone lead byte at the end
-      {"\xA6\\", 1, true},                   // half-width kana is one byte
+      {"C:\\\x83\x5C", 2, false},         // folder ending in ソ
+      {"C:\\\x83\x5C\\", 5, true},        // ソ then a real separator
+      {"C:\\\x95\x5C\\a.exe", 5, false},  // 表 inside the path
+      {"\x83\x5C\x95\x5C", -1, false},    // only trail bytes look like 5C
+      {"a\\\x83", 1, false},              // a lone lead byte at the end
+      {"\xA6\\", 1, true},                // half-width kana is one byte
   };
   for (const auto& c : cases) {
     const char* last = FindLastBackslash(c.path);

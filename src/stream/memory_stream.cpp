@@ -44,8 +44,8 @@ int32_t MemoryStream::ReadU32() {
   if (forReading == false) return -1;
   if (size - position < 4) return -1;
   const uint8_t* p = buffer + position;
-  uint32_t value = p[0] | (static_cast<uint32_t>(p[1]) << 8) |
-                   (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  uint32_t value = p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+                   (static_cast<uint32_t>(p[3]) << 24);
   position += 4;
   return static_cast<int32_t>(value);
 }

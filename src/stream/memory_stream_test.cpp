@@ -35,8 +35,7 @@ TEST(MemoryStream, IntegerReadsAreAllOrNothing) {
     int32_t positionAfter;
   };
   const Case cases[] = {
-      {1, 2, -1, 0},           {2, 2, 0x0201, 2},       {3, 4, -1, 0},
-      {4, 4, 0x04030201, 4},   {0, 1, -1, 0},           {1, 1, 0x01, 1},
+      {1, 2, -1, 0}, {2, 2, 0x0201, 2}, {3, 4, -1, 0}, {4, 4, 0x04030201, 4}, {0, 1, -1, 0}, {1, 1, 0x01, 1},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> block = {1, 2, 3, 4};
@@ -92,7 +91,8 @@ TEST(MemoryStream, SeekClampsAndWraps) {
     int32_t offset;
     bool fromEnd;
     int32_t position;
-  } cases[] = {{15, false, 10}, {-4, true, 6}, {-20, true, 10}, {3, false, 3}, {0, true, 10}, {-1, false, 10}};
+  } cases[] = {{15, false, 10}, {-4, true, 6}, {-20, true, 10},
+               {3, false, 3},   {0, true, 10}, {-1, false, 10}};
   for (const auto& c : cases) {
     EXPECT_EQ(stream->Seek(c.offset, c.fromEnd), 0);
     EXPECT_EQ(stream->Tell(), c.position) << c.offset << (c.fromEnd ? " from end" : " from start");

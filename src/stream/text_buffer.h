@@ -7,8 +7,8 @@
 #include <cstdint>
 
 struct TextBuffer {
-  int32_t capacity = 0;   // bytes in the block, terminator included; 0 without a block
-  char* text = nullptr;   // the block, or none exactly when capacity is 0
+  int32_t capacity = 0;  // bytes in the block, terminator included; 0 without a block
+  char* text = nullptr;  // the block, or none exactly when capacity is 0
 
   TextBuffer() = default;
   ~TextBuffer() { Free(); }

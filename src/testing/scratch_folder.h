@@ -72,7 +72,8 @@ class ScratchFolder {
   }
   // Puts the folder back to exactly the snapshot.
   void Restore(const Snapshot& files) const {
-    for (const auto& item : std::filesystem::directory_iterator(path_)) std::filesystem::remove_all(item.path());
+    for (const auto& item : std::filesystem::directory_iterator(path_))
+      std::filesystem::remove_all(item.path());
     for (const auto& [name, bytes] : files) Put(name, bytes);
   }
 

@@ -42,8 +42,8 @@ class VectorStream final : public ByteStream {
   int32_t ReadU32() override {
     uint8_t p[4];
     if (Read(p, 4) != 4) return -1;
-    return static_cast<int32_t>(p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-                                (static_cast<uint32_t>(p[3]) << 24));
+    return static_cast<int32_t>(p[0] | (static_cast<uint32_t>(p[1]) << 8) |
+                                (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
   }
 
   int32_t Read(uint8_t* destination, int32_t length) override {

@@ -50,11 +50,10 @@ const wchar_t NoAnswer[] = L"<no answer>";
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                              nullptr);
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
   return out;
 }
 
@@ -72,14 +71,13 @@ std::string Shown(const std::wstring& text) {
 void Print(const std::string& line) {
   std::string data = line + "\n";
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), data.data(), static_cast<DWORD>(data.size()), &written,
-            nullptr);
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
 }
 
 std::wstring SystemText(DWORD code) {
   wchar_t* text = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                           code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0,
+                           reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring out = n != 0 && text != nullptr ? std::wstring(text) : std::wstring();
   if (text != nullptr) LocalFree(text);
   return out;
@@ -100,8 +98,8 @@ std::wstring Expand(std::wstring text) {
 std::wstring WindowText(HWND window) {
   wchar_t buffer[4096];
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer),
-                           SMTO_ABORTIFHUNG, SendTimeoutMs, &length))
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
+                           SendTimeoutMs, &length))
     return NoAnswer;
   return std::wstring(buffer, length);
 }
@@ -251,15 +249,15 @@ int Wait(const Options& options) {
   while (GetTickCount() - held < steady) {
     Sleep(PollMs * 4);
     DialogState now = ReadState();
-    if (!want.Matches(now) || now.text != last.text || now.ok != last.ok ||
-        now.cancel != last.cancel || now.focus != last.focus) {
+    if (!want.Matches(now) || now.text != last.text || now.ok != last.ok || now.cancel != last.cancel ||
+        now.focus != last.focus) {
       Print("changed from " + last.Describe() + " to " + now.Describe());
       return 1;
     }
   }
   Print(last.Describe() +
-        (needVia ? "; passed through the state before for about " +
-                       std::to_string(viaLast - viaFirst) + " ms" : ""));
+        (needVia ? "; passed through the state before for about " + std::to_string(viaLast - viaFirst) + " ms"
+                 : ""));
   return 0;
 }
 
@@ -362,13 +360,12 @@ int Picker(const Options& options) {
     HWND name = GetDlgItem(picker, 0x47C);
     if (name == nullptr) name = GetDlgItem(picker, 0x480);
     const std::wstring path = options.Get(L"--pick");
-    SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
-                        SMTO_ABORTIFHUNG, SendTimeoutMs, &result);
-    SendMessageTimeoutW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs,
-                        &result);
-  } else if (options.Has(L"--cancel")) {
-    SendMessageTimeoutW(GetDlgItem(picker, IDCANCEL), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG,
+    SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG,
                         SendTimeoutMs, &result);
+    SendMessageTimeoutW(GetDlgItem(picker, IDOK), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs, &result);
+  } else if (options.Has(L"--cancel")) {
+    SendMessageTimeoutW(GetDlgItem(picker, IDCANCEL), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs,
+                        &result);
   }
   return 0;
 }
@@ -411,8 +408,14 @@ int Hold(const wchar_t* path, const wchar_t* sentinel) {
 // dialog cannot be made.
 int BreakDialog(const wchar_t* exe) {
   std::vector<WORD> t;
-  auto dword = [&t](DWORD v) { t.push_back(LOWORD(v)); t.push_back(HIWORD(v)); };
-  auto text = [&t](const wchar_t* s) { for (; *s; ++s) t.push_back(*s); t.push_back(0); };
+  auto dword = [&t](DWORD v) {
+    t.push_back(LOWORD(v));
+    t.push_back(HIWORD(v));
+  };
+  auto text = [&t](const wchar_t* s) {
+    for (; *s; ++s) t.push_back(*s);
+    t.push_back(0);
+  };
   dword(WS_POPUP | WS_CAPTION);
   dword(0);
   t.insert(t.end(), {1, 0, 0, 100, 50, 0, 0});  // one control; x, y, cx, cy; no menu, class
@@ -473,8 +476,7 @@ int MessageBoxStep(const Options& options) {
   }
   if (options.Has(L"--press")) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs,
-                        &result);
+    SendMessageTimeoutW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SendTimeoutMs, &result);
   }
   return 0;
 }

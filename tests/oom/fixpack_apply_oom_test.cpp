@@ -129,10 +129,11 @@ TEST(FixpackApplyOutOfMemory, EveryAllocationFailingLeavesWholeEntries) {
         EXPECT_EQ(install.Take(), reruns[state < 0 ? 0 : state]) << "the run after " << where;
         return KeepGoing(failuresBefore, &faulty);
       });
-  printf("[ oom      ] fixpack apply: %llu allocations in a clean run; %llu runs with an allocation failing: "
-         "%d failed with the memory message, %d still applied the package\n",
-         static_cast<unsigned long long>(counts.allocations), static_cast<unsigned long long>(counts.points), failed,
-         tolerated);
+  printf(
+      "[ oom      ] fixpack apply: %llu allocations in a clean run; %llu runs with an allocation failing: "
+      "%d failed with the memory message, %d still applied the package\n",
+      static_cast<unsigned long long>(counts.allocations), static_cast<unsigned long long>(counts.points),
+      failed, tolerated);
   EXPECT_GT(counts.points, 0u);
 }
 

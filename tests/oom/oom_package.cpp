@@ -24,7 +24,11 @@ std::string Differences(const Snapshot& got, const Snapshot& wanted) {
 
 std::vector<Script> Entries() {
   std::vector<Script> entries(4);
-  entries[0].Head(KindBook, "joseki.bak", "joseki.dat").Group(0x40, 0, 9).Group(0x41, 1, 5, true).U32(Terminator);
+  entries[0]
+      .Head(KindBook, "joseki.bak", "joseki.dat")
+      .Group(0x40, 0, 9)
+      .Group(0x41, 1, 5, true)
+      .U32(Terminator);
   entries[1].Head(KindDividedBook, "book\\div.bak", "book\\div.dat").U32(0);
   for (uint32_t k = 0; k < 64; ++k) {
     if (k % 16 == 3) entries[1].Group(0x100 + k, k, 2);

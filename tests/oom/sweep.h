@@ -11,8 +11,8 @@
 namespace oom_test {
 
 struct SweepCounts {
-  uint64_t points = 0;      // runs in which an allocation was made to fail
-  uint64_t allocations = 0; // allocations of the run in which none failed
+  uint64_t points = 0;       // runs in which an allocation was made to fail
+  uint64_t allocations = 0;  // allocations of the run in which none failed
 };
 
 // Calls `prepare` before every run (outside the count), `run` inside it with

@@ -84,7 +84,8 @@ class UpdateRunOutOfMemory : public ::testing::Test {
   void SetUpFake() {
     fake.Reset();
     fake.modulePath = SystemForm(updater / "fixmod.exe");
-    fake.presentFiles = {SystemForm(updater / Registered.dataFileName), SystemForm(updater / Picked.dataFileName)};
+    fake.presentFiles = {SystemForm(updater / Registered.dataFileName),
+                         SystemForm(updater / Picked.dataFileName)};
     fake.RegisterAppPath(Registered.appPathsName, registeredFolder.Path());
     fake.systemTexts[2] = SystemText;
     fake.picks.assign(4, pickedFolderText + Picked.appPathsName);
@@ -136,7 +137,8 @@ TEST_F(UpdateRunOutOfMemory, EveryAllocationFailingLeavesWholeEntries) {
         const std::string where = "allocation " + std::to_string(failAt);
         EXPECT_FALSE(thrown) << where;
         const std::vector<std::string> shown = fake.PromptTexts();
-        for (const std::string& text : shown) EXPECT_EQ(allowed.count(text), 1u) << where << " showed " << text;
+        for (const std::string& text : shown)
+          EXPECT_EQ(allowed.count(text), 1u) << where << " showed " << text;
         if (shown.empty()) {
           ADD_FAILURE() << where << " showed nothing";
           return false;
@@ -175,9 +177,11 @@ TEST_F(UpdateRunOutOfMemory, EveryAllocationFailingLeavesWholeEntries) {
         if (FailureCount() > failuresBefore) ++faultyPoints;
         return faultyPoints < 30;
       });
-  printf("[ oom      ] update run: %llu allocations in a clean run; %llu runs with an allocation failing, "
-         "%d of which left a product not updated\n",
-         static_cast<unsigned long long>(counts.allocations), static_cast<unsigned long long>(counts.points), failedRuns);
+  printf(
+      "[ oom      ] update run: %llu allocations in a clean run; %llu runs with an allocation failing, "
+      "%d of which left a product not updated\n",
+      static_cast<unsigned long long>(counts.allocations), static_cast<unsigned long long>(counts.points),
+      failedRuns);
   EXPECT_GT(counts.points, 0u);
 }
 

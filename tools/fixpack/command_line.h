@@ -46,6 +46,6 @@ const char* SystemErrorText(int error);
 bool ParseCount(const std::string& text, uint32_t min, uint32_t max, uint32_t* value);
 
 // The process exit statuses of every command.
-constexpr int ExitOk = 0;       // did what was asked; a sound file
-constexpr int ExitFailed = 1;   // could not, or refused, or an unsound file
-constexpr int ExitUsage = 2;    // the command line is wrong
+constexpr int ExitOk = 0;      // did what was asked; a sound file
+constexpr int ExitFailed = 1;  // could not, or refused, or an unsound file
+constexpr int ExitUsage = 2;   // the command line is wrong

@@ -90,8 +90,8 @@ bool ReadBookImage(const std::string& path, BookImage* image, std::string* error
   return true;
 }
 
-int ReadFileOperand(const char* command, const CommandArguments& arguments, const char* help, std::string* path,
-                    std::vector<uint8_t>* bytes, FileKind* kind) {
+int ReadFileOperand(const char* command, const CommandArguments& arguments, const char* help,
+                    std::string* path, std::vector<uint8_t>* bytes, FileKind* kind) {
   if (arguments.positional.size() != 1) return UsageError(command, "give one FILE", help);
   const bool asked = arguments.Has("--as");
   if (asked && !ParseFileKind(arguments.Value("--as"), kind)) {

@@ -36,5 +36,5 @@ bool ReadBookImage(const std::string& path, BookImage* image, std::string* error
 // verify): read whole into `bytes`, its kind as --as says or else as its
 // magic tells. 0, or the exit status to end with (a usage error or a file
 // that cannot be read), already reported under `command`.
-int ReadFileOperand(const char* command, const CommandArguments& arguments, const char* help, std::string* path,
-                    std::vector<uint8_t>* bytes, FileKind* kind);
+int ReadFileOperand(const char* command, const CommandArguments& arguments, const char* help,
+                    std::string* path, std::vector<uint8_t>* bytes, FileKind* kind);

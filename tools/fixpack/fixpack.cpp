@@ -26,19 +26,18 @@ const Command Commands[] = {
     {"pack", "a book from its text form", PackHelp, RunPack},
 };
 
-bool IsHelp(const char* argument) {
-  return strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0;
-}
+bool IsHelp(const char* argument) { return strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0; }
 
 void PrintUsage(FILE* out) {
-  fputs("usage: fixpack COMMAND [ARGUMENTS...]\n"
-        "       fixpack COMMAND --help\n\n"
-        "The companion command line of the fix module: it makes, checks and\n"
-        "applies update packages with the same code that the updater runs.\n"
-        "Every command exits with 0 when it did what was asked, 1 when it\n"
-        "could not or refused, 2 for a usage error.\n\n"
-        "commands:\n",
-        out);
+  fputs(
+      "usage: fixpack COMMAND [ARGUMENTS...]\n"
+      "       fixpack COMMAND --help\n\n"
+      "The companion command line of the fix module: it makes, checks and\n"
+      "applies update packages with the same code that the updater runs.\n"
+      "Every command exits with 0 when it did what was asked, 1 when it\n"
+      "could not or refused, 2 for a usage error.\n\n"
+      "commands:\n",
+      out);
   for (const Command& command : Commands) fprintf(out, "  %-8s %s\n", command.name, command.summary);
 }
 

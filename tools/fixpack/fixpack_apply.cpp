@@ -29,10 +29,14 @@ namespace {
 
 const char* KindName(int32_t kind) {
   switch (kind) {
-    case KindBook: return "book";
-    case KindDividedBook: return "divided book";
-    case KindFile: return "file";
-    default: return "entry";
+    case KindBook:
+      return "book";
+    case KindDividedBook:
+      return "divided book";
+    case KindFile:
+      return "file";
+    default:
+      return "entry";
   }
 }
 
@@ -55,18 +59,17 @@ int RunApply(int argc, char** argv) {
     return 1;
   }
   ApplyReport report;
-  const int32_t result =
-      ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report);
+  const int32_t result = ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report);
   if (result == ApplyOk) {
     printf("%s: applied %d entr%s to %s\n", dataFile, report.entriesApplied,
            report.entriesApplied == 1 ? "y" : "ies", folder);
     return 0;
   }
   printf("%s: failed (result %d) at entry %d, %s %s -> %s: %s%s%s; %d entr%s before it stay%s applied\n",
-         dataFile, result, report.failedEntry, KindName(report.failedKind),
-         report.oldName.c_str(), report.newName.c_str(), report.cause != nullptr ? report.cause : "",
-         report.systemError != 0 ? ": " : "", report.systemError != 0 ? SystemErrorText(report.systemError) : "",
-         report.entriesApplied, report.entriesApplied == 1 ? "y" : "ies",
-         report.entriesApplied == 1 ? "s" : "");
+         dataFile, result, report.failedEntry, KindName(report.failedKind), report.oldName.c_str(),
+         report.newName.c_str(), report.cause != nullptr ? report.cause : "",
+         report.systemError != 0 ? ": " : "",
+         report.systemError != 0 ? SystemErrorText(report.systemError) : "", report.entriesApplied,
+         report.entriesApplied == 1 ? "y" : "ies", report.entriesApplied == 1 ? "s" : "");
   return 1;
 }

@@ -111,7 +111,9 @@ class SmallDisk {
     std::vector<uint8_t> block(4096);
     uint32_t seed = 1;
     for (;;) {
-      for (uint8_t& byte : block) byte = static_cast<uint8_t>((seed = static_cast<uint32_t>(uint64_t{seed} * 1103515245u + 12345u)) >> 16);
+      for (uint8_t& byte : block)
+        byte =
+            static_cast<uint8_t>((seed = static_cast<uint32_t>(uint64_t{seed} * 1103515245u + 12345u)) >> 16);
       if (fwrite(block.data(), 1, block.size(), file) != block.size() || fflush(file) != 0) break;
     }
     fclose(file);

@@ -61,21 +61,24 @@ bool AddEntry(const ManifestEntry& entry, EntryFiles* files, std::vector<uint8_t
     }
     return true;
   }
-  if (!ReadBookImage(entry.oldBook, &files->oldBook, error) || !ReadBookImage(entry.newBook, &files->newBook, error)) {
+  if (!ReadBookImage(entry.oldBook, &files->oldBook, error) ||
+      !ReadBookImage(entry.newBook, &files->newBook, error)) {
     return false;
   }
   const BookLayout layout = entry.kind == KindDividedBook ? LayoutDivided : LayoutSingle;
   for (const BookImage* book : {&files->oldBook, &files->newBook}) {
     if (book->layout != layout) {
       *error = (book == &files->oldBook ? entry.oldBook : entry.newBook) + " is " +
-               (layout == LayoutDivided ? "a single book, but the entry says divided" : "a divided book, but the entry says book");
+               (layout == LayoutDivided ? "a single book, but the entry says divided"
+                                        : "a divided book, but the entry says book");
       return false;
     }
   }
   AppendEntryHead(script, entry.kind, entry.oldName, entry.newName);
-  Progress progress("build: diff " + entry.newBook, "divisions", static_cast<uint64_t>(BookBodyCount(files->oldBook)));
-  return DiffBookFiles(files->oldBook, entry.oldBook, files->newBook, entry.newBook, script, &files->counts, nullptr,
-                       Progress::Report, &progress, error);
+  Progress progress("build: diff " + entry.newBook, "divisions",
+                    static_cast<uint64_t>(BookBodyCount(files->oldBook)));
+  return DiffBookFiles(files->oldBook, entry.oldBook, files->newBook, entry.newBook, script, &files->counts,
+                       nullptr, Progress::Report, &progress, error);
 }
 
 void PrintEntry(size_t index, const ManifestEntry& entry, const EntryFiles& files) {
@@ -85,7 +88,8 @@ void PrintEntry(size_t index, const ManifestEntry& entry, const EntryFiles& file
     printf("%zu bytes\n", files.content.size());
   } else {
     printf("%llu groups, %llu puts, %llu deletes\n", static_cast<unsigned long long>(files.counts.groups),
-           static_cast<unsigned long long>(files.counts.puts), static_cast<unsigned long long>(files.counts.deletes));
+           static_cast<unsigned long long>(files.counts.puts),
+           static_cast<unsigned long long>(files.counts.deletes));
   }
 }
 
@@ -94,9 +98,11 @@ void PrintEntry(size_t index, const ManifestEntry& entry, const EntryFiles& file
 int RunBuild(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"-o", true}}, &arguments, &error)) return UsageError("build", error, BuildHelp);
+  if (!ParseArguments(argc, argv, {{"-o", true}}, &arguments, &error))
+    return UsageError("build", error, BuildHelp);
   if (arguments.positional.size() != 1) return UsageError("build", "give one MANIFEST", BuildHelp);
-  if (!arguments.Has("-o")) return UsageError("build", "give the data file to write with -o DATAFILE", BuildHelp);
+  if (!arguments.Has("-o"))
+    return UsageError("build", "give the data file to write with -o DATAFILE", BuildHelp);
   const std::string manifestPath = arguments.positional[0];
   const std::string output = arguments.Value("-o");
 
@@ -132,7 +138,8 @@ int RunBuild(int argc, char** argv) {
   if (!CheckPackage(script, plan, &error)) return Failure("build", "refused: " + error);
 
   std::vector<uint8_t> dataFile;
-  if (!MakeUpdateDataFile(script, &dataFile)) return Failure("build", output + ": the script cannot be packed");
+  if (!MakeUpdateDataFile(script, &dataFile))
+    return Failure("build", output + ": the script cannot be packed");
   // The file is written beside its place and read back with the updater's
   // own reader before it takes the name.
   const std::string part = output + ".part";

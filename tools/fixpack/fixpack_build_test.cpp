@@ -34,7 +34,8 @@ void Pack(const ScratchFolder& folder, const std::string& name, const std::strin
 
 std::string DividedText(BookMaker& maker, uint32_t positions) {
   std::string text;
-  for (uint32_t k = 0; k < 64; k += 7) text += "division " + std::to_string(k) + " buckets 3\n" + BodyText(maker.Book(positions));
+  for (uint32_t k = 0; k < 64; k += 7)
+    text += "division " + std::to_string(k) + " buckets 3\n" + BodyText(maker.Book(positions));
   return text;
 }
 
@@ -47,10 +48,11 @@ void MakeRelease(const ScratchFolder& folder, uint32_t seed) {
   Pack(folder, "src/oldd.dat", DividedText(maker, 6));
   Pack(folder, "src/newd.dat", DividedText(maker, 6));
   folder.Put("src/readme.txt", Text("release 1.1\r\n"));
-  folder.Put("manifest.txt", Text("# release 1.1\n"
-                                  "book   joseki.bak  joseki.dat        src/old.dat  src/new.dat\n"
-                                  "divided jskdiv.bak \"book\\big.dat\" src/oldd.dat src/newd.dat  # a subfolder\n"
-                                  "file   readme.old  readme.txt        src/readme.txt\n"));
+  folder.Put("manifest.txt",
+             Text("# release 1.1\n"
+                  "book   joseki.bak  joseki.dat        src/old.dat  src/new.dat\n"
+                  "divided jskdiv.bak \"book\\big.dat\" src/oldd.dat src/newd.dat  # a subfolder\n"
+                  "file   readme.old  readme.txt        src/readme.txt\n"));
 }
 
 TEST(FixpackBuildTest, TheBuiltPackageTurnsTheInstallIntoTheRelease) {
@@ -90,9 +92,10 @@ TEST(FixpackBuildTest, RefusesEveryManifestWhoseNewBookCannotBeReached) {
     std::vector<Position> target = maker.Change(old);
     const uint32_t fault = maker.Below(4);
     uint32_t newBuckets = 3;
-    if (fault == 1) newBuckets = 4;  // the merge keeps the bucket count
+    if (fault == 1) newBuckets = 4;                                      // the merge keeps the bucket count
     if (fault == 2) target.push_back(Position{{0x10, 0}, {{1, 0, 0}}});  // a key no diff names
-    if (fault == 3) target.push_back(Position{{0x99999, 0}, {{1, 0xFFFF, 0xFFFFFFFF}}});  // a move no diff puts
+    if (fault == 3)
+      target.push_back(Position{{0x99999, 0}, {{1, 0xFFFF, 0xFFFFFFFF}}});  // a move no diff puts
     Pack(folder, "old.dat", "buckets 3\n" + BodyText(old));
     Pack(folder, "new.dat", "buckets " + std::to_string(newBuckets) + "\n" + BodyText(target));
     folder.Put("manifest.txt", Text("book j.bak j.dat old.dat new.dat\n"));

@@ -234,8 +234,8 @@ KillCheck CheckKilled(const Snapshot& start, const Snapshot& clean, const Snapsh
     const auto before = start.find(product.newName);
     const auto kept = killed.find(product.oldName);
     const bool isNew = now != killed.end() && now->second == clean.at(product.newName);
-    const bool isOld = before == start.end() ? now == killed.end()
-                                             : now != killed.end() && now->second == before->second;
+    const bool isOld =
+        before == start.end() ? now == killed.end() : now != killed.end() && now->second == before->second;
     const bool keptOld = before != start.end() && kept != killed.end() && kept->second == before->second;
     const auto aside = killed.find(TempEntryName(product.newName.c_str(), true));
     const bool setAside = before != start.end() && aside != killed.end() && aside->second == before->second;
@@ -271,7 +271,8 @@ Snapshot AfterSecondRun(const Snapshot& start, const Snapshot& clean, const Snap
   for (const Product& product : Products) {
     if (start.count(product.newName) != 0 || start.count(product.oldName) != 0) continue;
     const auto made = killed.find(product.newName);
-    if (made != killed.end() && made->second == clean.at(product.newName)) wanted[product.oldName] = made->second;
+    if (made != killed.end() && made->second == clean.at(product.newName))
+      wanted[product.oldName] = made->second;
   }
   return wanted;
 }
@@ -336,7 +337,8 @@ TEST(FixpackCrashTest, EveryKillLeavesWholeFilesAndASecondRunFinishes) {
     std::vector<double> recent = lengths;
     std::sort(recent.begin(), recent.end());
     runLength = recent[1] * shortening;
-    EXPECT_EQ(Differences(takeFolder(), AfterSecondRun(start, clean, killed)), "") << "second run after kill " << i;
+    EXPECT_EQ(Differences(takeFolder(), AfterSecondRun(start, clean, killed)), "")
+        << "second run after kill " << i;
     if (HasFailure()) break;
   }
 
@@ -344,10 +346,11 @@ TEST(FixpackCrashTest, EveryKillLeavesWholeFilesAndASecondRunFinishes) {
   for (const auto& [count, times] : productsNewAtKill) {
     spread += " " + std::to_string(count) + ":" + std::to_string(times);
   }
-  printf("[ crash    ] runs of about %.0f ms, %d kills inside a run (%d more runs ended first), "
-         "%d product states checked, %d temporary files left and removed; "
-         "kills by products already new:%s\n",
-         runLength * 1000, landed, finishedFirst, statesChecked, leftovers, spread.c_str());
+  printf(
+      "[ crash    ] runs of about %.0f ms, %d kills inside a run (%d more runs ended first), "
+      "%d product states checked, %d temporary files left and removed; "
+      "kills by products already new:%s\n",
+      runLength * 1000, landed, finishedFirst, statesChecked, leftovers, spread.c_str());
   EXPECT_EQ(landed, kills);
 }
 
@@ -376,7 +379,8 @@ int32_t CountOperations(const std::string& dataFile, const std::string& folder, 
   std::vector<uint8_t> script;
   if (ReadUpdatePackage(dataFile.c_str(), &script) != 0) return 0;
   KillingPackageFiles files(0, links);
-  if (ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder.c_str(), nullptr, &files) != ApplyOk) {
+  if (ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder.c_str(), nullptr, &files) !=
+      ApplyOk) {
     return 0;
   }
   return files.count();
@@ -386,7 +390,8 @@ int32_t CountOperations(const std::string& dataFile, const std::string& folder, 
 int FailureCount() {
   const ::testing::TestResult* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
   int failures = 0;
-  for (int i = 0; i < result->total_part_count(); ++i) failures += result->GetTestPartResult(i).failed() ? 1 : 0;
+  for (int i = 0; i < result->total_part_count(); ++i)
+    failures += result->GetTestPartResult(i).failed() ? 1 : 0;
   return failures;
 }
 
@@ -425,9 +430,10 @@ TEST(FixpackCrashTest, AKillAtEveryFileOperationLeavesWholeFilesAndASecondRunFin
           << "second run after " << label;
       if (FailureCount() != before) ++failures;
     }
-    printf("[ crash    ] %s: %d file operations, a kill before each, %d product states checked, "
-           "%d temporary files left and removed, %d kills with failures\n",
-           links ? "with links" : "renames only", operations, statesChecked, leftovers, failures);
+    printf(
+        "[ crash    ] %s: %d file operations, a kill before each, %d product states checked, "
+        "%d temporary files left and removed, %d kills with failures\n",
+        links ? "with links" : "renames only", operations, statesChecked, leftovers, failures);
   }
 }
 

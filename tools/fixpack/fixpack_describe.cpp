@@ -93,7 +93,8 @@ void PrintHistogram(const BodyFigures& figures) {
   for (int i = 0; i <= last; ++i) {
     const int low = i == 0 ? 1 : (1 << (i - 1)) + 1;
     const int high = i == BinCount - 1 ? 255 : 1 << i;
-    const std::string range = low == high ? std::to_string(low) : std::to_string(low) + "-" + std::to_string(high);
+    const std::string range =
+        low == high ? std::to_string(low) : std::to_string(low) + "-" + std::to_string(high);
     printf("    %-8s %12llu\n", range.c_str(), static_cast<unsigned long long>(figures.bins[i]));
   }
 }
@@ -106,8 +107,8 @@ int InspectBook(const std::string& path, std::vector<uint8_t> bytes) {
   const bool divided = image.layout == LayoutDivided;
   printf("%s: %s, %zu bytes\n", path.c_str(), divided ? "divided book of 64 divisions" : "single book", size);
   if (divided) {
-    printf("  %8s %10s %10s %10s %6s %8s %10s %10s\n", "division", "offset", "packed", "raw", "ratio", "buckets",
-           "positions", "moves");
+    printf("  %8s %10s %10s %10s %6s %8s %10s %10s\n", "division", "offset", "packed", "raw", "ratio",
+           "buckets", "positions", "moves");
   }
   BodyFigures total;
   Progress progress("inspect " + path, "divisions", static_cast<uint64_t>(BookBodyCount(image)));
@@ -120,7 +121,8 @@ int InspectBook(const std::string& path, std::vector<uint8_t> bytes) {
       printf("  %8d %10u %10llu %10llu %6s %8llu %10llu %10llu\n", body, offset,
              static_cast<unsigned long long>(figures.packed), static_cast<unsigned long long>(figures.raw),
              Ratio(figures.packed, figures.raw).c_str(), static_cast<unsigned long long>(figures.buckets),
-             static_cast<unsigned long long>(figures.positions), static_cast<unsigned long long>(figures.moves));
+             static_cast<unsigned long long>(figures.positions),
+             static_cast<unsigned long long>(figures.moves));
     }
     total.Add(figures);
     progress.Update(static_cast<uint64_t>(body) + 1);
@@ -129,8 +131,8 @@ int InspectBook(const std::string& path, std::vector<uint8_t> bytes) {
          static_cast<unsigned long long>(total.raw), Ratio(total.packed, total.raw).c_str());
   printf("  buckets %llu (%llu empty, longest chain %llu), positions %llu, moves %llu\n",
          static_cast<unsigned long long>(total.buckets), static_cast<unsigned long long>(total.emptyBuckets),
-         static_cast<unsigned long long>(total.longestChain), static_cast<unsigned long long>(total.positions),
-         static_cast<unsigned long long>(total.moves));
+         static_cast<unsigned long long>(total.longestChain),
+         static_cast<unsigned long long>(total.positions), static_cast<unsigned long long>(total.moves));
   PrintHistogram(total);
   return ExitOk;
 }
@@ -143,7 +145,8 @@ std::string ListFigures(const std::vector<ScriptList>& lists) {
     if (list.counts.groups != 0) ++changed;
   }
   std::string text;
-  if (lists.size() > 1) text += std::to_string(lists.size()) + " lists (" + std::to_string(changed) + " with groups), ";
+  if (lists.size() > 1)
+    text += std::to_string(lists.size()) + " lists (" + std::to_string(changed) + " with groups), ";
   return text + std::to_string(counts.groups) + " groups, " + std::to_string(counts.puts) + " puts, " +
          std::to_string(counts.deletes) + " deletes";
 }
@@ -153,7 +156,8 @@ int InspectDataFile(const std::string& path, const std::vector<uint8_t>& bytes) 
   const BlockCheck check = UnpackBlock(bytes.data(), bytes.size(), &script);
   printf("%s: update data file, %zu bytes\n", path.c_str(), bytes.size());
   if (!BlockUsable(check)) {
-    return Failure("inspect", path + ": not a book, and its envelope is damaged: " + DescribeBlock(check, bytes.size()));
+    return Failure("inspect",
+                   path + ": not a book, and its envelope is damaged: " + DescribeBlock(check, bytes.size()));
   }
   printf("  script: packed %u bytes, raw %u bytes (%s)\n", check.packedSize, check.rawSize,
          Ratio(check.packedSize, check.rawSize).c_str());
@@ -162,8 +166,8 @@ int InspectDataFile(const std::string& path, const std::vector<uint8_t>& bytes) 
   for (size_t i = 0; i < walk.entries.size(); ++i) {
     const ScriptEntry& entry = walk.entries[i];
     const char* kind = entry.kind == KindBook ? "book" : entry.kind == KindDividedBook ? "divided" : "file";
-    printf("    %zu %-7s %s -> %s: payload %u bytes", i + 1, kind, entry.oldName.c_str(), entry.newName.c_str(),
-           entry.payloadSize);
+    printf("    %zu %-7s %s -> %s: payload %u bytes", i + 1, kind, entry.oldName.c_str(),
+           entry.newName.c_str(), entry.payloadSize);
     if (entry.kind == KindFile) {
       printf(", content %u bytes\n", entry.fileSize);
     } else {
@@ -181,11 +185,13 @@ int InspectDataFile(const std::string& path, const std::vector<uint8_t>& bytes) 
 int RunInspect(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"--as", true}}, &arguments, &error)) return UsageError("inspect", error, InspectHelp);
+  if (!ParseArguments(argc, argv, {{"--as", true}}, &arguments, &error))
+    return UsageError("inspect", error, InspectHelp);
   std::string path;
   std::vector<uint8_t> bytes;
   FileKind kind = FileDataFile;
-  if (const int status = ReadFileOperand("inspect", arguments, InspectHelp, &path, &bytes, &kind)) return status;
+  if (const int status = ReadFileOperand("inspect", arguments, InspectHelp, &path, &bytes, &kind))
+    return status;
   if (kind == FileDataFile) return InspectDataFile(path, bytes);
   // A book read --as the other layout is read by the layout asked for.
   if (bytes.size() >= 8 && kind != DetectFileKind(bytes)) {

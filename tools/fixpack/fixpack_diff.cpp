@@ -36,13 +36,15 @@ const char DiffHelp[] =
 int RunDiff(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"-o", true}}, &arguments, &error)) return UsageError("diff", error, DiffHelp);
+  if (!ParseArguments(argc, argv, {{"-o", true}}, &arguments, &error))
+    return UsageError("diff", error, DiffHelp);
   if (arguments.positional.size() != 2) return UsageError("diff", "give OLD and NEW", DiffHelp);
   const std::string oldPath = arguments.positional[0];
   const std::string newPath = arguments.positional[1];
 
   BookImage from, to;
-  if (!ReadBookImage(oldPath, &from, &error) || !ReadBookImage(newPath, &to, &error)) return Failure("diff", error);
+  if (!ReadBookImage(oldPath, &from, &error) || !ReadBookImage(newPath, &to, &error))
+    return Failure("diff", error);
 
   const bool asText = !arguments.Has("-o");
   std::vector<uint8_t> payload;
@@ -50,13 +52,13 @@ int RunDiff(int argc, char** argv) {
   DiffCounts counts;
   {
     Progress progress("diff " + newPath, "divisions", static_cast<uint64_t>(BookBodyCount(from)));
-    if (!DiffBookFiles(from, oldPath, to, newPath, &payload, &counts, asText ? &text : nullptr, Progress::Report,
-                       &progress, &error)) {
+    if (!DiffBookFiles(from, oldPath, to, newPath, &payload, &counts, asText ? &text : nullptr,
+                       Progress::Report, &progress, &error)) {
       return Failure("diff", error);
     }
   }
-  const std::string summary = std::to_string(counts.groups) + " groups, " + std::to_string(counts.puts) + " puts, " +
-                              std::to_string(counts.deletes) + " deletes";
+  const std::string summary = std::to_string(counts.groups) + " groups, " + std::to_string(counts.puts) +
+                              " puts, " + std::to_string(counts.deletes) + " deletes";
   if (asText) {
     printf("# diff %s -> %s: %s\n%s", oldPath.c_str(), newPath.c_str(), summary.c_str(), text.c_str());
     return fflush(stdout) == 0 ? ExitOk : Failure("diff", "stdout cannot be written");

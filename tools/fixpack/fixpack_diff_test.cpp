@@ -58,7 +58,8 @@ void ExpectDiffReachesNew(const ScratchFolder& folder, int32_t kind) {
   script.insert(script.end(), payload.begin(), payload.end());
   folder.Put("install/book.dat", folder.Get("old"));
   ApplyReport report;
-  ASSERT_EQ(ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), (folder / "install").c_str(), &report),
+  ASSERT_EQ(ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), (folder / "install").c_str(),
+                         &report),
             ApplyOk)
       << report.cause;
   EXPECT_EQ(folder.Get("install/book.dat"), folder.Get("new"));
@@ -156,7 +157,8 @@ TEST(FixpackDiffTest, RefusesWhatNoDiffCanCarry) {
        fixpack_test::SingleFile(fixpack_test::RawBody({{twoCodes}})), "holds code 0001 twice"},
       {"a position twice in NEW", fixpack_test::SingleFile(fixpack_test::RawBody({{plain}})),
        fixpack_test::SingleFile(fixpack_test::RawBody({{plain, plain}})), "stands twice"},
-      {"OLD chain ascending", fixpack_test::SingleFile(fixpack_test::RawBody({{plain, Position{{0x41, 0}, {{1, 0, 0}}}}})),
+      {"OLD chain ascending",
+       fixpack_test::SingleFile(fixpack_test::RawBody({{plain, Position{{0x41, 0}, {{1, 0, 0}}}}})),
        fixpack_test::SingleFile(fixpack_test::RawBody({{plain}})), "out of descending order"},
       {"OLD node outside its bucket", fixpack_test::SingleFile(fixpack_test::RawBody({{}, {plain}})),
        fixpack_test::SingleFile(fixpack_test::RawBody({{plain}, {}})), "not in its bucket 0"},
@@ -190,7 +192,8 @@ TEST(FixpackDiffTest, TextNamesEveryRecordAndTheDivision) {
   const Outcome outcome = RunTool(RunDiff, {folder / "old", folder / "new"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_TRUE(Contains(outcome.out, "1 groups, 2 puts, 1 deletes")) << outcome.out;
-  EXPECT_TRUE(Contains(outcome.out, "division 3\n00000040 00000000 -0001 +0002:0000:00000009 +0005:0001:00000000\n"))
+  EXPECT_TRUE(
+      Contains(outcome.out, "division 3\n00000040 00000000 -0001 +0002:0000:00000009 +0005:0001:00000000\n"))
       << outcome.out;
 }
 

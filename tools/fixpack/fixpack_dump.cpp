@@ -37,7 +37,8 @@ bool WriteText(FILE* out, const std::string& text) {
 int RunDump(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"-o", true}}, &arguments, &error)) return UsageError("dump", error, DumpHelp);
+  if (!ParseArguments(argc, argv, {{"-o", true}}, &arguments, &error))
+    return UsageError("dump", error, DumpHelp);
   if (arguments.positional.size() != 1) return UsageError("dump", "give one FILE", DumpHelp);
   const std::string path = arguments.positional[0];
 
@@ -69,7 +70,8 @@ int RunDump(int argc, char** argv) {
       for (const JosekiNode* node = table->buckets[b]; node != nullptr; node = node->next) {
         AppendPositionLine(&text, *node);
         if (text.size() >= (1u << 20)) {
-          if (!WriteText(out, text)) return fail((output.empty() ? "stdout" : output) + ": cannot be written");
+          if (!WriteText(out, text))
+            return fail((output.empty() ? "stdout" : output) + ": cannot be written");
           text.clear();
         }
       }

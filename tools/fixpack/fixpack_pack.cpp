@@ -40,14 +40,17 @@ const char PackHelp[] =
 int RunPack(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"-o", true}, {"--buckets", true}, {"--divided", false}}, &arguments, &error)) {
+  if (!ParseArguments(argc, argv, {{"-o", true}, {"--buckets", true}, {"--divided", false}}, &arguments,
+                      &error)) {
     return UsageError("pack", error, PackHelp);
   }
   if (arguments.positional.size() != 1) return UsageError("pack", "give one TEXT", PackHelp);
   if (!arguments.Has("-o")) return UsageError("pack", "give the book to write with -o FILE", PackHelp);
   uint32_t optionBuckets = 0;
-  if (arguments.Has("--buckets") && !ParseCount(arguments.Value("--buckets"), 1, MaxTextBuckets, &optionBuckets)) {
-    return UsageError("pack", "--buckets takes a count from 1 to " + std::to_string(MaxTextBuckets), PackHelp);
+  if (arguments.Has("--buckets") &&
+      !ParseCount(arguments.Value("--buckets"), 1, MaxTextBuckets, &optionBuckets)) {
+    return UsageError("pack", "--buckets takes a count from 1 to " + std::to_string(MaxTextBuckets),
+                      PackHelp);
   }
   const std::string textPath = arguments.positional[0];
   const std::string output = arguments.Value("-o");
@@ -62,7 +65,8 @@ int RunPack(int argc, char** argv) {
   bytes.shrink_to_fit();
   if (optionBuckets != 0 && book.bucketCount != 0 && optionBuckets != book.bucketCount) {
     return Failure("pack", textPath + ":" + std::to_string(book.bucketsLine) + ": the text gives " +
-                               std::to_string(book.bucketCount) + " buckets, --buckets " + std::to_string(optionBuckets));
+                               std::to_string(book.bucketCount) + " buckets, --buckets " +
+                               std::to_string(optionBuckets));
   }
   const uint32_t defaultBuckets = book.bucketCount != 0 ? book.bucketCount
                                   : optionBuckets != 0  ? optionBuckets
@@ -75,7 +79,8 @@ int RunPack(int argc, char** argv) {
   Progress progress("pack " + output, divided ? "divisions" : "bodies", book.bodies.size());
   for (size_t k = 0; k < book.bodies.size(); ++k) {
     TextBody& body = book.bodies[k];
-    JosekiTablePtr table = BuildTextBody(&body, body.bucketCount != 0 ? body.bucketCount : defaultBuckets, &error);
+    JosekiTablePtr table =
+        BuildTextBody(&body, body.bucketCount != 0 ? body.bucketCount : defaultBuckets, &error);
     if (!table) return Failure("pack", textPath + ":" + error);
     body.moves.clear();
     body.moves.shrink_to_fit();
@@ -83,7 +88,8 @@ int RunPack(int argc, char** argv) {
     moves += static_cast<uint64_t>(table->moveCount);
     blocks.emplace_back();
     if (!PackBookBody(table.get(), &blocks.back(), &error)) {
-      return Failure("pack", output + (divided ? ": division " + std::to_string(k) : std::string()) + ": " + error);
+      return Failure("pack",
+                     output + (divided ? ": division " + std::to_string(k) : std::string()) + ": " + error);
     }
     progress.Update(k + 1);
   }

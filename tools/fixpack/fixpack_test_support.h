@@ -42,7 +42,9 @@ inline Outcome RunTool(int (*command)(int, char**), std::vector<std::string> arg
   return outcome;
 }
 
-inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 using test_support::Position;
 

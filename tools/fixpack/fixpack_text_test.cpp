@@ -39,7 +39,8 @@ TEST(FixpackTextTest, DumpThenPackGivesTheSameBookForRandomBooks) {
       text = BodyText(maker.Book(maker.Below(60)));
       options = {"--divided", "--buckets", std::to_string(1 + maker.Below(9))};
     } else {
-      text = "buckets " + std::to_string(1 + maker.Below(30)) + "\n" + BodyText(maker.Book(maker.Below(60), 255));
+      text = "buckets " + std::to_string(1 + maker.Below(30)) + "\n" +
+             BodyText(maker.Book(maker.Below(60), 255));
     }
     folder.Put("book.txt", Text(text));
     std::vector<std::string> pack = {folder / "book.txt", "-o", folder / "book"};
@@ -68,10 +69,11 @@ TEST(FixpackTextTest, PackWritesTheStoredOrder) {
                               "00000042 00000000 0005:0000:00000000  # alone in bucket 0\n"));
   ASSERT_EQ(RunTool(RunPack, {folder / "book.txt", "-o", folder / "book"}).status, 0);
   const Outcome dumped = RunTool(RunDump, {folder / "book"});
-  EXPECT_TRUE(Contains(dumped.out, "buckets 2\n"
-                                   "00000042 00000000 0005:0000:00000000\n"
-                                   "00000040 00000001 0001:0000:00000000\n"
-                                   "00000041 00000000 0002:0001:00000003 0009:0000:00000000\n"))
+  EXPECT_TRUE(Contains(dumped.out,
+                       "buckets 2\n"
+                       "00000042 00000000 0005:0000:00000000\n"
+                       "00000040 00000001 0001:0000:00000000\n"
+                       "00000041 00000000 0002:0001:00000003 0009:0000:00000000\n"))
       << dumped.out;
 }
 
@@ -113,7 +115,8 @@ TEST(FixpackTextTest, RefusesMoreMovesOrPositionsThanTheStoredFormCounts) {
   std::string line = "40 0";
   for (int code = 0; code < 256; ++code) line += " " + std::to_string(code) + ":0:0";
   folder.Put("moves.txt", Text(line + "\n"));
-  EXPECT_TRUE(Contains(RunTool(RunPack, {folder / "moves.txt", "-o", folder / "b"}).err, "at most 255 moves"));
+  EXPECT_TRUE(
+      Contains(RunTool(RunPack, {folder / "moves.txt", "-o", folder / "b"}).err, "at most 255 moves"));
 
   std::string many = "buckets 1\n";
   for (uint32_t low = 64; low < 64 + 65536; ++low) {

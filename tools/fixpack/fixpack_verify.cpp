@@ -50,7 +50,8 @@ int RunVerify(int argc, char** argv) {
   std::string path;
   std::vector<uint8_t> bytes;
   FileKind kind = FileDataFile;
-  if (const int status = ReadFileOperand("verify", arguments, VerifyHelp, &path, &bytes, &kind)) return status;
+  if (const int status = ReadFileOperand("verify", arguments, VerifyHelp, &path, &bytes, &kind))
+    return status;
 
   Findings findings(arguments.Has("--all") ? 0 : DefaultShown);
   {
@@ -67,11 +68,12 @@ int RunVerify(int argc, char** argv) {
   }
   const unsigned long long warnings = findings.warnings();
   if (findings.violations() == 0) {
-    printf("%s: sound %s, %llu warning%s\n", path.c_str(), FileKindName(kind), warnings, warnings == 1 ? "" : "s");
+    printf("%s: sound %s, %llu warning%s\n", path.c_str(), FileKindName(kind), warnings,
+           warnings == 1 ? "" : "s");
     return ExitOk;
   }
   printf("%s: unsound %s: %llu error%s, %llu warning%s\n", path.c_str(), FileKindName(kind),
-         static_cast<unsigned long long>(findings.violations()), findings.violations() == 1 ? "" : "s", warnings,
-         warnings == 1 ? "" : "s");
+         static_cast<unsigned long long>(findings.violations()), findings.violations() == 1 ? "" : "s",
+         warnings, warnings == 1 ? "" : "s");
   return ExitFailed;
 }

@@ -64,12 +64,18 @@ TEST(FixpackVerifyTest, NamesEveryFaultOfARawBodyWithItsPlace) {
     Bytes raw;
     const char* finding;
   } cases[] = {
-      {"firstNode", Patched(SoundRaw(), 18, 5), "the body, bucket 1: error: firstNode is 5, but the buckets before it hold 2"},
-      {"firstMove", Patched(SoundRaw(), 37 + 8, 9), "node 1 (position 00000042 00000000): error: firstMove is 9, but the nodes before it hold 2"},
-      {"ascending chain", RawBody({{P42, P44}, {P41}}), "bucket 0, node 1 (position 00000044 00000000): error: the chain does not descend: it follows 00000042 00000000"},
+      {"firstNode", Patched(SoundRaw(), 18, 5),
+       "the body, bucket 1: error: firstNode is 5, but the buckets before it hold 2"},
+      {"firstMove", Patched(SoundRaw(), 37 + 8, 9),
+       "node 1 (position 00000042 00000000): error: firstMove is 9, but the nodes before it hold 2"},
+      {"ascending chain", RawBody({{P42, P44}, {P41}}),
+       "bucket 0, node 1 (position 00000044 00000000): error: the chain does not descend: it follows "
+       "00000042 00000000"},
       {"a key twice", RawBody({{P42, P42}, {P41}}), "error: the position stands twice in its chain"},
-      {"wrong bucket", RawBody({{P44}, {P42, P41}}), "bucket 1, node 1 (position 00000042 00000000): error: its key belongs in bucket 0"},
-      {"no moves", RawBody({{empty, P42}, {P41}}), "node 0 (position 00000046 00000000): error: the node has no moves"},
+      {"wrong bucket", RawBody({{P44}, {P42, P41}}),
+       "bucket 1, node 1 (position 00000042 00000000): error: its key belongs in bucket 0"},
+      {"no moves", RawBody({{empty, P42}, {P41}}),
+       "node 0 (position 00000046 00000000): error: the node has no moves"},
       {"a code twice", RawBody({{twice}, {P41}}), "error: code 0001 stands more than once"},
       {"no buckets", RawBody({}), "the body: error: bucketCount is 0"},
       {"nodeCount", Patched(SoundRaw(), 4, 4), "error: the buckets hold 3 nodes, but nodeCount is 4"},
@@ -150,8 +156,10 @@ TEST(FixpackVerifyTest, NamesEveryFaultOfADividedLayout) {
     int status;
     const char* finding;
   } cases[] = {
-      {"inside the header", Patched(sound, 8 + 4 * 5, 100), 1, "division 5: error: its offset 100 lies inside the header"},
-      {"past the end", Patched(sound, 8 + 4 * 63, 1u << 30), 1, "division 63: error: its offset 1073741824 lies past the end"},
+      {"inside the header", Patched(sound, 8 + 4 * 5, 100), 1,
+       "division 5: error: its offset 100 lies inside the header"},
+      {"past the end", Patched(sound, 8 + 4 * 63, 1u << 30), 1,
+       "division 63: error: its offset 1073741824 lies past the end"},
       {"overlap", Patched(sound, 8 + 4 * 2, offset(1)), 1, "overlaps that of division 1"},
       {"padding", padded, 1, "error: nonzero bytes behind the last block"},
       {"order", swapped, 0, "warning: the blocks are not laid out as the updater writes them"},
@@ -191,14 +199,19 @@ TEST(FixpackVerifyTest, NamesEveryFaultOfAnUpdateDataFile) {
     Bytes file;
     const char* finding;
   } cases[] = {
-      {"kind 3", DataFile(script({{3, 0, 0, 0, 9, 9}})), "script offset 23, entry 2: error: kind 3 is none of 0 (book), 1 (divided book), 2 (file); the updater stops here and the 6 bytes"},
+      {"kind 3", DataFile(script({{3, 0, 0, 0, 9, 9}})),
+       "script offset 23, entry 2: error: kind 3 is none of 0 (book), 1 (divided book), 2 (file); the "
+       "updater stops here and the 6 bytes"},
       {"stray bytes", DataFile(script({{2, 0}})), "entry 2: error: 2 stray bytes at the end of the script"},
       {"same names", DataFile(script({sameNames})), "error: both names denote the same file, 'b.TXT'"},
-      {"hidden bytes", DataFile(script({hidden})), "error: the old name 'a' is followed by 2 hidden bytes behind its NUL"},
+      {"hidden bytes", DataFile(script({hidden})),
+       "error: the old name 'a' is followed by 2 hidden bytes behind its NUL"},
       {"refused name", DataFile(script({refused})), "error: the updater refuses the old name '..\\up'"},
       {"no NUL", DataFile(script({noNul})), "error: the old name does not end with a NUL"},
-      {"no terminator", DataFile(script({noEnd})), "error: the script ends inside a BookDiff list, before its terminator"},
-      {"payload", DataFile(script({pastEnd})), "error: the file's 5 bytes run past the end of the script (1 remain)"},
+      {"no terminator", DataFile(script({noEnd})),
+       "error: the script ends inside a BookDiff list, before its terminator"},
+      {"payload", DataFile(script({pastEnd})),
+       "error: the file's 5 bytes run past the end of the script (1 remain)"},
       {"trailing", trailing, "1 bytes stand after the packed script"},
       {"envelope", Bytes{1, 2, 3}, "the envelope: error: only 3 bytes stand where the 8 bytes"},
   };
@@ -217,7 +230,8 @@ TEST(FixpackVerifyTest, NamesEveryFaultOfAnUpdateDataFile) {
 // what it has.
 TEST(FixpackVerifyTest, EveryTruncationIsUnsound) {
   ScratchFolder folder;
-  folder.Put("book.txt", Text("buckets 1\ndivision 0 buckets 2\n40 0 1:0:0\ndivision 63\n41 5 2:0:0 3:1:1\n"));
+  folder.Put("book.txt",
+             Text("buckets 1\ndivision 0 buckets 2\n40 0 1:0:0\ndivision 63\n41 5 2:0:0 3:1:1\n"));
   ASSERT_EQ(RunTool(RunPack, {folder / "book.txt", "-o", folder / "divided"}).status, 0);
   std::vector<uint8_t> script;
   AppendEntryHead(&script, KindBook, "j.bak", "j.dat");
@@ -228,7 +242,9 @@ TEST(FixpackVerifyTest, EveryTruncationIsUnsound) {
   const struct {
     Bytes file;
     FileKind kind;
-  } files[] = {{SingleFile(SoundRaw()), FileSingleBook}, {folder.Get("divided"), FileDividedBook}, {DataFile(script), FileDataFile}};
+  } files[] = {{SingleFile(SoundRaw()), FileSingleBook},
+               {folder.Get("divided"), FileDividedBook},
+               {DataFile(script), FileDataFile}};
   for (const auto& file : files) {
     Findings whole;
     CheckFile(file.file, file.kind, &whole);
@@ -236,7 +252,8 @@ TEST(FixpackVerifyTest, EveryTruncationIsUnsound) {
     // The zero bytes that pad a divided book's last block may go; the
     // block itself may not.
     size_t needed = file.file.size();
-    if (file.kind == FileDividedBook) needed = LoadU32(&file.file[8 + 4 * 63]) + 8 + LoadU32(&file.file[LoadU32(&file.file[8 + 4 * 63])]);
+    if (file.kind == FileDividedBook)
+      needed = LoadU32(&file.file[8 + 4 * 63]) + 8 + LoadU32(&file.file[LoadU32(&file.file[8 + 4 * 63])]);
     for (size_t length = 0; length < needed; ++length) {
       Findings findings(10);
       CheckFile(Bytes(file.file.begin(), file.file.begin() + length), file.kind, &findings);
@@ -272,8 +289,10 @@ TEST(FixpackInspectTest, TellsTheFiguresOfBooksAndPackages) {
   const Outcome single = RunTool(RunInspect, {folder / "old"});
   ASSERT_EQ(single.status, 0) << single.err;
   EXPECT_TRUE(Contains(single.out, "single book")) << single.out;
-  EXPECT_TRUE(Contains(single.out, "buckets 4 (1 empty, longest chain 1), positions 3, moves 6")) << single.out;
-  EXPECT_TRUE(Contains(single.out, "    1                   1\n    2                   1\n    3-4                 1\n"))
+  EXPECT_TRUE(Contains(single.out, "buckets 4 (1 empty, longest chain 1), positions 3, moves 6"))
+      << single.out;
+  EXPECT_TRUE(Contains(single.out,
+                       "    1                   1\n    2                   1\n    3-4                 1\n"))
       << single.out;
 
   const Outcome divided = RunTool(RunInspect, {folder / "divided"});

@@ -33,8 +33,9 @@ void Progress::Update(uint64_t done) {
   if (now < next_) return;
   next_ = now + std::chrono::milliseconds(200);
   char line[512];
-  int length = snprintf(line, sizeof line, "%s: %llu/%llu %s", task_.c_str(),
-                        static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_), unit_);
+  int length =
+      snprintf(line, sizeof line, "%s: %llu/%llu %s", task_.c_str(), static_cast<unsigned long long>(done),
+               static_cast<unsigned long long>(total_), unit_);
   if (length < 0) return;
   if (length >= static_cast<int>(sizeof line)) length = static_cast<int>(sizeof line) - 1;
   fprintf(stderr, "\r%s%*s", line, width_ > length ? width_ - length : 0, "");

@@ -28,8 +28,8 @@ class Progress {
   std::string task_;
   const char* unit_;
   uint64_t total_;
-  bool shown_ = false;     // stderr is a terminal
-  bool drawn_ = false;     // a line stands on the terminal
-  int width_ = 0;          // the longest line drawn so far
+  bool shown_ = false;  // stderr is a terminal
+  bool drawn_ = false;  // a line stands on the terminal
+  int width_ = 0;       // the longest line drawn so far
   std::chrono::steady_clock::time_point next_;
 };

@@ -116,8 +116,8 @@ void ConsoleDialog::Draw(bool frame) {
   if (inputEnded) screen += " " + ToTerminal(InputEndedNote) + "\n";
   if (picking) {
     screen += "\n " + ToTerminal("── ") + ToTerminal(OpenTitle) + ToTerminal(" ──") + "\n";
-    screen += " " + ToTerminal(FileTypeLabel) + ToTerminal(pickDescription) + " (" +
-              ToTerminal(pickPattern) + ")\n";
+    screen += " " + ToTerminal(FileTypeLabel) + ToTerminal(pickDescription) + " (" + ToTerminal(pickPattern) +
+              ")\n";
     if (!pickNote.empty()) screen += " " + ToTerminal(pickNote) + "\n";
     if (tty) screen += " " + ToTerminal(OpenKeysHelp) + "\n";
     screen += " " + ToTerminal(FileNameLabel) + pickLine;
@@ -175,8 +175,7 @@ void ConsoleDialog::WaitEnds() {
   waiting = false;
 }
 
-bool ConsoleDialog::Pick(const std::string& description, const std::string& pattern,
-                         std::string* path) {
+bool ConsoleDialog::Pick(const std::string& description, const std::string& pattern, std::string* path) {
   std::unique_lock<std::mutex> guard(lock);
   if (inputEnded) return false;
   picking = true;

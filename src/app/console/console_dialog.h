@@ -54,7 +54,7 @@ class ConsoleDialog {
   // drawn; into a transcript only the frames the flow repaints (and the
   // Open dialog's), one block each.
   void Draw(bool frame = false);
-  void Wake();                 // rouses the user-interface thread
+  void Wake();  // rouses the user-interface thread
   void HandleInput(std::string input);
   void HandleKey(unsigned char key, bool lone);
   void HandlePickerKey(unsigned char key, bool lone);
@@ -66,12 +66,12 @@ class ConsoleDialog {
 
   std::mutex lock;
   std::condition_variable picked;
-  bool tty = false;            // drawing on a terminal, full-screen
-  bool rawKeys = false;        // the input terminal is in raw mode
-  struct termios saved {};     // the input terminal as it was
+  bool tty = false;         // drawing on a terminal, full-screen
+  bool rawKeys = false;     // the input terminal is in raw mode
+  struct termios saved {};  // the input terminal as it was
   int wakeRead = -1, wakeWrite = -1;
 
-  std::string text;            // the message area, code page 932
+  std::string text;  // the message area, code page 932
   bool okEnabled = true;
   bool cancelEnabled = true;
   bool destroyed = false;
@@ -80,13 +80,13 @@ class ConsoleDialog {
   int32_t answeredSerial = 0;  // the last wait answered for an absent user
   bool waiting = false;
 
-  bool picking = false;        // the Open dialog is shown
+  bool picking = false;  // the Open dialog is shown
   bool pickDone = false;
   bool pickOk = false;
   std::string pickDescription, pickPattern;  // code page 932
-  std::string pickLine;        // typed so far, terminal encoding
-  std::string pickNote;        // why the last path was refused, code page 932
-  std::string pickResult;      // native path
+  std::string pickLine;                      // typed so far, terminal encoding
+  std::string pickNote;                      // why the last path was refused, code page 932
+  std::string pickResult;                    // native path
 
-  std::string lastDrawn;       // for output that is not a terminal
+  std::string lastDrawn;  // for output that is not a terminal
 };

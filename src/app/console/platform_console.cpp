@@ -29,8 +29,8 @@ struct WaitObject {
 };
 
 struct RegistryKey {
-  std::string path;      // the stored "Path" value, code page 932, with its NUL
-  int32_t valueError;    // 0, or why the value cannot be read
+  std::string path;    // the stored "Path" value, code page 932, with its NUL
+  int32_t valueError;  // 0, or why the value cannot be read
 };
 
 namespace {
@@ -86,9 +86,7 @@ void PlatformSetItemText(PlatformWindow, int32_t id, const char* text) {
   if (id == IDC_MESSAGE) ConsoleDialog::Get().SetText(text);
 }
 
-void PlatformEnableItem(PlatformWindow, int32_t id, bool enable) {
-  ConsoleDialog::Get().Enable(id, enable);
-}
+void PlatformEnableItem(PlatformWindow, int32_t id, bool enable) { ConsoleDialog::Get().Enable(id, enable); }
 
 void PlatformRepaint(PlatformWindow) { ConsoleDialog::Get().Repaint(); }
 
@@ -133,8 +131,7 @@ uint32_t PlatformGetModuleFileName(PlatformInstance, char* path, uint32_t size) 
 bool PlatformFileExists(const char* path) {
   const std::string native = NativePath(path);
   struct stat status {};
-  return stat(native.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-         access(native.c_str(), R_OK) == 0;
+  return stat(native.c_str(), &status) == 0 && S_ISREG(status.st_mode) && access(native.c_str(), R_OK) == 0;
 }
 
 int32_t PlatformGetPlatformId() { return 2; }

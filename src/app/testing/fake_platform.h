@@ -33,16 +33,15 @@ class FakePlatform {
     bool okEnabled;
     bool cancelEnabled;
     bool operator==(const Prompt& other) const {
-      return text == other.text && okEnabled == other.okEnabled &&
-             cancelEnabled == other.cancelEnabled;
+      return text == other.text && okEnabled == other.okEnabled && cancelEnabled == other.cancelEnabled;
     }
   };
   // One App Paths key. A key absent from the fake cannot be opened (2).
   struct RegistryEntry {
-    int32_t openError = 0;          // the error of opening the key, or 0
-    int32_t sizeError = 0;          // the error of asking the value's size, or 0
-    int32_t readError = 0;          // the error of reading the value, or 0
-    std::string data;               // the stored bytes of "Path", NULs included
+    int32_t openError = 0;  // the error of opening the key, or 0
+    int32_t sizeError = 0;  // the error of asking the value's size, or 0
+    int32_t readError = 0;  // the error of reading the value, or 0
+    std::string data;       // the stored bytes of "Path", NULs included
   };
   // One call of the file picker.
   struct PickerCall {
@@ -57,8 +56,8 @@ class FakePlatform {
 
   // --- set-up
   std::string modulePath = "C:\\Fix\\fixmod.exe";
-  bool moduleFails = false;        // the module path cannot be had
-  bool moduleTruncated = false;    // the path fills the buffer without a terminator
+  bool moduleFails = false;            // the module path cannot be had
+  bool moduleTruncated = false;        // the path fills the buffer without a terminator
   std::set<std::string> presentFiles;  // paths the existence test finds
   int32_t platformId = 2;
   std::map<std::string, RegistryEntry> registry;  // by full sub-key path
@@ -66,11 +65,11 @@ class FakePlatform {
   // products' 32-bit installers register; `registry` is the program's own.
   std::map<std::string, RegistryEntry> registry32;
   int32_t codePage = 932;  // the system's ANSI code page; only 932 has double-byte characters
-  std::map<int32_t, std::string> systemTexts;     // FormatMessage texts; others have none
-  std::deque<std::optional<std::string>> picks;   // picker answers; nullopt cancels
-  std::deque<Action> script;                      // presses for waiting prompts
-  bool scripted = true;           // false: another thread answers the prompts
-  bool waitObjectsFail = false;   // PlatformCreateWaitObject gives null
+  std::map<int32_t, std::string> systemTexts;    // FormatMessage texts; others have none
+  std::deque<std::optional<std::string>> picks;  // picker answers; nullopt cancels
+  std::deque<Action> script;                     // presses for waiting prompts
+  bool scripted = true;                          // false: another thread answers the prompts
+  bool waitObjectsFail = false;                  // PlatformCreateWaitObject gives null
   // "exists" or "query": that seam call throws std::bad_alloc, as a
   // platform layer built on strings does when memory runs out.
   std::string throwingCall;
@@ -80,12 +79,12 @@ class FakePlatform {
   void RegisterAppPath(const std::string& exeName, const std::string& folder);
 
   // --- what happened
-  std::vector<std::string> texts;   // every text set in the message area, "" included
-  std::vector<Prompt> prompts;      // the dialog as each waiting prompt showed it
-  std::vector<std::string> calls;   // dialog and wait calls in order (see .cpp)
+  std::vector<std::string> texts;           // every text set in the message area, "" included
+  std::vector<Prompt> prompts;              // the dialog as each waiting prompt showed it
+  std::vector<std::string> calls;           // dialog and wait calls in order (see .cpp)
   std::vector<std::string> existenceTests;  // paths given to the existence test
-  std::vector<std::string> keysOpened;    // sub-keys opened in the program's own view
-  std::vector<RegistryView> viewsOpened;  // the view of every open, in order
+  std::vector<std::string> keysOpened;      // sub-keys opened in the program's own view
+  std::vector<RegistryView> viewsOpened;    // the view of every open, in order
   std::vector<PickerCall> pickerCalls;
   int32_t registryCalls = 0;
   int32_t messagesOutstanding = 0;  // system texts handed out and not yet freed
@@ -94,7 +93,7 @@ class FakePlatform {
   int32_t disabledPresses = 0;      // scripted presses on a disabled button
   int32_t signalsOnClosed = 0;      // signals of a released wait object (a protocol fault)
   int32_t destroyPosted = 0;
-  int32_t enabledUnpublished = 0;   // a button enabled while no wait object was published
+  int32_t enabledUnpublished = 0;  // a button enabled while no wait object was published
 
   // The texts that waiting prompts showed, in order.
   std::vector<std::string> PromptTexts() const;
@@ -110,9 +109,9 @@ class FakePlatform {
   bool Waiting();
 
   // --- used by the Platform* functions
-  std::mutex stateLock;          // guards the fields above against a second thread
+  std::mutex stateLock;  // guards the fields above against a second thread
   std::condition_variable stateChanged;
-  std::mutex promptLock;         // the prompt lock of the seam
+  std::mutex promptLock;  // the prompt lock of the seam
   int32_t waitsBegun = 0;
   bool waiting = false;
   bool okEnabled = true;

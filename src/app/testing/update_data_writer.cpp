@@ -20,8 +20,8 @@ void AppendName(std::vector<uint8_t>* out, const std::string& name) {
 
 }  // namespace
 
-void AppendFileEntry(std::vector<uint8_t>* script, const std::string& oldName,
-                     const std::string& newName, const std::string& content) {
+void AppendFileEntry(std::vector<uint8_t>* script, const std::string& oldName, const std::string& newName,
+                     const std::string& content) {
   AppendU32(script, 2);  // KindFile
   AppendName(script, oldName);
   AppendName(script, newName);
@@ -29,8 +29,7 @@ void AppendFileEntry(std::vector<uint8_t>* script, const std::string& oldName,
   script->insert(script->end(), content.begin(), content.end());
 }
 
-void AppendBookEntry(std::vector<uint8_t>* script, const std::string& oldName,
-                     const std::string& newName) {
+void AppendBookEntry(std::vector<uint8_t>* script, const std::string& oldName, const std::string& newName) {
   AppendU32(script, 0);  // KindBook
   AppendName(script, oldName);
   AppendName(script, newName);

@@ -61,9 +61,9 @@ bool IsNameSurrogate(const char* path) {
 
 // The attributes that SetFileAttributesA takes; the others (compressed,
 // sparse, encrypted and the like) are the system's to keep.
-constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
-                                     FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM |
-                                     FILE_ATTRIBUTE_TEMPORARY;
+constexpr DWORD SettableAttributes =
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+    FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_TEMPORARY;
 
 PathState StateOf(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
@@ -81,8 +81,8 @@ ByteStream* StreamOver(HANDLE handle, bool forReading) {
     CloseHandle(handle);
     return nullptr;
   }
-  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                         (forReading ? _O_RDONLY : _O_WRONLY) | _O_BINARY);
+  const int descriptor =
+      _open_osfhandle(reinterpret_cast<intptr_t>(handle), (forReading ? _O_RDONLY : _O_WRONLY) | _O_BINARY);
   if (descriptor < 0) {
     CloseHandle(handle);
     return nullptr;
@@ -105,8 +105,9 @@ struct FileNumber {
 // The volume and the file's number there, of the file the path leads to.
 FileNumber NumberOf(const char* path) {
   FileNumber number = {};
-  HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return number;
   number.known = GetFileInformationByHandle(file, &number.information) != 0;
   CloseHandle(file);
@@ -122,8 +123,8 @@ class Win32PackageFiles final : public PackageFiles {
   // go on reading and writing it, as with the runtime's own open.
   ByteStream* OpenForReading(const char* path) override {
     if (StateOf(path) != PathFile) return nullptr;
-    return StreamOver(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr),
+    return StreamOver(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
                       true);
   }
 
@@ -131,8 +132,8 @@ class Win32PackageFiles final : public PackageFiles {
   // FILE_FLAG_OPEN_REPARSE_POINT a symbolic link there counts as taken
   // rather than being followed to wherever it leads.
   ByteStream* OpenForWriting(const char* path) override {
-    return StreamOver(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr),
+    return StreamOver(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr),
                       false);
   }
 
@@ -161,7 +162,8 @@ class Win32PackageFiles final : public PackageFiles {
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return -1;
     DWORD wanted = attributes & SettableAttributes;
-    wanted = readOnly ? (wanted | FILE_ATTRIBUTE_READONLY) : (wanted & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    wanted = readOnly ? (wanted | FILE_ATTRIBUTE_READONLY)
+                      : (wanted & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     return SetFileAttributesA(path, wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL) ? 0 : -1;
   }
 
@@ -183,9 +185,7 @@ class Win32PackageFiles final : public PackageFiles {
 
   // MoveFileA never replaces an existing file. A read-only file is renamed
   // as any other, and keeps its attribute.
-  int32_t Rename(const char* from, const char* to) override {
-    return MoveFileA(from, to) ? 0 : -1;
-  }
+  int32_t Rename(const char* from, const char* to) override { return MoveFileA(from, to) ? 0 : -1; }
 
   // CreateHardLinkA refuses a name that is taken.
   int32_t Link(const char* present, const char* second) override {

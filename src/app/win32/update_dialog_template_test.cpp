@@ -18,12 +18,11 @@ namespace {
 // The Win32 values the template is made of.
 constexpr uint16_t RtDialog = 5;
 constexpr uint16_t LangJapanese = 1041;
-constexpr uint32_t WsPopup = 0x80000000, WsChild = 0x40000000, WsVisible = 0x10000000,
-                   WsCaption = 0x00C00000, WsSysMenu = 0x00080000, WsTabStop = 0x00010000;
+constexpr uint32_t WsPopup = 0x80000000, WsChild = 0x40000000, WsVisible = 0x10000000, WsCaption = 0x00C00000,
+                   WsSysMenu = 0x00080000, WsTabStop = 0x00010000;
 constexpr uint32_t DsSetFont = 0x40, DsModalFrame = 0x80, DsCenter = 0x800;
 constexpr uint32_t BsPushButton = 0, BsDefPushButton = 1;
-constexpr uint32_t EsMultiline = 0x4, EsAutoVScroll = 0x40, EsReadOnly = 0x800,
-                   EsWantReturn = 0x1000;
+constexpr uint32_t EsMultiline = 0x4, EsAutoVScroll = 0x40, EsReadOnly = 0x800, EsWantReturn = 0x1000;
 constexpr uint16_t ButtonClass = 0x80, EditClass = 0x81;
 
 struct ExpectedItem {
@@ -36,11 +35,9 @@ struct ExpectedItem {
 
 const ExpectedItem ExpectedItems[] = {
     {IDOK, ButtonClass, 48, 52, 50, 14, WsChild | WsVisible | WsTabStop | BsDefPushButton, u"OK"},
-    {IDCANCEL, ButtonClass, 100, 52, 50, 14, WsChild | WsVisible | WsTabStop | BsPushButton,
-     u"ｷｬﾝｾﾙ"},
+    {IDCANCEL, ButtonClass, 100, 52, 50, 14, WsChild | WsVisible | WsTabStop | BsPushButton, u"ｷｬﾝｾﾙ"},
     {IDC_MESSAGE, EditClass, 4, 0, 148, 48,
-     WsChild | WsVisible | WsTabStop | EsMultiline | EsAutoVScroll | EsReadOnly | EsWantReturn,
-     u""},
+     WsChild | WsVisible | WsTabStop | EsMultiline | EsAutoVScroll | EsReadOnly | EsWantReturn, u""},
 };
 
 std::vector<std::string> TemplateSources() {

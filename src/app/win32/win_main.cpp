@@ -36,10 +36,8 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_CLOSE: {
       HWND cancel = GetDlgItem(window, IDCANCEL);
       if (cancel != nullptr && IsWindowEnabled(cancel))
-        PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(cancel));
-      else
-        MessageBeep(0);
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+      else MessageBeep(0);
       return TRUE;
     }
     default:
@@ -49,8 +47,7 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
   AppInstance = instance;
-  HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr,
-                                   UpdateDialogProc, 0);
+  HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
   DialogWindow = dialog;
   if (dialog == nullptr) {
     // A dialog that was made and then torn down (a control that could not

@@ -70,8 +70,7 @@ class Cursor {
 
 bool IsOrdinal(const ResourceId& id, uint16_t value) { return !id.isName && id.ordinal == value; }
 
-bool CopyRange(const std::vector<uint8_t>& file, uint64_t offset, uint64_t size,
-               std::vector<uint8_t>* data) {
+bool CopyRange(const std::vector<uint8_t>& file, uint64_t offset, uint64_t size, std::vector<uint8_t>* data) {
   if (offset > file.size() || size > file.size() - offset) return false;
   data->assign(file.begin() + static_cast<ptrdiff_t>(offset),
                file.begin() + static_cast<ptrdiff_t>(offset + size));
@@ -126,8 +125,8 @@ bool RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint64_t* o
 
 // One level of the resource directory: the offset (from the directory's
 // start) of the entry whose numeric id is `id`, with its subdirectory bit.
-bool FindDirectoryEntry(const std::vector<uint8_t>& file, uint64_t root, uint32_t directory,
-                        uint16_t id, uint32_t* target) {
+bool FindDirectoryEntry(const std::vector<uint8_t>& file, uint64_t root, uint32_t directory, uint16_t id,
+                        uint32_t* target) {
   Cursor c(file.data(), file.size());
   c.seek(static_cast<size_t>(root + directory + 12));
   const uint16_t named = c.u16();
@@ -151,7 +150,7 @@ bool FindInPe(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, ui
   const uint32_t peOffset = c.u32();
   c.seek(peOffset);
   if (c.u32() != 0x00004550) return false;  // "PE\0\0"
-  c.u16();                                   // machine
+  c.u16();                                  // machine
   const uint16_t sectionCount = c.u16();
   c.seek(c.pos() + 12);
   const uint16_t optionalSize = c.u16();
@@ -188,8 +187,7 @@ bool FindInPe(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, ui
   if (!FindDirectoryEntry(file, root, 0, type, &entry) || !(entry & 0x80000000u)) return false;
   if (!FindDirectoryEntry(file, root, entry & 0x7FFFFFFFu, name, &entry) || !(entry & 0x80000000u))
     return false;
-  if (!FindDirectoryEntry(file, root, entry & 0x7FFFFFFFu, language, &entry) ||
-      (entry & 0x80000000u))
+  if (!FindDirectoryEntry(file, root, entry & 0x7FFFFFFFu, language, &entry) || (entry & 0x80000000u))
     return false;
   Cursor d(file.data(), file.size());
   d.seek(static_cast<size_t>(root + entry));
@@ -201,8 +199,8 @@ bool FindInPe(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, ui
 
 }  // namespace
 
-bool FindResourceData(const std::vector<uint8_t>& file, uint16_t type, uint16_t name,
-                      uint16_t language, std::vector<uint8_t>* data) {
+bool FindResourceData(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, uint16_t language,
+                      std::vector<uint8_t>* data) {
   return FindInRes(file, type, name, language, data) || FindInPe(file, type, name, language, data);
 }
 

@@ -22,8 +22,8 @@ struct DialogItem {
   uint32_t exStyle = 0;
   int16_t x = 0, y = 0, cx = 0, cy = 0;
   uint16_t id = 0;
-  ResourceId windowClass;   // 0x80 button, 0x81 edit, ... or a class name
-  ResourceId text;          // the title: a string, or a resource ordinal
+  ResourceId windowClass;  // 0x80 button, 0x81 edit, ... or a class name
+  ResourceId text;         // the title: a string, or a resource ordinal
   uint16_t creationDataSize = 0;
 };
 
@@ -32,10 +32,10 @@ struct DialogTemplate {
   uint32_t style = 0;
   uint32_t exStyle = 0;
   int16_t x = 0, y = 0, cx = 0, cy = 0;
-  ResourceId menu;          // ordinal 0: no menu
-  ResourceId windowClass;   // ordinal 0: the standard dialog class
+  ResourceId menu;         // ordinal 0: no menu
+  ResourceId windowClass;  // ordinal 0: the standard dialog class
   std::u16string caption;
-  bool hasFont = false;     // present exactly when DS_SETFONT is set
+  bool hasFont = false;  // present exactly when DS_SETFONT is set
   uint16_t pointSize = 0;
   std::u16string face;
   std::vector<DialogItem> items;
@@ -44,8 +44,8 @@ struct DialogTemplate {
 // Finds the resource of `type`, `name` and `language` in `file`, a .res file
 // or a PE image, and copies its data to `data`. True when found; false when
 // the file is neither form, is damaged, or holds no such resource.
-bool FindResourceData(const std::vector<uint8_t>& file, uint16_t type, uint16_t name,
-                      uint16_t language, std::vector<uint8_t>* data);
+bool FindResourceData(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, uint16_t language,
+                      std::vector<uint8_t>* data);
 
 // Parses a classic dialog template. False for an extended (DIALOGEX)
 // template or a damaged one.
