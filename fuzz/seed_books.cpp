@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "book/divided_book.h"
 #include "publish/book_image.h"
@@ -81,7 +82,7 @@ bool PackSeedBook(SeedBook book, const std::string& path) {
   for (TextBody& body : parsed.bodies) {
     JosekiTablePtr table = BuildTextBody(&body, body.bucketCount != 0 ? body.bucketCount : buckets, &error);
     blocks.emplace_back();
-    if (!table || !PackBookBody(table.get(), &blocks.back(), &error)) return false;
+    if (!table || !PackBookBody(std::move(table), &blocks.back(), &error)) return false;
   }
   Bytes file;
   if (parsed.bodies.size() == static_cast<size_t>(DivisionCount)) {

@@ -1,23 +1,24 @@
 #include "book/book_format.h"
 
-#include <zlib.h>
+#include "book/parallel_deflate.h"
 
 uint32_t PackedBodyCapacity(uint32_t size) {
   const double wanted = static_cast<double>(size) * 1.002 + 12.0;
   if (wanted >= 4294967040.0) return 0;
   uint64_t capacity = static_cast<uint64_t>(wanted);
-  const uint64_t bound = compressBound(size);
+  const uint32_t bound = PackedBodyBound(size);
+  if (bound == 0) return 0;
   if (bound > capacity) capacity = bound;
   return capacity > 0xFFFFFF00u ? 0 : static_cast<uint32_t>(capacity);
 }
 
-uint32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block) {
-  uLongf packedLength = PackedBodyCapacity(size);
-  if (packedLength == 0) return 0;
-  static const uint8_t nothing = 0;  // zlib wants a source even for no bytes
-  if (compress(block + 8, &packedLength, size > 0 ? raw : &nothing, size) != Z_OK) return 0;
+uint32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block, int32_t threads) {
+  const uint32_t capacity = PackedBodyCapacity(size);
+  if (capacity == 0) return 0;
+  uint32_t packedLength = 0;
+  if (PackRawBody(raw, size, block + 8, capacity, &packedLength, threads) != PackDone) return 0;
   if (packedLength > 0x7FFFFFF7u) return 0;  // a write takes a signed length
-  StoreU32(block, static_cast<uint32_t>(packedLength));
+  StoreU32(block, packedLength);
   StoreU32(block + 4, size);
-  return 8 + static_cast<uint32_t>(packedLength);
+  return 8 + packedLength;
 }

@@ -80,14 +80,17 @@ constexpr uint64_t MaxInflateRatio = 1032;
 
 // The room behind its two counts that a packed body of `size` raw bytes is
 // given: the system's own rule, 0.2 % above the raw size plus 12 bytes, but
-// never below what zlib itself asks for, so that compress cannot run short
-// of room on a small body. 0 when it does not fit 32 bits.
+// never below the most the packer can make of it (for a body of one chunk,
+// zlib's compressBound), so that packing cannot run short of room on a small
+// or incompressible body. 0 when it does not fit 32 bits.
 uint32_t PackedBodyCapacity(uint32_t size);
 
 // Packs `size` raw bytes into a whole BookBody block at `block`, which has
 // room for 8 + PackedBodyCapacity(size) bytes: u32 packedSize, u32 rawSize,
-// then zlib's compress at the default level, so that the same raw bytes
-// always give the same block. Every body the system writes is packed here.
-// Returns the block's length (8 + packedSize), or 0 when compress fails or
-// the packed size would pass what one stream write can take (2^31 - 9).
-uint32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block);
+// then one zlib stream at the default level, deflated a chunk at a time on
+// PackThreads(threads) threads (parallel_deflate.h), so that the same raw
+// bytes always give the same block whatever the threads. Every body the
+// system writes is packed here. Returns the block's length (8 +
+// packedSize), or 0 when the packing fails or the packed size would pass
+// what one stream write can take (2^31 - 9).
+uint32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block, int32_t threads = 0);

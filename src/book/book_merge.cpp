@@ -11,19 +11,10 @@
 #include "book/book_body.h"
 #include "book/book_format.h"
 #include "book/joseki_table.h"
+#include "book/table_packing.h"
 #include "stream/byte_stream.h"
 
 namespace {
-
-using Block = std::unique_ptr<uint8_t[]>;
-
-// Sizes come from files; running out of memory must end the merge with a
-// result, not with an exception or an absurd request.
-// No object may be larger than PTRDIFF_MAX, which on a 32-bit host is 2 GiB.
-Block Allocate(uint64_t size) {
-  if (size > static_cast<uint64_t>(PTRDIFF_MAX)) return nullptr;
-  return Block(new (std::nothrow) uint8_t[size == 0 ? 1 : static_cast<size_t>(size)]);
-}
 
 // Room above MaxInflateRatio for the stream's own header and end.
 constexpr uint64_t MaxInflateSlack = 1024;
@@ -46,31 +37,8 @@ struct InflateEnd {
 };
 
 // The raw body: the old one first, then the new one in the same block when it
-// fits. Each page of a block costs the system a fault the first time it is
-// touched, a cost on the order of the whole table work; serving both bodies
-// from one block avoids paying it twice. Room never touched costs nothing.
-struct RawBlock {
-  Block bytes;
-  uint64_t capacity = 0;
-
-  bool Reserve(uint64_t size) {
-    if (bytes && size <= capacity) return true;
-    bytes.reset();
-    bytes = Allocate(size);
-    capacity = bytes ? size : 0;
-    return bytes != nullptr;
-  }
-
-  // A larger block holding the first `kept` bytes of this one.
-  bool Grow(uint64_t size, uint64_t kept) {
-    Block larger = Allocate(size);
-    if (!larger) return false;
-    if (kept > 0) memcpy(larger.get(), bytes.get(), static_cast<size_t>(kept));
-    bytes = std::move(larger);
-    capacity = size;
-    return true;
-  }
-};
+// fits.
+using RawBlock = ByteBlock;
 
 // The block the old body is unpacked into. A rawSize is only a claim until
 // the zlib stream bears it out, so the first block is no larger than a
@@ -121,7 +89,7 @@ uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw) {
   if (first > FirstBlockMost) first = FirstBlockMost;
   if (first > RoomFor(rawSize)) first = RoomFor(rawSize);
   if (!raw->Reserve(first)) return 0;
-  Block chunk = Allocate(ReadChunk);
+  Block chunk = AllocateBlock(ReadChunk);
   if (!chunk) return 0;
 
   z_stream z = {};
@@ -154,6 +122,32 @@ bool ReadField(ByteStream* package, uint8_t* field, int32_t length) {
   return package->Read(field, length) == length;
 }
 
+// Reads one list through its terminator and calls visit(key, move) for each
+// whole record, in stream order. A record cut short is not visited; the
+// data has ended, so the next read ends the list.
+template <typename Visit>
+void ReadBookDiff(ByteStream* package, Visit visit) {
+  for (;;) {
+    uint8_t field[8];
+    if (!ReadField(package, field, 4)) return;
+    PositionKey key;
+    key.low = LoadU32(field);
+    if (IsListEnd(key.low)) return;
+    if (!ReadField(package, field, 4)) return;
+    key.high = LoadU32(field);
+    if (!ReadField(package, field, 1)) return;
+    const int count = field[0];
+    for (int i = 0; i < count; ++i) {
+      if (!ReadField(package, field, 8)) return;
+      BookMove move;
+      move.code = static_cast<uint16_t>(LoadU16(field));
+      move.aux = static_cast<uint16_t>(LoadU16(field + 2));
+      move.data = LoadU32(field + 4);
+      visit(key, move);
+    }
+  }
+}
+
 // Applies the list through its terminator, in stream order. False when the
 // table refused a put (no buckets, or no memory); the rest of the list is
 // then read but not applied, so that the package still ends up behind the
@@ -161,62 +155,51 @@ bool ReadField(ByteStream* package, uint8_t* field, int32_t length) {
 // table the whole list leaves, when it is saved.
 bool ApplyBookDiff(ByteStream* package, JosekiTable* table) {
   bool refused = false;
-  for (;;) {
-    uint8_t field[8];
-    if (!ReadField(package, field, 4)) break;
-    PositionKey key;
-    key.low = LoadU32(field);
-    if (IsListEnd(key.low)) break;
-    if (!ReadField(package, field, 4)) break;
-    key.high = LoadU32(field);
-    if (!ReadField(package, field, 1)) break;
-    const int count = field[0];
-    for (int i = 0; i < count; ++i) {
-      // A record cut short is not applied; the data has ended, so the next
-      // read ends the list.
-      if (!ReadField(package, field, 8)) break;
-      if (refused) continue;
-      BookMove move;
-      move.code = static_cast<uint16_t>(LoadU16(field));
-      move.aux = static_cast<uint16_t>(LoadU16(field + 2));
-      move.data = LoadU32(field + 4);
-      if (IsDeleteMarker(move)) {
-        RemoveMove(table, key, move);  // an absent move or position is no fault
-      } else if (PutMove(table, key, move) == 0) {
-        refused = true;
-      }
+  ReadBookDiff(package, [table, &refused](const PositionKey& key, const BookMove& move) {
+    if (refused) return;
+    if (IsDeleteMarker(move)) {
+      RemoveMove(table, key, move);  // an absent move or position is no fault
+    } else if (PutMove(table, key, move) == 0) {
+      refused = true;
     }
-  }
+  });
   return !refused;
-}
-
-// Sorts, serialises and compresses the table into `body`, which then holds
-// the whole new BookBody (its two counts and the packed bytes); the table is
-// destroyed as soon as its raw form exists. The body's length, or 0 on any
-// failure.
-uint32_t PackTable(JosekiTablePtr table, RawBlock* raw, Block* body) {
-  SortMoves(table.get());
-  const uint32_t size =
-      RawBodySize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
-                  static_cast<uint32_t>(table->moveCount));
-  if (size == 0xFFFFFFFF || !raw->Reserve(size)) return 0;
-  if (SaveJosekiTable(table.get(), raw->bytes.get(), size) != 0) return 0;
-  table.reset();
-
-  const uint32_t capacity = PackedBodyCapacity(size);
-  if (capacity == 0) return 0;
-  *body = Allocate(8 + static_cast<uint64_t>(capacity));
-  if (!*body) return 0;
-  return PackBody(raw->bytes.get(), size, body->get());
 }
 
 }  // namespace
 
-uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
-  RawBlock raw;
-  const uint32_t rawSize = ReadRawBody(oldFile, &raw);
+bool CopyBookDiff(ByteStream* package, ByteBlock* list, uint32_t* length) {
+  constexpr uint32_t Group = 4 + 4 + 1 + MoveRecordSize;  // a group of one record
+  uint64_t used = 0;
+  bool enough = true;
+  ReadBookDiff(package, [&](const PositionKey& key, const BookMove& move) {
+    if (!enough) return;
+    if (used + Group + 4 > list->capacity) {
+      const uint64_t larger = list->capacity < 4096 ? 4096 : list->capacity * 2;
+      if (larger > 0x7FFFFFFF || !list->Grow(larger, used)) {
+        enough = false;
+        return;
+      }
+    }
+    uint8_t* at = list->bytes.get() + used;
+    StoreU32(at, key.low);
+    StoreU32(at + 4, key.high);
+    at[8] = 1;
+    StoreU16(at + 9, move.code);
+    StoreU16(at + 11, move.aux);
+    StoreU32(at + 13, move.data);
+    used += Group;
+  });
+  if (!enough || (list->capacity < used + 4 && !list->Grow(used + 4, used))) return false;
+  StoreU32(list->bytes.get() + used, 0);  // a word below 64 ends the list
+  *length = static_cast<uint32_t>(used + 4);
+  return true;
+}
+
+uint32_t MergeBookBody(ByteStream* package, ByteStream* oldFile, MergeRoom* room, int32_t threads) {
+  const uint32_t rawSize = ReadRawBody(oldFile, &room->raw);
   if (rawSize == 0) return MergeFailed;
-  JosekiTablePtr table(LoadJosekiTable(raw.bytes.get(), rawSize));
+  JosekiTablePtr table(LoadJosekiTable(room->raw.bytes.get(), rawSize));
   if (!table) return MergeFailed;
   // A position out of its place could be searched for in vain and then put a
   // second time; such a book is left as it is rather than made worse.
@@ -224,12 +207,20 @@ uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* new
 
   if (!ApplyBookDiff(package, table.get())) return MergeFailed;
 
+  uint32_t bodyLength = 0;
+  if (PackTableBody(std::move(table), &room->raw, &room->body, &bodyLength, threads) != TablePacked) {
+    return MergeFailed;
+  }
+  return bodyLength;
+}
+
+uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
   // The whole new body exists in memory before the first byte goes out, so a
-  // failure anywhere above leaves newFile untouched.
-  Block body;
-  const uint32_t bodyLength = PackTable(std::move(table), &raw, &body);
-  if (bodyLength == 0) return MergeFailed;
-  const int32_t written = newFile->Write(body.get(), static_cast<int32_t>(bodyLength));
+  // failure anywhere before the write leaves newFile untouched.
+  MergeRoom room;
+  const uint32_t bodyLength = MergeBookBody(package, oldFile, &room, 0);
+  if (bodyLength == MergeFailed) return MergeFailed;
+  const int32_t written = newFile->Write(room.body.bytes.get(), static_cast<int32_t>(bodyLength));
   if (written != static_cast<int32_t>(bodyLength)) return MergeFailed;
   return bodyLength;
 }

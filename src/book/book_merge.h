@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "book/byte_block.h"
+
 class ByteStream;
 
 // The result of a merge that could not be carried out.
@@ -18,10 +20,10 @@ constexpr uint32_t MergeFailed = 0xFFFFFFFF;
 
 // Reads the old BookBody (u32 packedSize, u32 rawSize, zlib stream) from
 // oldFile, applies the BookDiff list that the package stream stands at, sorts
-// every position's moves and writes the new body, recompressed at zlib's
-// default level, to newFile. Returns the number of bytes written, 8 + the new
-// packed size; the package then stands behind the list's terminator and
-// oldFile behind the old body.
+// every position's moves and writes the new body, packed by PackBody (one
+// zlib stream at the default level), to newFile. Returns the number of bytes
+// written, 8 + the new packed size; the package then stands behind the
+// list's terminator and oldFile behind the old body.
 //
 // Returns MergeFailed, having written nothing at all to newFile, when
 //   - the old body cannot be read in full, does not unpack to exactly
@@ -36,3 +38,23 @@ constexpr uint32_t MergeFailed = 0xFFFFFFFF;
 // The one exception is a write that newFile itself cuts short, which is also
 // reported as MergeFailed. The streams stay the caller's.
 uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);
+
+// The memory a merge works in: the raw body, old and then new, and the new
+// packed body. Kept from one merge to the next, it spares the system handing
+// out fresh pages each time.
+struct MergeRoom {
+  ByteBlock raw;
+  ByteBlock body;
+};
+
+// MergeBookDiff's work without the write: the new body is left in
+// room->body, and its length returned (or MergeFailed, for the same causes).
+// The body is packed on PackThreads(threads) threads.
+uint32_t MergeBookBody(ByteStream* package, ByteStream* oldFile, MergeRoom* room, int32_t threads);
+
+// Reads the BookDiff list that the package stands at through its terminator,
+// as MergeBookDiff would, and leaves a list of its own in `list`, *length
+// bytes long: the same records in the same order, each a group of one, then
+// a terminator. Merged from the copy, a body comes out as from the package.
+// False when memory runs out.
+bool CopyBookDiff(ByteStream* package, ByteBlock* list, uint32_t* length);

@@ -1,8 +1,13 @@
 #include "book/divided_book.h"
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
 
 #include "book/book_merge.h"
+#include "book/ordered_work.h"
+#include "book/parallel_deflate.h"
 #include "stream/byte_stream.h"
 
 const uint8_t DividedBookMagic[8] = {'J', 'S', 'K', 'D', 'I', 'V', '1', 0};
@@ -49,6 +54,114 @@ bool ReadOldOffsets(ByteStream* oldFile, uint32_t* offsets) {
   return offsets[0] >= DividedFirstBlock;
 }
 
+// Divisions merged on several threads at once and written strictly in
+// division order, each member with a division's old body, its list and the
+// room to merge it in. The file streams stay on the caller's thread: it
+// reads what a division needs before handing it over, and writes the result.
+class DivisionWork : public OrderedWork {
+ public:
+  DivisionWork(ByteStream* package, ByteStream* oldFile, ByteStream* newFile, const uint32_t* oldOffsets,
+               uint32_t* newOffsets)
+      : package_(package),
+        oldFile_(oldFile),
+        newFile_(newFile),
+        oldOffsets_(oldOffsets),
+        newOffsets_(newOffsets) {}
+
+  bool Start(uint32_t members) {
+    slots_.reset(new (std::nothrow) Slot[members]);
+    return slots_ != nullptr;
+  }
+
+  // The old body, counts and packed bytes, and the division's list. A body
+  // that claims more bytes than the file holds is not read: the merge of a
+  // division fails on it all the same.
+  bool Prepare(uint32_t k, uint32_t member) override {
+    Slot& slot = slots_[member];
+    slot.listStart = package_->Tell();
+    if (!ReadOldBody(k, &slot) || !CopyBookDiff(package_, &slot.list, &slot.listLength)) {
+      package_->Seek(slot.listStart, false);
+      return false;
+    }
+    slot.listEnd = package_->Tell();
+    return true;
+  }
+
+  void Do(uint32_t, uint32_t member) override {
+    Slot& slot = slots_[member];
+    MemoryStream list, old;
+    list.Attach(slot.list.bytes.get(), slot.listLength, true);
+    old.Attach(slot.old.bytes.get(), slot.oldLength, true);
+    slot.merged = MergeBookBody(&list, &old, &slot.room, 1);
+    slot.listRead = list.Tell() > 0;
+  }
+
+  // Each block is padded to a multiple of 4 bytes. A division that fails
+  // leaves the package where a merge of one division after the other would
+  // have: behind the division's list once the merge read it, else before it.
+  bool Take(uint32_t k, uint32_t member) override {
+    const Slot& slot = slots_[member];
+    if (!WriteBlock(k, slot)) {
+      package_->Seek(slot.listRead ? slot.listEnd : slot.listStart, false);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  struct Slot {
+    ByteBlock old;
+    uint32_t oldLength = 0;
+    ByteBlock list;
+    uint32_t listLength = 0;
+    int32_t listStart = 0;  // the package's positions around the list
+    int32_t listEnd = 0;
+    MergeRoom room;
+    uint32_t merged = MergeFailed;
+    bool listRead = false;  // the merge got as far as the list
+  };
+
+  // The old body, counts and packed bytes. A body that claims more bytes than
+  // the file holds is not read: the merge of the division fails on it all
+  // the same.
+  bool ReadOldBody(uint32_t k, Slot* slot) {
+    uint8_t counts[BodyCountsBytes];
+    if (oldFile_->Seek(static_cast<int32_t>(oldOffsets_[k]), false) != 0) return false;
+    if (oldFile_->Read(counts, BodyCountsBytes) != static_cast<int32_t>(BodyCountsBytes)) return false;
+    const int64_t end = StreamLength(oldFile_);
+    const uint64_t length = BodyCountsBytes + uint64_t{LoadU32(counts)};
+    if (end < 0 || oldOffsets_[k] + length > static_cast<uint64_t>(end)) return false;
+    if (!slot->old.Reserve(length)) return false;
+    memcpy(slot->old.bytes.get(), counts, BodyCountsBytes);
+    const int32_t rest = static_cast<int32_t>(length - BodyCountsBytes);
+    if (oldFile_->Seek(static_cast<int32_t>(oldOffsets_[k] + BodyCountsBytes), false) != 0 ||
+        oldFile_->Read(slot->old.bytes.get() + BodyCountsBytes, rest) != rest) {
+      return false;
+    }
+    slot->oldLength = static_cast<uint32_t>(length);
+    return true;
+  }
+
+  bool WriteBlock(uint32_t k, const Slot& slot) {
+    if (slot.merged == MergeFailed) return false;
+    const int32_t written = newFile_->Write(slot.room.body.bytes.get(), static_cast<int32_t>(slot.merged));
+    if (written != static_cast<int32_t>(slot.merged)) return false;
+    const uint32_t length = (slot.merged + 3) & ~3u;
+    if (!WriteZeros(newFile_, length - slot.merged)) return false;
+    const uint64_t next = static_cast<uint64_t>(newOffsets_[k]) + length;
+    if (next > INT32_MAX) return false;  // beyond what Seek can reach
+    newOffsets_[k + 1] = static_cast<uint32_t>(next);
+    return true;
+  }
+
+  ByteStream* package_;
+  ByteStream* oldFile_;
+  ByteStream* newFile_;
+  const uint32_t* oldOffsets_;
+  uint32_t* newOffsets_;
+  std::unique_ptr<Slot[]> slots_;
+};
+
 }  // namespace
 
 int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
@@ -68,22 +181,13 @@ int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* n
   newOffsets[0] = oldOffsets[0];
   package->ReadU32();  // a word that carries nothing
 
-  // Each division goes through the merge completely before the next starts,
-  // so only one division's table is in memory at a time. The new blocks are
-  // written one behind the other, so newFile needs no seeking between them.
-  for (int32_t k = 0; k < DivisionCount; ++k) {
-    if (oldFile->Seek(static_cast<int32_t>(oldOffsets[k]), false) != 0) return DividedMergeFailed;
-    const uint32_t written = MergeBookDiff(package, oldFile, newFile);
-    // A failed division must not be taken as a length: the lists behind it
-    // would be read for the wrong divisions.
-    if (written == MergeFailed) return DividedMergeFailed;
-    const uint32_t length = (written + 3) & ~3u;
-    if (!WriteZeros(newFile, length - written)) return DividedMergeFailed;
-    const uint64_t next = static_cast<uint64_t>(newOffsets[k]) + length;
-    if (next > INT32_MAX) return DividedMergeFailed;  // beyond what Seek can reach
-    newOffsets[k + 1] = static_cast<uint32_t>(next);
-  }
-
+  // A few divisions are in memory at a time, one per thread; the new blocks
+  // are written one behind the other, so newFile needs no seeking between
+  // them. A failed division ends the merge: the lists behind it would be
+  // read for the wrong divisions.
+  const uint32_t members = static_cast<uint32_t>(PackThreads(0));
+  DivisionWork work(package, oldFile, newFile, oldOffsets, newOffsets);
+  if (!work.Start(members) || !RunOrderedWork(&work, DivisionCount, members)) return DividedMergeFailed;
   uint8_t table[TableBytes];
   for (int32_t k = 0; k < DivisionCount; ++k) StoreU32(table + 4 * k, newOffsets[k]);
   if (newFile->Seek(DividedTableOffset, false) != 0) return DividedMergeFailed;

@@ -3,10 +3,12 @@
 #define ZLIB_CONST
 #include <zlib.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "book/ordered_work.h"
 #include "book/worker_thread.h"
 
 namespace {
@@ -123,104 +125,84 @@ int32_t PackChunk(const Job& job, uint32_t index, ChunkPacker* p) {
   return PackDone;
 }
 
-// A thread besides the caller, and what the caller tells it.
-struct Worker {
-  ChunkPacker packer;
-  const Job* job = nullptr;
-  WorkerThread* thread = nullptr;
-  WorkerSignal* go = nullptr;    // raised by the caller once `chunk` or `stop` is set
-  WorkerSignal* done = nullptr;  // raised by the thread once the chunk is packed
-  uint32_t chunk = 0;
-  bool stop = false;
-  bool busy = false;  // the caller's own note: handed a chunk not yet collected
-};
-
-void RunWorker(void* context) {
-  Worker* worker = static_cast<Worker*>(context);
-  for (;;) {
-    AwaitWorkerSignal(worker->go);
-    if (worker->stop) return;
-    worker->packer.result = PackChunk(*worker->job, worker->chunk, &worker->packer);
-    RaiseWorkerSignal(worker->done);
-  }
-}
-
-// The caller (member 0, which packs its chunks itself) and the threads it
-// could start. Chunk i belongs to member i mod Size(), so each member holds
-// one packed chunk at a time. Leaving, it lets every thread finish its chunk
-// and joins it, whatever became of the packing.
-class Crew {
+// The chunks of one body, packed by the members of an ordered run: each
+// member has a packer of its own; the caller appends each chunk to the
+// stream in order as it is taken.
+class ChunkWork : public OrderedWork {
  public:
-  explicit Crew(const Job* job) : job_(job) {}
-  Crew(const Crew&) = delete;
-  Crew& operator=(const Crew&) = delete;
-  ~Crew() {
-    for (uint32_t i = 1; i < size_; ++i) {
-      Worker& worker = members_[i];
-      if (worker.busy) AwaitWorkerSignal(worker.done);
-      worker.stop = true;
-      RaiseWorkerSignal(worker.go);
-      JoinWorkerThread(worker.thread);
-      FreeWorkerSignal(worker.go);
-      FreeWorkerSignal(worker.done);
-    }
+  ChunkWork(const Job& job, uint8_t* packed, uint32_t capacity)
+      : job_(job), packed_(packed), capacity_(capacity) {}
+
+  bool Start(uint32_t members) {
+    packers_.reset(new (std::nothrow) ChunkPacker[members]);
+    return packers_ != nullptr;
   }
 
-  // Starts up to wanted − 1 threads; one that cannot start ends the starting.
-  // False when not even the caller's own packer can be had.
-  bool Start(uint32_t wanted) {
-    members_.reset(new (std::nothrow) Worker[wanted]);
-    if (!members_) return false;
-    size_ = 1;
-    while (size_ < wanted) {
-      Worker& worker = members_[size_];
-      worker.job = job_;
-      worker.go = MakeWorkerSignal();
-      worker.done = MakeWorkerSignal();
-      if (worker.go != nullptr && worker.done != nullptr)
-        worker.thread = StartWorkerThread(RunWorker, &worker);
-      if (worker.thread == nullptr) {
-        FreeWorkerSignal(worker.go);
-        FreeWorkerSignal(worker.done);
-        break;
-      }
-      ++size_;
+  bool Prepare(uint32_t, uint32_t) override { return true; }
+
+  void Do(uint32_t index, uint32_t member) override {
+    packers_[member].result = PackChunk(job_, index, &packers_[member]);
+  }
+
+  bool Take(uint32_t index, uint32_t member) override {
+    const ChunkPacker& chunk = packers_[member];
+    result_ = chunk.result;
+    if (result_ != PackDone) return false;
+    // The trailer's 4 bytes are counted now: a stream that cannot end within
+    // the capacity is given up at once.
+    if (length_ + chunk.outLength + 4 > capacity_) {
+      result_ = PackNoRoom;
+      return false;
     }
+    memcpy(packed_ + static_cast<size_t>(length_), chunk.out.get(), chunk.outLength);
+    length_ += chunk.outLength;
+    // Each chunk's own length: z_off_t is 32 bits on Windows, too small for
+    // the running total of a large body.
+    adler_ = adler32_combine(adler_, chunk.adler, static_cast<z_off_t>(ChunkLength(job_.rawSize, index)));
     return true;
   }
 
-  uint32_t Size() const { return size_; }
-  Worker& At(uint32_t i) { return members_[i]; }
-
-  void Hand(uint32_t i, uint32_t chunk) {
-    members_[i].chunk = chunk;
-    members_[i].busy = true;
-    RaiseWorkerSignal(members_[i].go);
+  // Writes the header before the run and the trailer after it.
+  void Begin() {
+    // CMF 78: deflate with a 32 KiB window; FLG 9C: the default level, no
+    // preset dictionary, and the check bits that make 0x789C a multiple of 31.
+    packed_[0] = 0x78;
+    packed_[1] = 0x9C;
+    length_ = 2;
+  }
+  uint32_t End() {
+    for (int shift = 24; shift >= 0; shift -= 8)
+      packed_[static_cast<size_t>(length_++)] = static_cast<uint8_t>(adler_ >> shift);
+    return static_cast<uint32_t>(length_);
   }
 
-  void Collect(uint32_t i) {
-    AwaitWorkerSignal(members_[i].done);
-    members_[i].busy = false;
-  }
+  int32_t Result() const { return result_; }
 
  private:
-  const Job* job_;
-  std::unique_ptr<Worker[]> members_;
-  uint32_t size_ = 0;
+  const Job& job_;
+  uint8_t* packed_;
+  uint32_t capacity_;
+  std::unique_ptr<ChunkPacker[]> packers_;
+  uint64_t length_ = 0;
+  uLong adler_ = 1;
+  int32_t result_ = PackDone;
 };
 
-uint32_t ThreadsFor(int32_t threads, uint32_t chunkCount) {
-  int32_t wanted = threads;
+std::atomic<int32_t> packThreadsSetting{0};
+
+}  // namespace
+
+void SetPackThreads(int32_t threads) { packThreadsSetting.store(threads > 0 ? threads : 0); }
+
+int32_t PackThreads(int32_t threads) {
+  int32_t wanted = threads > 0 ? threads : packThreadsSetting.load();
   if (wanted <= 0) {
     wanted = ProcessorCount();
     if (wanted > PackAutoThreads) wanted = PackAutoThreads;
   }
   if (wanted > PackMostThreads) wanted = PackMostThreads;
-  if (wanted < 1) wanted = 1;
-  return static_cast<uint32_t>(wanted) < chunkCount ? static_cast<uint32_t>(wanted) : chunkCount;
+  return wanted < 1 ? 1 : wanted;
 }
-
-}  // namespace
 
 uint32_t PackedBodyBound(uint32_t rawSize) {
   const uint32_t count = ChunkCount(rawSize);
@@ -237,39 +219,14 @@ int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint3
   if (capacity < FramingLength) return PackNoRoom;
 
   const Job job{raw, rawSize, ChunkCount(rawSize)};
-  Crew crew(&job);
-  if (!crew.Start(ThreadsFor(threads, job.chunkCount))) return PackNoMemory;
-  const uint32_t stride = crew.Size();
-  for (uint32_t i = 1; i < stride; ++i) crew.Hand(i, i);
-
-  // CMF 78: deflate with a 32 KiB window; FLG 9C: the default level, no
-  // preset dictionary, and the check bits that make 0x789C a multiple of 31.
-  packed[0] = 0x78;
-  packed[1] = 0x9C;
-  uint64_t length = 2;
-  uLong adler = 1;
-  for (uint32_t index = 0; index < job.chunkCount; ++index) {
-    const uint32_t owner = index % stride;
-    Worker& member = crew.At(owner);
-    if (owner == 0) {
-      member.packer.result = PackChunk(job, index, &member.packer);
-    } else {
-      crew.Collect(owner);
-    }
-    const ChunkPacker& chunk = member.packer;
-    if (chunk.result != PackDone) return chunk.result;
-    // The trailer's 4 bytes are counted now: a stream that cannot end within
-    // the capacity is given up at once.
-    if (length + chunk.outLength + 4 > capacity) return PackNoRoom;
-    memcpy(packed + static_cast<size_t>(length), chunk.out.get(), chunk.outLength);
-    length += chunk.outLength;
-    // Each chunk's own length: z_off_t is 32 bits on Windows, too small for
-    // the running total of a large body.
-    adler = adler32_combine(adler, chunk.adler, static_cast<z_off_t>(ChunkLength(rawSize, index)));
-    if (owner != 0 && index + stride < job.chunkCount) crew.Hand(owner, index + stride);
+  const uint32_t members = static_cast<uint32_t>(PackThreads(threads));
+  ChunkWork work(job, packed, capacity);
+  if (!work.Start(members)) return PackNoMemory;
+  work.Begin();
+  if (!RunOrderedWork(&work, job.chunkCount, members)) {
+    return work.Result() != PackDone ? work.Result() : PackNoMemory;
   }
-  for (int shift = 24; shift >= 0; shift -= 8)
-    packed[static_cast<size_t>(length++)] = static_cast<uint8_t>(adler >> shift);
+  const uint32_t length = work.End();
   *packedSize = static_cast<uint32_t>(length);
   return PackDone;
 }

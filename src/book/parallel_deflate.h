@@ -22,9 +22,19 @@
 constexpr uint32_t PackChunkSize = 1024 * 1024;
 
 // The most threads a packing uses, the caller's own one included; when the
-// caller leaves the choice to the packer, at most PackAutoThreads.
+// choice is left to the packer, at most PackAutoThreads.
 constexpr int32_t PackMostThreads = 16;
 constexpr int32_t PackAutoThreads = 8;
+
+// The number of threads that packings use when their caller leaves it open,
+// as a program's option sets it (fixpack --threads); 0, the default, leaves
+// it to the number of processors.
+void SetPackThreads(int32_t threads);
+
+// The threads a packing that asks for `threads` uses: `threads` itself when
+// above 0, else the setting above, else the number of processors (at most
+// PackAutoThreads); never more than PackMostThreads, never less than 1.
+int32_t PackThreads(int32_t threads);
 
 // Results of PackRawBody.
 constexpr int32_t PackDone = 0;
@@ -39,16 +49,16 @@ constexpr int32_t PackFailed = -4;    // bad arguments, or zlib refused a step
 uint32_t PackedBodyBound(uint32_t rawSize);
 
 // Packs the rawSize bytes at `raw` into `packed`, which holds `capacity`
-// bytes, and sets *packedSize to the stream's length. `threads` is the
-// number of threads to use, the caller's own one included (capped at
-// PackMostThreads); 0 or less leaves it to the number of processors (capped
-// at PackAutoThreads). Threads that cannot be started leave the work to
-// fewer threads, down to the caller alone, with the same bytes. No more
-// than one chunk per thread is held packed at a time.
-//
-// Returns PackDone; PackNoRoom when the stream would pass `capacity` (no
-// byte beyond it is ever written; a capacity of PackedBodyBound(rawSize)
-// always suffices); PackNoMemory; or PackFailed. On failure *packedSize is
-// 0 and the bytes in `packed` mean nothing. The buffers stay the caller's.
+// bytes, and sets *packedSize to the stream's length. It runs on
+// PackThreads(threads) threads, the caller's own one included; threads that
+// cannot be started leave the work to fewer, down to the caller alone, with
+// the same bytes. No more than one chunk per thread is held packed at a
+// time. The buffers stay the caller's. Returns
+//   PackDone;
+//   PackNoRoom    when the stream would pass `capacity` (no byte beyond it is
+//                 ever written; PackedBodyBound(rawSize) always suffices);
+//   PackNoMemory;
+//   PackFailed.
+// On failure *packedSize is 0 and the bytes in `packed` mean nothing.
 int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint32_t capacity,
                     uint32_t* packedSize, int32_t threads);

@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "book/book_body.h"
 #include "book/book_format.h"
 #include "book/divided_book.h"
+#include "book/table_packing.h"
 #include "publish/packed_block.h"
 
 bool BookLayoutOfMagic(const std::vector<uint8_t>& bytes, BookLayout* layout) {
@@ -74,28 +76,29 @@ JosekiTablePtr LoadBookBody(const BookImage& image, int32_t body, std::string* e
   return table;
 }
 
-bool PackBookBody(JosekiTable* table, std::vector<uint8_t>* block, std::string* error) {
-  SortMoves(table);
-  const uint32_t size =
-      RawBodySize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
-                  static_cast<uint32_t>(table->moveCount));
-  if (size == 0xFFFFFFFF) {
-    *error = "the book is too large for one body (its raw size passes 4 GiB)";
-    return false;
+bool PackBookBody(JosekiTablePtr table, std::vector<uint8_t>* block, std::string* error) {
+  ByteBlock raw, body;
+  uint32_t length = 0;
+  switch (PackTableBody(std::move(table), &raw, &body, &length, 0)) {
+    case TablePacked:
+      break;
+    case TableTooLarge:
+      *error = "the book is too large for one body (its raw size passes 4 GiB)";
+      return false;
+    case TableNoMemory:
+      *error = "out of memory for the body";
+      return false;
+    case TableNotStorable:
+      *error = "the table cannot be stored";
+      return false;
+    default:
+      *error = "the raw body cannot be packed";
+      return false;
   }
-  std::vector<uint8_t> raw;
   try {
-    raw.resize(size);
+    block->assign(body.bytes.get(), body.bytes.get() + length);
   } catch (const std::bad_alloc&) {
-    *error = "out of memory for the raw body";
-    return false;
-  }
-  if (SaveJosekiTable(table, raw.data(), size) != 0) {
-    *error = "the table cannot be stored";
-    return false;
-  }
-  if (!PackBlock(raw.data(), raw.size(), block)) {
-    *error = "the raw body cannot be packed";
+    *error = "out of memory for the body";
     return false;
   }
   return true;

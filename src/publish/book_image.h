@@ -43,11 +43,12 @@ uint32_t BookBodyOffset(const BookImage& image, int32_t body);
 // not usable or its raw body is damaged.
 JosekiTablePtr LoadBookBody(const BookImage& image, int32_t body, std::string* error);
 
-// The whole BookBody block of the table as the updater writes it: every
-// position's moves sorted by code, serialised, packed with zlib's compress at
-// the default level. The same table always gives the same bytes. False, with
-// a cause, when the table cannot be stored.
-bool PackBookBody(JosekiTable* table, std::vector<uint8_t>* block, std::string* error);
+// The whole BookBody block of the table as the updater writes it, by the
+// updater's own PackTableBody (book/table_packing.h): every position's moves
+// sorted by code, serialised, packed by PackBody. The same table always gives
+// the same bytes. The table is freed on the way. False, with a cause, when
+// the table cannot be stored.
+bool PackBookBody(JosekiTablePtr table, std::vector<uint8_t>* block, std::string* error);
 
 // A single book file around one block.
 std::vector<uint8_t> SingleBookBytes(const std::vector<uint8_t>& block);

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "book/parallel_deflate.h"
 
 bool ParseArguments(int argc, char** argv, const std::vector<OptionRule>& options,
                     CommandArguments* arguments, std::string* error) {
@@ -68,5 +71,19 @@ bool ParseCount(const std::string& text, uint32_t min, uint32_t max, uint32_t* v
   }
   if (number < min || number > max) return false;
   *value = static_cast<uint32_t>(number);
+  return true;
+}
+
+bool TakeThreadsOption(const CommandArguments& arguments, std::string* error) {
+  return !arguments.Has(ThreadsOption.name) || TakeThreadsValue(arguments.Value(ThreadsOption.name), error);
+}
+
+bool TakeThreadsValue(const std::string& value, std::string* error) {
+  uint32_t threads = 0;
+  if (!ParseCount(value, 1, static_cast<uint32_t>(PackMostThreads), &threads)) {
+    *error = "--threads takes a count from 1 to " + std::to_string(PackMostThreads);
+    return false;
+  }
+  SetPackThreads(static_cast<int32_t>(threads));
   return true;
 }

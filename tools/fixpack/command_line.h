@@ -45,6 +45,20 @@ const char* SystemErrorText(int error);
 // Parses a decimal count from `min` to `max`. False when it is not one.
 bool ParseCount(const std::string& text, uint32_t min, uint32_t max, uint32_t* value);
 
+// The option of every command that packs bodies: the threads that pack each
+// body, and its lines for the command's help (a literal, to be joined to the
+// help's others).
+constexpr OptionRule ThreadsOption = {"--threads", true};
+#define FIXPACK_THREADS_HELP                                                  \
+  "  --threads N   pack every body on N threads (1 to 16; default: one per\n" \
+  "                processor, at most 8); the bytes are the same for any N\n"
+
+// Sets the threads that pack bodies from --threads when it is given. False,
+// with a message, when its value is not a count from 1 to 16.
+bool TakeThreadsOption(const CommandArguments& arguments, std::string* error);
+// The same for the option's value alone.
+bool TakeThreadsValue(const std::string& value, std::string* error);
+
 // The process exit statuses of every command.
 constexpr int ExitOk = 0;      // did what was asked; a sound file
 constexpr int ExitFailed = 1;  // could not, or refused, or an unsound file

@@ -1,6 +1,8 @@
 // fixpack apply: reads an update data file with the updater's own reader and
 // applies it to a folder with the updater's own applier.
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "fixpack/command_line.h"
@@ -8,7 +10,7 @@
 #include "package/update_package.h"
 
 const char ApplyHelp[] =
-    "usage: fixpack apply DATAFILE FOLDER\n\n"
+    "usage: fixpack apply DATAFILE FOLDER [--threads N]\n\n"
     "Reads the update data file DATAFILE (upda.dat and the like) and applies\n"
     "its package to FOLDER exactly as the updater applies it to an install\n"
     "folder: every entry keeps the present file under its old name and\n"
@@ -21,6 +23,8 @@ const char ApplyHelp[] =
 #else
     "; on\nthis system it is read as a slash.\n\n"
 #endif
+    "options:\n" FIXPACK_THREADS_HELP
+    "\n"
     "Prints one line saying what was done, or which entry failed and why.\n"
     "Exit status: 0 when the package was applied, 1 when it was not, 2 for\n"
     "a usage error.\n";
@@ -43,12 +47,23 @@ const char* KindName(int32_t kind) {
 }  // namespace
 
 int RunApply(int argc, char** argv) {
-  if (argc != 2) {
-    fputs(ApplyHelp, stderr);
-    return 2;
+  // The words are sorted without allocating, so that a run short of memory
+  // fails in the package step, which says what it left whole.
+  const char* words[2] = {};
+  int count = 0;
+  for (int i = 0; i < argc; ++i) {
+    if (strcmp(argv[i], ThreadsOption.name) == 0 && i + 1 < argc) {
+      std::string error;
+      if (!TakeThreadsValue(argv[++i], &error)) return UsageError("apply", error, ApplyHelp);
+    } else if (count == 2 || (argv[i][0] == '-' && argv[i][1] != '\0')) {
+      return UsageError("apply", std::string("unexpected argument ") + argv[i], ApplyHelp);
+    } else {
+      words[count++] = argv[i];
+    }
   }
-  const char* dataFile = argv[0];
-  const char* folder = argv[1];
+  if (count != 2) return UsageError("apply", "give DATAFILE and FOLDER", ApplyHelp);
+  const char* dataFile = words[0];
+  const char* folder = words[1];
 
   std::vector<uint8_t> script;
   const char* cause = "";

@@ -18,7 +18,7 @@
 #include "publish/package_writer.h"
 
 const char BuildHelp[] =
-    "usage: fixpack build MANIFEST -o DATAFILE\n\n"
+    "usage: fixpack build MANIFEST -o DATAFILE [--threads N]\n\n"
     "Makes the update data file DATAFILE (upda.dat and the like) from\n"
     "MANIFEST, one entry a line, applied in that order:\n"
     "  book    OLDNAME NEWNAME OLDBOOK NEWBOOK   merge a diff into a single book\n"
@@ -37,6 +37,9 @@ const char BuildHelp[] =
     "and moves after the merge's sort) or its SOURCE, and every OLDNAME the\n"
     "old book. The written file is read back with the updater's reader. The\n"
     "same manifest and files always give the same bytes.\n\n"
+    "options:\n"
+    "  -o DATAFILE   the update data file to write (required)\n" FIXPACK_THREADS_HELP
+    "\n"
     "Prints the entries it wrote. Exit status: 0 when written, 1 when refused\n"
     "(the manifest line, the file and the cause are named; nothing is\n"
     "written), 2 for a usage error.\n";
@@ -98,8 +101,10 @@ void PrintEntry(size_t index, const ManifestEntry& entry, const EntryFiles& file
 int RunBuild(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"-o", true}}, &arguments, &error))
+  if (!ParseArguments(argc, argv, {{"-o", true}, ThreadsOption}, &arguments, &error) ||
+      !TakeThreadsOption(arguments, &error)) {
     return UsageError("build", error, BuildHelp);
+  }
   if (arguments.positional.size() != 1) return UsageError("build", "give one MANIFEST", BuildHelp);
   if (!arguments.Has("-o"))
     return UsageError("build", "give the data file to write with -o DATAFILE", BuildHelp);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "book/divided_book.h"
 #include "fixpack/command_line.h"
@@ -13,7 +14,7 @@
 #include "publish/book_text.h"
 
 const char PackHelp[] =
-    "usage: fixpack pack TEXT -o FILE [--buckets B] [--divided]\n\n"
+    "usage: fixpack pack TEXT -o FILE [--buckets B] [--divided] [--threads N]\n\n"
     "Makes the book FILE from its text form TEXT (the form `fixpack dump`\n"
     "writes), laid out exactly as the updater writes a book: each position's\n"
     "moves sorted by code, every body packed with zlib at its default level.\n"
@@ -32,7 +33,8 @@ const char PackHelp[] =
     "                not give (default 1021)\n"
     "  --divided     make a divided book from a text without division lines:\n"
     "                a position goes to the division given by the top six bits\n"
-    "                of its high word\n\n"
+    "                of its high word\n" FIXPACK_THREADS_HELP
+    "\n"
     "Prints one line about the book written. Exit status: 0 when written,\n"
     "1 when the text is not a book (its line and the cause are named), 2 for\n"
     "a usage error.\n";
@@ -40,8 +42,9 @@ const char PackHelp[] =
 int RunPack(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"-o", true}, {"--buckets", true}, {"--divided", false}}, &arguments,
-                      &error)) {
+  if (!ParseArguments(argc, argv, {{"-o", true}, {"--buckets", true}, {"--divided", false}, ThreadsOption},
+                      &arguments, &error) ||
+      !TakeThreadsOption(arguments, &error)) {
     return UsageError("pack", error, PackHelp);
   }
   if (arguments.positional.size() != 1) return UsageError("pack", "give one TEXT", PackHelp);
@@ -87,7 +90,7 @@ int RunPack(int argc, char** argv) {
     positions += static_cast<uint64_t>(table->nodeCount);
     moves += static_cast<uint64_t>(table->moveCount);
     blocks.emplace_back();
-    if (!PackBookBody(table.get(), &blocks.back(), &error)) {
+    if (!PackBookBody(std::move(table), &blocks.back(), &error)) {
       return Failure("pack",
                      output + (divided ? ": division " + std::to_string(k) : std::string()) + ": " + error);
     }
