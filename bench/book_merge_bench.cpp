@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
@@ -35,9 +36,11 @@
 #endif
 
 #include "book/book_body.h"
+#include "book/book_format.h"
 #include "book/book_merge.h"
 #include "book/divided_book.h"
 #include "book/joseki_table.h"
+#include "book/parallel_deflate.h"
 #include "book_generator.h"
 #include "stream/byte_stream.h"
 
@@ -164,11 +167,16 @@ struct Figures {
   int runs = 0;
   std::vector<double> ratios, cpuRatios;              // merge over zlib alone, run by run
   std::vector<std::pair<const char*, Timing>> steps;  // the merge's steps alone, when asked
+  int threads = 0;                                    // that pack each body; 0: one per processor
+  Bytes newFile;                                      // what the merge wrote
+  double packedBytes = 0;                             // of the new bodies, by the merge
+  double compressBytes = 0;                           // of the new raw bodies by compress()
 };
 
 void PrintHeader() {
-  std::printf("%-19s %9s %6s %4s %8s %8s %6s %6s %8s %6s %7s %15s\n", "book", "positions", "raw MB", "runs",
-              "merge s", "zlib s", "ratio", "cpu", "peak/raw", "MB/s", "us/pos", "faults m/zlib");
+  std::printf("%-19s %9s %7s %6s %4s %8s %8s %6s %6s %8s %6s %7s %9s %15s\n", "book", "positions", "threads",
+              "raw MB", "runs", "merge s", "zlib s", "ratio", "cpu", "peak/raw", "MB/s", "us/pos",
+              "size/zlib", "faults m/zlib");
 }
 
 // The middle one of the run-by-run ratios: each merge is set against the zlib
@@ -181,10 +189,11 @@ double Median(std::vector<double> values) {
 
 void PrintFigures(const char* name, const Figures& f) {
   const double mb = f.rawBytes / 1e6;
-  std::printf("%-19s %9u %6.1f %4d %8.3f %8.3f %6.3f %6.3f %8.2f %6.1f %7.2f %7ld/%-7ld\n", name, f.positions,
-              mb, f.runs, f.merge.wall, f.zlib.wall, Median(f.ratios), Median(f.cpuRatios),
-              f.peak < 0 ? -1.0 : f.peak / f.rawBytes, mb / f.merge.wall, f.merge.wall / f.positions * 1e6,
-              f.merge.faults, f.zlib.faults);
+  std::printf("%-19s %9u %7d %6.1f %4d %8.3f %8.3f %6.3f %6.3f %8.2f %6.1f %7.2f %+8.3f%% %7ld/%-7ld\n", name,
+              f.positions, PackThreads(f.threads), mb, f.runs, f.merge.wall, f.zlib.wall, Median(f.ratios),
+              Median(f.cpuRatios), f.peak < 0 ? -1.0 : f.peak / f.rawBytes, mb / f.merge.wall,
+              f.merge.wall / f.positions * 1e6, 100 * (f.packedBytes / f.compressBytes - 1), f.merge.faults,
+              f.zlib.faults);
 }
 
 // zlib's own work on the bytes that the merge handled: uncompress every old
@@ -201,10 +210,25 @@ class ZlibAlone {
     for (uint32_t at : newAt) {
       Bytes raw(GetU32(&newFile[at + 4]));
       uLongf length = raw.size();
-      if (uncompress(raw.data(), &length, &newFile[at + 8], GetU32(&newFile[at])) != Z_OK)
+      if (uncompress(raw.data(), &length, &newFile[at + 8], GetU32(&newFile[at])) != Z_OK ||
+          length != raw.size())
         Fail("bad new body");
+      packedBytes_ += GetU32(&newFile[at]);
       newRaw_.push_back(std::move(raw));
     }
+  }
+
+  // The merge's packed bytes and compress()'s of the same raw bodies.
+  double PackedBytes() const { return packedBytes_; }
+  double CompressBytes() const {
+    double total = 0;
+    for (const Bytes& raw : newRaw_) {
+      uLongf length = compressBound(raw.size());
+      std::unique_ptr<uint8_t[]> packed(new uint8_t[length]);
+      if (compress(packed.get(), &length, raw.data(), raw.size()) != Z_OK) Fail("compress failed");
+      total += static_cast<double>(length);
+    }
+    return total;
   }
 
   Timing Run() const {
@@ -226,6 +250,7 @@ class ZlibAlone {
   std::vector<Bytes> old_;
   std::vector<uint32_t> oldRawSizes_;
   std::vector<Bytes> newRaw_;
+  double packedBytes_ = 0;
 };
 
 struct Paths {
@@ -321,13 +346,12 @@ void TimeSteps(const Paths& paths, const Bytes& package, int runs, Figures* figu
     lap("save table");
     table.reset();
     lap("destroy table");
-    uLongf packedLength = compressBound(size);
-    std::unique_ptr<uint8_t[]> packed(new uint8_t[8 + packedLength]);
-    if (compress(packed.get() + 8, &packedLength, raw.get(), size) != Z_OK) Fail("compress failed");
-    lap("compress");
+    std::unique_ptr<uint8_t[]> packed(new uint8_t[8 + size_t{PackedBodyCapacity(size)}]);
+    const uint32_t blockLength = PackBody(raw.get(), size, packed.get());
+    if (blockLength == 0) Fail("cannot pack");
+    lap("pack");
     file = std::fopen(paths.newPath.c_str(), "wb");
-    if (!file || std::fwrite(packed.get(), 1, 8 + packedLength, file) != 8 + packedLength ||
-        std::fclose(file) != 0) {
+    if (!file || std::fwrite(packed.get(), 1, blockLength, file) != blockLength || std::fclose(file) != 0) {
       Fail("cannot write the new file");
     }
     lap("write new file");
@@ -374,6 +398,9 @@ void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction mer
   figures->peak = peak.Bytes();
   const Bytes oldFile = ReadFile(paths.oldPath), newFile = ReadFile(paths.newPath);
   const ZlibAlone zlib(oldFile, BlockOffsets(oldFile, divided), newFile, BlockOffsets(newFile, divided));
+  figures->packedBytes = zlib.PackedBytes();
+  figures->compressBytes = zlib.CompressBytes();
+  figures->newFile = newFile;
   for (int run = 0; run < runs; ++run) {
     // Which of the two goes first alternates, so that neither always runs
     // in the wake of the other (the written file, the freed memory).
@@ -392,9 +419,11 @@ void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction mer
   }
 }
 
-Figures RunSingle(const Paths& paths, uint32_t positions, int runs, bool steps) {
+Figures RunSingle(const Paths& paths, uint32_t positions, int runs, int threads, bool steps) {
+  SetPackThreads(threads);
   Figures figures;
   figures.positions = positions;
+  figures.threads = threads;
   Bytes package;
   {
     bench::GeneratedBook book =
@@ -414,9 +443,11 @@ Figures RunSingle(const Paths& paths, uint32_t positions, int runs, bool steps) 
   return figures;
 }
 
-Figures RunDivided(const Paths& paths, uint32_t positions, int runs) {
+Figures RunDivided(const Paths& paths, uint32_t positions, int runs, int threads) {
+  SetPackThreads(threads);
   Figures figures;
   figures.positions = positions;
+  figures.threads = threads;
   Bytes package(4, 0);  // the ignored word
   {
     Bytes file(DividedFirstBlock, 0);
@@ -464,7 +495,7 @@ int main(int argc, char** argv) {
     const long runs = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 3;
     if (positions < 100 || runs < 1 || runs > 1000)
       Fail("usage: book_merge_bench --profile [positions [runs]]");
-    const Figures f = RunSingle(paths, positions, static_cast<int>(runs), false);
+    const Figures f = RunSingle(paths, positions, static_cast<int>(runs), 0, false);
     std::printf(
         "merge %.3f s (cpu %.3f s, %ld page faults), zlib alone %.3f s (cpu %.3f s, %ld page faults)\n",
         f.merge.wall, f.merge.cpu, f.merge.faults, f.zlib.wall, f.zlib.cpu, f.zlib.faults);
@@ -488,11 +519,47 @@ int main(int argc, char** argv) {
   if (!quick) sizes.push_back({4000000, 2});
   std::vector<Figures> growth;
   for (const Size& size : sizes) {
-    growth.push_back(RunSingle(paths, size.positions, size.runs, size.positions == 1000000));
+    growth.push_back(RunSingle(paths, size.positions, size.runs, 0, size.positions == 1000000));
     PrintFigures("single body", growth.back());
     std::fflush(stdout);
   }
-  PrintFigures("divided, 64 bodies", RunDivided(paths, 1000000, 3));
+  const Figures divided = RunDivided(paths, 1000000, 3, 0);
+  PrintFigures("divided, 64 bodies", divided);
+
+  // The same books on 1, 2 and 8 threads: the bytes must not change.
+  std::printf("\nBy threads (1,000,000 positions):\n");
+  PrintHeader();
+  bool sameBytes = true;
+  for (const bool isDivided : {false, true}) {
+    const Bytes& reference = isDivided ? divided.newFile : growth[1].newFile;
+    for (const int threads : {1, 2, 8}) {
+      const Figures f =
+          isDivided ? RunDivided(paths, 1000000, 3, threads) : RunSingle(paths, 1000000, 3, threads, false);
+      PrintFigures(isDivided ? "divided, 64 bodies" : "single body", f);
+      std::fflush(stdout);
+      sameBytes = sameBytes && f.newFile == reference;
+    }
+  }
+  SetPackThreads(0);
+
+  const Figures& single = growth[1];
+  double peak = 0, size = 0;
+  for (const Figures* f : {&single, &divided}) {
+    if (f->peak / f->rawBytes > peak) peak = f->peak / f->rawBytes;
+    const double over = std::fabs(f->packedBytes / f->compressBytes - 1);
+    if (over > size) size = over;
+  }
+  auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+  std::printf("\nGoals, on %d threads (median ratio of the runs):\n", PackThreads(0));
+  std::printf("  single body, 1,000,000 positions: %.3f x zlib alone (at most 0.60): %s\n",
+              Median(single.ratios), verdict(Median(single.ratios) <= 0.60));
+  std::printf("  divided, 1,000,000 positions:     %.3f x zlib alone (at most 0.55): %s\n",
+              Median(divided.ratios), verdict(Median(divided.ratios) <= 0.55));
+  std::printf("  peak memory:                      %.2f x the raw body (at most 3): %s\n", peak,
+              verdict(peak <= 3));
+  std::printf("  bytes on 1, 2 and 8 threads:      %s\n", sameBytes ? "the same: met" : "DIFFERENT: MISSED");
+  std::printf("  size against compress():          %.4f %% (within 0.05 %%): %s\n", 100 * size,
+              verdict(size <= 0.0005));
 
   std::printf(
       "\nGrowth of the merge time per position, against 1,000,000 positions (wall-clock; processor):\n");

@@ -57,11 +57,33 @@ void DiscardLoading(JosekiTable* table) {
   delete table;
 }
 
-// Builds a table from a whole raw body. The size must be exactly what the
-// header's counts give, so every allocation below is a fixed multiple of the
-// body's own size and every record index stays inside the body.
-JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
+// How much of the body may be read: all of it, or what has arrived so far.
+class BodyReach {
+ public:
+  BodyReach(uint32_t size, BodyArrival* arrival) : arrival_(arrival), reach_(arrival ? 0 : size) {}
+
+  // True once the first `end` bytes are there.
+  bool Covers(uint64_t end) {
+    if (end <= reach_) return true;
+    reach_ = arrival_->AwaitBytes(static_cast<uint32_t>(end));
+    return end <= reach_;
+  }
+  // The bytes known to be there.
+  uint64_t Reach() const { return reach_; }
+
+ private:
+  BodyArrival* arrival_;
+  uint64_t reach_;
+};
+
+// Builds a table from a raw body, reading each part once it has arrived. The
+// size must be exactly what the header's counts give, so every allocation
+// below is a fixed multiple of the body's own size and every record index
+// stays inside the body.
+JosekiTable* ParseBody(const uint8_t* body, uint32_t size, BodyArrival* arrival) {
   if (body == nullptr || size < RawHeaderSize) return nullptr;
+  BodyReach reach(size, arrival);
+  if (!reach.Covers(RawHeaderSize)) return nullptr;
   const uint32_t bucketCount = LoadU32(body);
   const uint32_t nodeCount = LoadU32(body + 4);
   const uint32_t moveCount = LoadU32(body + 8);
@@ -72,6 +94,7 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
   const uint8_t* nodeRecords = bucketRecords + size_t{BucketRecordSize} * bucketCount;
   const uint8_t* moveRecords = nodeRecords + size_t{NodeRecordSize} * nodeCount;
 
+  if (!reach.Covers(static_cast<uint64_t>(nodeRecords - body))) return nullptr;
   uint64_t listed = 0;
   for (uint32_t b = 0; b < bucketCount; ++b)
     listed += LoadU16(bucketRecords + BucketRecordSize * size_t{b} + 4);
@@ -126,6 +149,10 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
     int32_t chainLength = 0;
     for (uint32_t i = 0; i < listedHere; ++i, ++record) {
       const uint8_t* p = nodeRecords + NodeRecordSize * size_t{record};
+      if (!reach.Covers(static_cast<uint64_t>(p + NodeRecordSize - body))) {
+        DiscardLoading(table);
+        return nullptr;
+      }
       const uint32_t count = p[12];
       if (count > moveCount - movesTaken) {
         DiscardLoading(table);
@@ -152,7 +179,19 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size) {
     return nullptr;
   }
   table->nodeCount = static_cast<int32_t>(kept);
-  GetMoves(table->moveBlock, moveRecords, moveCount);
+  // The move records are copied as many at a time as have come.
+  const uint64_t movesAt = static_cast<uint64_t>(moveRecords - body);
+  for (uint64_t copied = 0; copied < moveCount;) {
+    if (!reach.Covers(movesAt + (copied + 1) * MoveRecordSize)) {
+      DiscardLoading(table);
+      return nullptr;
+    }
+    uint64_t come = (reach.Reach() - movesAt) / MoveRecordSize;
+    if (come > moveCount) come = moveCount;
+    GetMoves(table->moveBlock + copied, moveRecords + copied * MoveRecordSize,
+             static_cast<size_t>(come - copied));
+    copied = come;
+  }
   return table;
 }
 
@@ -265,7 +304,11 @@ uint32_t RawBodySize(uint32_t bucketCount, uint32_t nodeCount, uint32_t moveCoun
 JosekiTable* LoadJosekiTable(const uint8_t* buffer, uint32_t size) {
   // The body is parsed where it lies; a memory stream over it would only
   // add a call per field.
-  return ParseBody(buffer, size);
+  return ParseBody(buffer, size, nullptr);
+}
+
+JosekiTable* LoadArrivingJosekiTable(const uint8_t* buffer, uint32_t size, BodyArrival* arrival) {
+  return ParseBody(buffer, size, arrival);
 }
 
 JosekiTable* ReadJosekiTable(ByteStream* stream) {
@@ -298,7 +341,7 @@ JosekiTable* ReadJosekiTable(ByteStream* stream) {
     if (got != static_cast<int32_t>(piece)) return nullptr;
     have += piece;
   }
-  return ParseBody(body.get(), static_cast<uint32_t>(size));
+  return ParseBody(body.get(), static_cast<uint32_t>(size), nullptr);
 }
 
 int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size) {

@@ -28,6 +28,23 @@ uint32_t RawBodySize(uint32_t bucketCount, uint32_t nodeCount, uint32_t moveCoun
 // always loads, into an equal table.
 JosekiTable* LoadJosekiTable(const uint8_t* buffer, uint32_t size);
 
+// A raw body that is still being unpacked into its buffer, front to back.
+class BodyArrival {
+ public:
+  // Waits until the first `length` bytes of the body are there and returns
+  // how many are; fewer than `length` once no more will come.
+  virtual uint32_t AwaitBytes(uint32_t length) = 0;
+
+ protected:
+  ~BodyArrival() = default;
+};
+
+// LoadJosekiTable over a body that is still arriving: each record is read
+// once `arrival` says it is there, so the table is built while the rest of
+// the body unpacks. The same table as LoadJosekiTable(buffer, size) once the
+// whole body has come; null as soon as it stops short.
+JosekiTable* LoadArrivingJosekiTable(const uint8_t* buffer, uint32_t size, BodyArrival* arrival);
+
 // Reads one raw body from the stream's current position, as LoadJosekiTable
 // does from memory, leaving the stream right behind it. Null when damaged or
 // when the stream ends before the body does.

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -11,7 +12,9 @@
 #include "book/book_body.h"
 #include "book/book_format.h"
 #include "book/joseki_table.h"
+#include "book/parallel_deflate.h"
 #include "book/table_packing.h"
+#include "book/worker_thread.h"
 #include "stream/byte_stream.h"
 
 namespace {
@@ -69,13 +72,88 @@ bool MakeRoom(z_stream* z, uint32_t rawSize, RawBlock* raw) {
   return true;
 }
 
+// Loads the old body into a table on a thread of its own while the body is
+// still unpacking: the body's layout lets the table be built front to back
+// as the bytes come, so the two take hardly longer than the unpacking alone.
+class ArrivingLoad : public BodyArrival {
+ public:
+  ArrivingLoad() = default;
+  ArrivingLoad(const ArrivingLoad&) = delete;
+  ArrivingLoad& operator=(const ArrivingLoad&) = delete;
+  ~ArrivingLoad() { Finish(); }
+
+  // Starts the loading thread over the body's block, which must already
+  // have room for all of it. False when no thread can be had; the body is
+  // then loaded once it has unpacked.
+  bool Start(const uint8_t* buffer, uint32_t size) {
+    signal_ = MakeWorkerSignal();
+    if (signal_ == nullptr) return false;
+    buffer_ = buffer;
+    size_ = size;
+    thread_ = StartWorkerThread(Run, this);
+    if (thread_ == nullptr) {
+      FreeWorkerSignal(signal_);
+      signal_ = nullptr;
+    }
+    return thread_ != nullptr;
+  }
+
+  bool Started() const { return thread_ != nullptr; }
+
+  // The first `produced` bytes of the body are there.
+  void Unpacked(uint32_t produced) {
+    ready_.store(produced, std::memory_order_release);
+    RaiseWorkerSignal(signal_);
+  }
+
+  // No more bytes will come: waits for the loading thread and hands over its
+  // table, null when the body stopped short or is damaged.
+  JosekiTablePtr Finish() {
+    if (thread_ == nullptr) return nullptr;
+    ended_.store(true, std::memory_order_release);
+    RaiseWorkerSignal(signal_);
+    JoinWorkerThread(thread_);
+    thread_ = nullptr;
+    FreeWorkerSignal(signal_);
+    signal_ = nullptr;
+    return JosekiTablePtr(table_.exchange(nullptr));
+  }
+
+  uint32_t AwaitBytes(uint32_t length) override {
+    for (;;) {
+      // The end is looked at first: once it is seen, so is every byte before it.
+      const bool ended = ended_.load(std::memory_order_acquire);
+      const uint32_t ready = ready_.load(std::memory_order_acquire);
+      if (ready >= length || ended) return ready;
+      AwaitWorkerSignal(signal_);
+    }
+  }
+
+ private:
+  static void Run(void* context) {
+    ArrivingLoad* load = static_cast<ArrivingLoad*>(context);
+    load->table_.store(LoadArrivingJosekiTable(load->buffer_, load->size_, load));
+  }
+
+  const uint8_t* buffer_ = nullptr;
+  uint32_t size_ = 0;
+  WorkerThread* thread_ = nullptr;
+  WorkerSignal* signal_ = nullptr;  // raised whenever more bytes have come, and at the end
+  std::atomic<uint32_t> ready_{0};
+  std::atomic<bool> ended_{false};
+  std::atomic<JosekiTable*> table_{nullptr};
+};
+
 // Reads the old BookBody and unpacks it into `raw`, straight from the file
 // without holding its packed bytes. Returns the raw size, or 0 when the body
 // is not all there or its zlib stream does not unpack to exactly rawSize
 // bytes (a raw body is never empty). Like uncompress, it accepts any valid
 // zlib stream and passes over bytes behind the stream's end; oldFile ends up
 // behind the whole body either way.
-uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw) {
+//
+// With `load`, the body is loaded on its thread as it unpacks, when the first
+// block already has room for all of it (no block moves under the loader).
+uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw, ArrivingLoad* load) {
   uint8_t counts[8];
   if (oldFile->Read(counts, 8) != 8) return 0;
   const uint32_t packedSize = LoadU32(counts);
@@ -97,6 +175,7 @@ uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw) {
   const std::unique_ptr<z_stream, InflateEnd> ending(&z);
   z.next_out = raw->bytes.get();
   z.avail_out = static_cast<uInt>(raw->capacity < rawSize ? raw->capacity : rawSize);
+  if (load != nullptr && (raw->capacity < rawSize || !load->Start(raw->bytes.get(), rawSize))) load = nullptr;
   int status = Z_OK;
   for (uint32_t unread = packedSize; unread > 0;) {
     const uint32_t length = unread < ReadChunk ? unread : ReadChunk;
@@ -110,6 +189,7 @@ uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw) {
       if (z.avail_out == 0 && z.total_out < rawSize && !MakeRoom(&z, rawSize, raw)) return 0;
       status = inflate(&z, Z_NO_FLUSH);
       if (status != Z_OK && status != Z_STREAM_END) return 0;
+      if (load != nullptr) load->Unpacked(static_cast<uint32_t>(z.total_out));
     }
   }
   return status == Z_STREAM_END && z.total_out == rawSize ? rawSize : 0;
@@ -197,9 +277,13 @@ bool CopyBookDiff(ByteStream* package, ByteBlock* list, uint32_t* length) {
 }
 
 uint32_t MergeBookBody(ByteStream* package, ByteStream* oldFile, MergeRoom* room, int32_t threads) {
-  const uint32_t rawSize = ReadRawBody(oldFile, &room->raw);
+  // With threads to spare, the table is built while the old body unpacks.
+  ArrivingLoad load;
+  const uint32_t rawSize = ReadRawBody(oldFile, &room->raw, PackThreads(threads) > 1 ? &load : nullptr);
+  const bool loaded = load.Started();
+  JosekiTablePtr table = load.Finish();
   if (rawSize == 0) return MergeFailed;
-  JosekiTablePtr table(LoadJosekiTable(room->raw.bytes.get(), rawSize));
+  if (!loaded) table.reset(LoadJosekiTable(room->raw.bytes.get(), rawSize));
   if (!table) return MergeFailed;
   // A position out of its place could be searched for in vain and then put a
   // second time; such a book is left as it is rather than made worse.

@@ -271,6 +271,52 @@ TEST_F(MergeBookDiffTest, AgreesWithThePlainModelOnARandomDiff) {
   }
 }
 
+// A body of a few megabytes unpacks in many pieces, is loaded while it
+// unpacks when threads are to be had, and packs into several chunks: the
+// result is the same whichever threads do the work, and a body damaged
+// anywhere still fails with nothing written.
+TEST_F(MergeBookDiffTest, ALargeBodyMergesAlikeOnAnyThreads) {
+  std::mt19937 random(99);
+  ModelBook old;
+  old.bucketCount = 4099;
+  for (uint32_t i = 0; i < 60000; ++i) {
+    ModelNode node{64 + i * 7919u, static_cast<uint32_t>(random()), {}};
+    for (uint32_t m = 0, moves = 1 + random() % 6; m < moves; ++m)
+      node.moves.push_back(Put(static_cast<uint16_t>(m * 11 + random() % 10), 0, random() % 5000));
+    old.nodes.push_back(node);
+  }
+  old = Canonical(old);
+  DiffList list;
+  for (uint32_t g = 0; g < 3000; ++g) {
+    const ModelNode& node = old.nodes[random() % old.nodes.size()];
+    list.Group(node.low, node.high, {Put(static_cast<uint16_t>(random() % 70)), Delete(node.moves[0].code)});
+  }
+  list.End();
+  const Bytes good = PackBlock(RawBody(old));
+  Bytes garbage = good, cut(good.begin(), good.end() - 1);
+  garbage[good.size() * 3 / 4] ^= 0x55;
+  const ModelBook expected = Apply(old, list.records());
+
+  Bytes reference;
+  for (const ThreadCase& t : ThreadCases()) {
+    SCOPED_TRACE(t.what);
+    const ThreadSetting setting(t.threads, t.starts);
+    const Outcome outcome = Merge(good, list.bytes());
+    if (reference.empty()) {
+      EXPECT_EQ(Merged(outcome), expected);
+      EXPECT_GT(outcome.written.size(), size_t{2} * 1024 * 1024 / 3);
+      reference = outcome.written;
+    }
+    EXPECT_EQ(outcome.written, reference);
+    for (const Bytes* damaged : {&garbage, &cut}) {
+      const Outcome failed = Merge(*damaged, list.bytes());
+      EXPECT_EQ(failed.result, MergeFailed);
+      EXPECT_TRUE(failed.written.empty());
+      EXPECT_EQ(failed.packageAt, 0);
+    }
+  }
+}
+
 // A node with 255 moves or a bucket with 65535 nodes is as full as the stored
 // form goes. The records take effect in stream order on a table that may pass
 // those limits on the way: a list that comes back within them merges, and

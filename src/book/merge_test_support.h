@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "book/joseki_table.h"
+#include "book/parallel_deflate.h"
+#include "book/worker_thread.h"
 #include "testing/raw_body.h"
 #include "testing/scratch_folder.h"
 
@@ -225,6 +227,36 @@ class DiffList {
 
 inline BookMove Put(uint16_t code, uint16_t aux = 0, uint32_t data = 0) { return {code, aux, data}; }
 inline BookMove Delete(uint16_t code) { return {code, 0xFFFF, 0xFFFFFFFF}; }
+
+// While it lives, bodies are packed on `threads` threads and only the next
+// `starts` threads can start (-1: any number).
+class ThreadSetting {
+ public:
+  ThreadSetting(int32_t threads, int32_t starts) {
+    SetPackThreads(threads);
+    SetWorkerStartLimit(starts);
+  }
+  ~ThreadSetting() {
+    SetPackThreads(0);
+    SetWorkerStartLimit(-1);
+  }
+};
+
+// The settings a merge must give the same bytes under: the first is the
+// reference, the caller's thread alone.
+struct ThreadCase {
+  const char* what;
+  int32_t threads;
+  int32_t starts;
+};
+inline std::vector<ThreadCase> ThreadCases() {
+  return {{"1 thread", 1, -1},
+          {"2 threads", 2, -1},
+          {"3 threads", 3, -1},
+          {"8 threads", 8, -1},
+          {"8 threads, none can start", 8, 0},
+          {"8 threads, one can start", 8, 1}};
+}
 
 inline std::string TempPath(const std::string& name) {
   return ::testing::TempDir() + "merge_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
