@@ -14,7 +14,7 @@
 #include "book/joseki_table.h"
 #include "book/parallel_deflate.h"
 #include "book/table_packing.h"
-#include "book/worker_thread.h"
+#include "thread/worker_thread.h"
 #include "stream/byte_stream.h"
 
 namespace {

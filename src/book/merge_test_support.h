@@ -18,7 +18,7 @@
 
 #include "book/joseki_table.h"
 #include "book/parallel_deflate.h"
-#include "book/worker_thread.h"
+#include "thread/worker_thread.h"
 #include "testing/raw_body.h"
 #include "testing/scratch_folder.h"
 

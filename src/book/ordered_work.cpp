@@ -3,7 +3,7 @@
 #include <memory>
 #include <new>
 
-#include "book/worker_thread.h"
+#include "thread/worker_thread.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <new>
 
 #include "book/ordered_work.h"
-#include "book/worker_thread.h"
+#include "thread/worker_thread.h"
 
 namespace {
 

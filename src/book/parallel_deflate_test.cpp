@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "book/worker_thread.h"
+#include "thread/worker_thread.h"
 #include "stream/wrap_around.h"
 
 namespace {

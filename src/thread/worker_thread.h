@@ -1,7 +1,10 @@
 // The few thread operations that the body packer needs, the same on every
 // platform: start a thread and wait for its end, and an auto-reset signal
 // that one thread raises and another awaits. Win32 builds use the runtime's
-// _beginthreadex and kernel events; native builds use std::thread.
+// _beginthreadex and kernel events (worker_thread_win32.cpp), as the
+// updater's own worker does, so the program needs no threads library of its
+// own; native builds use std::thread (worker_thread_std.cpp). The build
+// links one of the two.
 //
 // Nothing here throws. Every operation may be called from any thread, but a
 // thread or a signal is freed by one thread only, once nobody else uses it.
@@ -37,3 +40,7 @@ int32_t ProcessorCount();
 // and makes every later one fail, as when the system runs out of threads;
 // -1 lifts the limit (the default).
 void SetWorkerStartLimit(int32_t starts);
+
+// For the two implementations: counts a start against that limit; false
+// when the limit forbids it.
+bool MayStartWorker();
