@@ -20,14 +20,14 @@ using package_test::Text;
 constexpr uint32_t Terminator = 0xFFFFFFFF;
 
 Bytes SmallRaw() {
-  return package_test::RawBook({{0x40, 0, {{5, 1, 7}}}, {0x41, 2, {{3, 0, 0}, {1, 0, 0}}}});
+  return package_test::RawBook({{{0x40, 0}, {{5, 1, 7}}}, {{0x41, 2}, {{3, 0, 0}, {1, 0, 0}}}});
 }
 
 // A divided book whose division k holds one position (0x40 + k, k) with
 // move 5.
 Bytes SmallDivided() {
   std::vector<Bytes> raws;
-  for (uint32_t k = 0; k < 64; ++k) raws.push_back(package_test::RawBook({{0x40 + k, k, {{5, 0, 0}}}}));
+  for (uint32_t k = 0; k < 64; ++k) raws.push_back(package_test::RawBook({{{0x40 + k, k}, {{5, 0, 0}}}}));
   return package_test::DividedFile(raws);
 }
 
@@ -111,7 +111,7 @@ TEST(BookEntryTest, SecondApplicationLeavesTheSameFiles) {
 // The old file under oldName is the one merged when both names hold a file.
 TEST(BookEntryTest, ReadsTheFileKeptUnderTheOldName) {
   ScratchFolder folder;
-  folder.Put("joseki.bak", package_test::BookFile(package_test::RawBook({{0x50, 0, {{4, 0, 0}}}})));
+  folder.Put("joseki.bak", package_test::BookFile(package_test::RawBook({{{0x50, 0}, {{4, 0, 0}}}})));
   folder.Put("joseki.dat", Text("not a book at all"));
   Script script;
   script.Head(KindBook, "joseki.bak", "joseki.dat").Group(0x50, 0, 6).U32(Terminator);

@@ -83,7 +83,7 @@ TEST(ApplyPackageTest, SecondApplicationKeepsWhatEachNewNameHeld) {
   // The old book holds code 5 twice, as a body may; the delete removes the
   // first of them only, so merging again into the merged book would differ
   // from merging into the old one.
-  const Bytes oldBook = package_test::BookFile(package_test::RawBook({{0x40, 0, {{5, 1, 0}, {5, 2, 0}}}}));
+  const Bytes oldBook = package_test::BookFile(package_test::RawBook({{{0x40, 0}, {{5, 1, 0}, {5, 2, 0}}}}));
   ScratchFolder folder;
   folder.Put("joseki.dat", oldBook);
   folder.Put("a.txt", Text("version 1"));

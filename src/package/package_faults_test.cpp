@@ -211,9 +211,10 @@ std::vector<Script> Entries() {
 
 Snapshot Install() {
   std::vector<Bytes> divisions;
-  for (uint32_t k = 0; k < 64; ++k) divisions.push_back(package_test::RawBook({{0x100 + k, k, {{5, 0, 0}}}}));
+  for (uint32_t k = 0; k < 64; ++k)
+    divisions.push_back(package_test::RawBook({{{0x100 + k, k}, {{5, 0, 0}}}}));
   return {{"joseki.dat", package_test::BookFile(package_test::RawBook(
-                             {{0x40, 0, {{5, 1, 7}}}, {0x41, 1, {{5, 0, 0}, {6, 0, 0}}}}))},
+                             {{{0x40, 0}, {{5, 1, 7}}}, {{0x41, 1}, {{5, 0, 0}, {6, 0, 0}}}}))},
           {"book/div.dat", package_test::DividedFile(divisions)},
           {"a.txt", Text("a old")},
           {"other.txt", Text("not in the package")}};

@@ -19,7 +19,7 @@ using package_test::Snapshot;
 using package_test::Text;
 
 Bytes Book(uint16_t code) {
-  return package_test::BookFile(package_test::RawBook({{0x40, 0, {{code, 0, 0}}}}));
+  return package_test::BookFile(package_test::RawBook({{{0x40, 0}, {{code, 0, 0}}}}));
 }
 
 Script Package() {

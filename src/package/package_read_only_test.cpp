@@ -128,7 +128,7 @@ class ReadOnlyFiles final : public PackageFiles {
 };
 
 Bytes Book(uint16_t code) {
-  return package_test::BookFile(package_test::RawBook({{0x40, 0, {{code, 0, 0}}}}));
+  return package_test::BookFile(package_test::RawBook({{{0x40, 0}, {{code, 0, 0}}}}));
 }
 
 Script Package() {

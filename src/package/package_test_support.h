@@ -87,23 +87,14 @@ inline Bytes DataFile(const Bytes& script) {
   return file.bytes();
 }
 
-// A position of a test book and its moves.
-struct Position {
-  uint32_t low;
-  uint32_t high;
-  std::vector<BookMove> moves;
-};
-
 // The raw body of a one-bucket table holding the positions, its chain in
 // descending key order as the table keeps it.
-inline Bytes RawBook(std::vector<Position> positions) {
-  std::sort(positions.begin(), positions.end(), [](const Position& a, const Position& b) {
-    return (uint64_t(a.high) << 32 | a.low) > (uint64_t(b.high) << 32 | b.low);
-  });
-  std::vector<std::vector<test_support::Position>> chain(1);
-  for (const Position& position : positions)
-    chain[0].push_back({{position.low, position.high}, position.moves});
-  return test_support::RawBody(chain);
+inline Bytes RawBook(std::vector<test_support::Position> positions) {
+  std::sort(positions.begin(), positions.end(),
+            [](const test_support::Position& a, const test_support::Position& b) {
+              return (uint64_t(a.key.high) << 32 | a.key.low) > (uint64_t(b.key.high) << 32 | b.key.low);
+            });
+  return test_support::RawBody({positions});
 }
 
 // A BookBody: packedSize, rawSize, zlib stream.

@@ -28,8 +28,9 @@ constexpr uint32_t Terminator = 0xFFFFFFFF;
 
 Snapshot Install() {
   std::vector<Bytes> divisions;
-  for (uint32_t k = 0; k < 64; ++k) divisions.push_back(package_test::RawBook({{0x100 + k, k, {{5, 0, 0}}}}));
-  return {{"joseki.dat", package_test::BookFile(package_test::RawBook({{0x40, 0, {{5, 1, 7}}}}))},
+  for (uint32_t k = 0; k < 64; ++k)
+    divisions.push_back(package_test::RawBook({{{0x100 + k, k}, {{5, 0, 0}}}}));
+  return {{"joseki.dat", package_test::BookFile(package_test::RawBook({{{0x40, 0}, {{5, 1, 7}}}}))},
           {"book/div.dat", package_test::DividedFile(divisions)},
           {"b.txt", Text("b0")}};
 }
