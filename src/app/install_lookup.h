@@ -14,14 +14,17 @@
 extern const char AppPathsKey[];
 
 // Finds the installation folder of `row` and leaves it in `folder` (owned by
-// the caller). Returns a LookupStatus: LookupLocated (the folder text is in
-// `folder`, exactly as stored or, when picked, ending in a backslash),
-// LookupCancelled, LookupNoMemory, LookupNotFound or LookupUnknownPlatform.
-// When the registry lookup fails and `allowBrowse` is true it shows the
-// reason and lets the user pick the executable, again after every wrong
-// pick, until a right pick or a cancel; it then never returns
-// LookupNotFound. An unsupported platform family gives LookupUnknownPlatform
-// at once, with no registry access and no message.
+// the caller). When the registry lookup fails and `allowBrowse` is true it
+// shows the reason and lets the user pick the executable, again after every
+// wrong pick, until a right pick or a cancel. Returns
+//   LookupLocated          the folder text is in `folder`, exactly as stored
+//                          or, when picked, ending in a backslash;
+//   LookupCancelled        the user cancelled the pick;
+//   LookupNoMemory;
+//   LookupNotFound         not in the registry, and `allowBrowse` false
+//                          (never when it is true);
+//   LookupUnknownPlatform  an unsupported platform family, at once, with no
+//                          registry access and no message.
 int32_t FindInstallPath(TextBuffer* folder, const ProductEntry& row, bool allowBrowse);
 
 // Lets the user pick `row`'s executable in the Open dialog (one filter: the

@@ -10,11 +10,12 @@ constexpr uint32_t ModulePathSize = 8192;
 // Greets the user, then walks ProductTable in order. For every product whose
 // update data file lies beside the updater it finds the install folder, asks
 // the user, reads and applies the package and reports the outcome; a failed
-// package does not stop the run. Returns 1 when the run stopped early (a
-// product not located, an update declined), otherwise the result of the
-// last package (0 applied; the package step's failure value, -1 for a data
-// file that cannot be read or unpacked), or 0 when no package was tried.
-// Worker thread only.
+// package does not stop the run. Worker thread only. Returns
+//   1   the run stopped early (a product not located, an update declined);
+//   0   the last package tried was applied, or no package was tried;
+//   -1  the last package's data file cannot be read or unpacked;
+//   the package step's failure value (update_package.h) for the last
+//   package otherwise.
 int32_t RunUpdates();
 
 // The worker thread's entry (the runtime's own thread start on Win32, whose

@@ -18,10 +18,12 @@ class ByteStream;
 uint32_t RawBodySize(uint32_t bucketCount, uint32_t nodeCount, uint32_t moveCount);
 
 // Builds a table from the raw body in `buffer` (which stays the caller's and
-// is not needed after the call). Returns null when the body is damaged: its
-// size is not exactly what its counts give, the bucket node counts do not add
-// up to nodeCount, or the node move counts do not add up to moveCount; no
-// allocation is ever more than a small multiple of `size`. A node record with
+// is not needed after the call); no allocation is ever more than a small
+// multiple of `size`. Returns null when
+//   - the size is not exactly what the body's counts give;
+//   - the bucket node counts do not add up to nodeCount;
+//   - the node move counts do not add up to moveCount;
+//   - memory runs out. A node record with
 // a move count of 0 stands for no position and is left out, with the table's
 // nodeCount and its bucket's size lowered to match. The firstNode and
 // firstMove fields are not looked at. A body written by SaveJosekiTable
@@ -51,11 +53,12 @@ JosekiTable* LoadArrivingJosekiTable(const uint8_t* buffer, uint32_t size, BodyA
 JosekiTable* ReadJosekiTable(ByteStream* stream);
 
 // Serialises the table into `buffer`, which must hold at least
-// RawBodySize(table counts) bytes (exactly that many are written). 0 when
-// written; -1 when the buffer is too small or the table cannot be stored
-// (counts out of step with its chains, or a node of more than
-// MaxMovesPerNode moves or a chain of more than MaxNodesPerBucket nodes,
-// which PutMove allows in memory).
+// RawBodySize(table counts) bytes (exactly that many are written). Returns
+//   0   written;
+//   -1  the buffer is too small, or the table cannot be stored: its counts
+//       are out of step with its chains, or a node has more than
+//       MaxMovesPerNode moves or a chain more than MaxNodesPerBucket nodes
+//       (PutMove allows both in memory).
 int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size);
 
 // Writes the table's raw body to the stream. 0 when written; -1 when the
