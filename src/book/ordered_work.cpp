@@ -104,6 +104,7 @@ bool RunOrderedWork(OrderedWork* work, uint32_t count, uint32_t members) {
   Crew crew(work);
   if (!crew.Start(members < 1 ? 1 : members < count ? members : count)) return false;
   const uint32_t stride = crew.Size();
+  if (stride == 0) return false;  // Start leaves at least the caller; said for the analyzer
 
   // Items are prepared strictly in index order; the first that cannot be
   // prepared is where the run ends.
