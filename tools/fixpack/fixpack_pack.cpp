@@ -1,11 +1,15 @@
 // fixpack pack: makes a book file from its text form, exactly as the
 // updater would write a book holding those positions.
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 #include <utility>
 
 #include "book/divided_book.h"
+#include "book/ordered_work.h"
+#include "book/parallel_deflate.h"
 #include "fixpack/command_line.h"
 #include "fixpack/file_bytes.h"
 #include "fixpack/fixpack_commands.h"
@@ -38,6 +42,91 @@ const char PackHelp[] =
     "Prints one line about the book written. Exit status: 0 when written,\n"
     "1 when the text is not a book (its line and the cause are named), 2 for\n"
     "a usage error.\n";
+
+namespace {
+
+// The bodies of a book built from their text and packed, several at once,
+// and taken in body order.
+class BodyPacking : public OrderedWork {
+ public:
+  struct Failure {
+    size_t body = 0;
+    bool isText = false;  // the text is at fault, not the packing
+    std::string error;
+  };
+
+  BodyPacking(BookText* book, uint32_t defaultBuckets, std::vector<std::vector<uint8_t>>* blocks,
+              Progress* progress)
+      : book_(book), defaultBuckets_(defaultBuckets), blocks_(blocks), progress_(progress) {}
+
+  void Start(uint32_t members, int32_t threads) {
+    slots_.reset(new Slot[members]);
+    threads_ = threads;
+  }
+
+  bool Prepare(uint32_t, uint32_t) override { return true; }
+
+  // On any thread: nothing may be thrown from here, so a want of memory is
+  // noted and thrown again on the caller's thread.
+  void Do(uint32_t k, uint32_t member) override {
+    Slot& slot = slots_[member];
+    slot = Slot();
+    try {
+      TextBody& body = book_->bodies[k];
+      JosekiTablePtr table = BuildTextBody(&body, body.bucketCount != 0 ? body.bucketCount : defaultBuckets_,
+                                           &slot.failure.error);
+      if (!table) {
+        slot.failure.isText = true;
+        return;
+      }
+      body.moves.clear();
+      body.moves.shrink_to_fit();
+      slot.positions = static_cast<uint64_t>(table->nodeCount);
+      slot.moves = static_cast<uint64_t>(table->moveCount);
+      slot.packed = PackBookBody(std::move(table), &(*blocks_)[k], &slot.failure.error, threads_);
+    } catch (const std::bad_alloc&) {
+      slot.outOfMemory = true;
+    }
+  }
+
+  bool Take(uint32_t k, uint32_t member) override {
+    Slot& slot = slots_[member];
+    if (slot.outOfMemory) return false;
+    if (!slot.packed) {
+      failure_ = slot.failure;
+      failure_.body = k;
+      return false;
+    }
+    positions_ += slot.positions;
+    moves_ += slot.moves;
+    progress_->Update(k + 1);
+    return true;
+  }
+
+  const Failure& Failed() const { return failure_; }
+  uint64_t Positions() const { return positions_; }
+  uint64_t Moves() const { return moves_; }
+
+ private:
+  struct Slot {
+    bool packed = false;
+    bool outOfMemory = false;
+    Failure failure;
+    uint64_t positions = 0;
+    uint64_t moves = 0;
+  };
+
+  BookText* book_;
+  uint32_t defaultBuckets_;
+  std::vector<std::vector<uint8_t>>* blocks_;
+  Progress* progress_;
+  std::unique_ptr<Slot[]> slots_;
+  int32_t threads_ = 0;
+  Failure failure_;  // of the first body that failed; no error when memory ran out
+  uint64_t positions_ = 0, moves_ = 0;
+};
+
+}  // namespace
 
 int RunPack(int argc, char** argv) {
   CommandArguments arguments;
@@ -77,25 +166,22 @@ int RunPack(int argc, char** argv) {
   if (arguments.Has("--divided") && !book.divided) SpreadOverDivisions(&book);
   const bool divided = book.bodies.size() == static_cast<size_t>(DivisionCount);
 
-  std::vector<std::vector<uint8_t>> blocks;
-  uint64_t positions = 0, moves = 0;
+  std::vector<std::vector<uint8_t>> blocks(book.bodies.size());
   Progress progress("pack " + output, divided ? "divisions" : "bodies", book.bodies.size());
-  for (size_t k = 0; k < book.bodies.size(); ++k) {
-    TextBody& body = book.bodies[k];
-    JosekiTablePtr table =
-        BuildTextBody(&body, body.bucketCount != 0 ? body.bucketCount : defaultBuckets, &error);
-    if (!table) return Failure("pack", textPath + ":" + error);
-    body.moves.clear();
-    body.moves.shrink_to_fit();
-    positions += static_cast<uint64_t>(table->nodeCount);
-    moves += static_cast<uint64_t>(table->moveCount);
-    blocks.emplace_back();
-    if (!PackBookBody(std::move(table), &blocks.back(), &error)) {
-      return Failure("pack",
-                     output + (divided ? ": division " + std::to_string(k) : std::string()) + ": " + error);
-    }
-    progress.Update(k + 1);
+  BodyPacking packing(&book, defaultBuckets, &blocks, &progress);
+  // A single body is packed on every thread; divisions, each on one, are
+  // packed several at once.
+  const uint32_t members = divided ? static_cast<uint32_t>(PackThreads(0)) : 1;
+  packing.Start(members, divided ? 1 : 0);
+  if (!RunOrderedWork(&packing, static_cast<uint32_t>(book.bodies.size()), members)) {
+    // Without a cause, memory ran out: on a thread, or for the threads.
+    const BodyPacking::Failure& failure = packing.Failed();
+    if (failure.error.empty()) throw std::bad_alloc();
+    if (failure.isText) return Failure("pack", textPath + ":" + failure.error);
+    const std::string division = divided ? ": division " + std::to_string(failure.body) : std::string();
+    return Failure("pack", output + division + ": " + failure.error);
   }
+  const uint64_t positions = packing.Positions(), moves = packing.Moves();
 
   std::vector<uint8_t> file;
   if (divided) {
