@@ -51,9 +51,10 @@ for arch in x86_64 i686; do
   configure_and_build "out/$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
 done
 
-echo "== the dialog template inside both Windows programs"
+echo "== the dialog template and the version inside the Windows programs"
 FIX_UPDATER_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe \
-  out/native/fix_tests --gtest_filter='CompiledFiles/UpdateDialogTemplate.*' --gtest_brief=1
+FIX_WINDOWS_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe:out/x86_64/tools/fixpack.exe:out/i686/tools/fixpack.exe \
+  out/native/fix_tests --gtest_filter='CompiledFiles/*' --gtest_brief=1
 
 if [ "${FIX_SKIP_WINE:-0}" = 1 ]; then
   echo "== end-to-end scenarios under Wine left out (FIX_SKIP_WINE=1)"

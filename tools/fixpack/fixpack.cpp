@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "fix_version.h"
 #include "fixpack/command_line.h"
 #include "fixpack/fixpack_commands.h"
 
@@ -18,7 +19,7 @@ struct Command {
 
 const Command Commands[] = {
     {"apply", "apply an update data file to a folder, as the updater does", ApplyHelp, RunApply},
-    {"build", "make an update data file from a manifest, checked before it is written", BuildHelp, RunBuild},
+    {"build", "make an update data file from a manifest, checked before writing", BuildHelp, RunBuild},
     {"diff", "the smallest diff that turns one book into another", DiffHelp, RunDiff},
     {"inspect", "what a book or update data file holds", InspectHelp, RunInspect},
     {"verify", "check every invariant of a book or update data file", VerifyHelp, RunVerify},
@@ -31,7 +32,8 @@ bool IsHelp(const char* argument) { return strcmp(argument, "--help") == 0 || st
 void PrintUsage(FILE* out) {
   fputs(
       "usage: fixpack COMMAND [ARGUMENTS...]\n"
-      "       fixpack COMMAND --help\n\n"
+      "       fixpack COMMAND --help\n"
+      "       fixpack --version\n\n"
       "The companion command line of the fix module: it makes, checks and\n"
       "applies update packages with the same code that the updater runs.\n"
       "Every command exits with 0 when it did what was asked, 1 when it\n"
@@ -50,6 +52,10 @@ int RunFixpack(int argc, char** argv) {
   }
   if (IsHelp(argv[1])) {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (strcmp(argv[1], "--version") == 0) {
+    puts("fixpack " FIX_VERSION_TEXT);
     return 0;
   }
   for (const Command& command : Commands) {

@@ -3,70 +3,11 @@
 #include <cstddef>
 #include <cstring>
 
+#include "app/win32/testing/resource_cursor.h"
+
 namespace {
 
 constexpr uint32_t DsSetFont = 0x40;
-
-// A bounds-checked little-endian reader over a byte range.
-class Cursor {
- public:
-  Cursor(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-
-  bool ok() const { return ok_; }
-  size_t pos() const { return pos_; }
-  void seek(size_t pos) {
-    if (pos > size_) ok_ = false;
-    else pos_ = pos;
-  }
-  void align(size_t unit) { seek((pos_ + unit - 1) / unit * unit); }
-
-  uint16_t u16() {
-    if (!need(2)) return 0;
-    uint16_t v = static_cast<uint16_t>(data_[pos_] | data_[pos_ + 1] << 8);
-    pos_ += 2;
-    return v;
-  }
-  uint32_t u32() {
-    uint32_t low = u16();
-    return low | static_cast<uint32_t>(u16()) << 16;
-  }
-  int16_t i16() { return static_cast<int16_t>(u16()); }
-
-  // A NUL-terminated UTF-16 string.
-  std::u16string text() {
-    std::u16string s;
-    for (;;) {
-      uint16_t c = u16();
-      if (!ok_ || c == 0) return s;
-      s.push_back(static_cast<char16_t>(c));
-    }
-  }
-  // The sz_Or_Ord of templates and .res headers: 0xFFFF and an ordinal, or
-  // a string.
-  ResourceId id() {
-    ResourceId r;
-    if (!need(2)) return r;
-    if (data_[pos_] == 0xFF && data_[pos_ + 1] == 0xFF) {
-      pos_ += 2;
-      r.ordinal = u16();
-    } else {
-      r.isName = true;
-      r.name = text();
-    }
-    return r;
-  }
-
- private:
-  bool need(size_t n) {
-    if (!ok_ || size_ - pos_ < n) ok_ = false;
-    return ok_;
-  }
-
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-  bool ok_ = true;
-};
 
 bool IsOrdinal(const ResourceId& id, uint16_t value) { return !id.isName && id.ordinal == value; }
 
@@ -84,7 +25,7 @@ bool FindInRes(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, u
                std::vector<uint8_t>* data) {
   static const uint8_t marker[] = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
   if (file.size() < 32 || memcmp(file.data(), marker, sizeof marker) != 0) return false;
-  Cursor c(file.data(), file.size());
+  ResourceCursor c(file.data(), file.size());
   while (c.ok() && c.pos() < file.size()) {
     const size_t start = c.pos();
     const uint32_t dataSize = c.u32();
@@ -127,7 +68,7 @@ bool RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint64_t* o
 // start) of the entry whose numeric id is `id`, with its subdirectory bit.
 bool FindDirectoryEntry(const std::vector<uint8_t>& file, uint64_t root, uint32_t directory, uint16_t id,
                         uint32_t* target) {
-  Cursor c(file.data(), file.size());
+  ResourceCursor c(file.data(), file.size());
   c.seek(static_cast<size_t>(root + directory + 12));
   const uint16_t named = c.u16();
   const uint16_t numbered = c.u16();
@@ -145,7 +86,7 @@ bool FindDirectoryEntry(const std::vector<uint8_t>& file, uint64_t root, uint32_
 bool FindInPe(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, uint16_t language,
               std::vector<uint8_t>* data) {
   if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') return false;
-  Cursor c(file.data(), file.size());
+  ResourceCursor c(file.data(), file.size());
   c.seek(0x3C);
   const uint32_t peOffset = c.u32();
   c.seek(peOffset);
@@ -189,7 +130,7 @@ bool FindInPe(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, ui
     return false;
   if (!FindDirectoryEntry(file, root, entry & 0x7FFFFFFFu, language, &entry) || (entry & 0x80000000u))
     return false;
-  Cursor d(file.data(), file.size());
+  ResourceCursor d(file.data(), file.size());
   d.seek(static_cast<size_t>(root + entry));
   const uint32_t dataRva = d.u32();
   const uint32_t dataSize = d.u32();
@@ -205,7 +146,7 @@ bool FindResourceData(const std::vector<uint8_t>& file, uint16_t type, uint16_t 
 }
 
 bool ParseDialogTemplate(const std::vector<uint8_t>& data, DialogTemplate* dialog) {
-  Cursor c(data.data(), data.size());
+  ResourceCursor c(data.data(), data.size());
   DialogTemplate d;
   d.style = c.u32();
   d.exStyle = c.u32();
