@@ -4,7 +4,9 @@
 # under AddressSanitizer + UndefinedBehaviorSanitizer and under clang's
 # integer checks, the cross builds of
 # the portable libraries and the Win32 updater for x86_64 and i686, the
-# dialog template inside both programs, the end-to-end scenarios of the
+# dialog template and the version inside the Windows programs, a second
+# x86_64 build from a copy of the sources that must give the same programs
+# byte for byte, the end-to-end scenarios of the
 # x86_64 and the i686 program under Wine (FIX_SKIP_WINE=1 leaves those out), and a short
 # run of every fuzz target (FUZZ_SECONDS each, two at a time; 0 skips).
 set -euo pipefail
@@ -55,6 +57,9 @@ echo "== the dialog template and the version inside the Windows programs"
 FIX_UPDATER_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe \
 FIX_WINDOWS_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe:out/x86_64/tools/fixpack.exe:out/i686/tools/fixpack.exe \
   out/native/fix_tests --gtest_filter='CompiledFiles/*' --gtest_brief=1
+
+echo "== the x86_64 programs built again from another folder, byte for byte the same"
+REPRODUCE_JOBS=$jobs bash scripts/reproduce.sh x86_64
 
 if [ "${FIX_SKIP_WINE:-0}" = 1 ]; then
   echo "== end-to-end scenarios under Wine left out (FIX_SKIP_WINE=1)"
