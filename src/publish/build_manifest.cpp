@@ -83,6 +83,15 @@ bool ParseEntry(const std::vector<std::string>& words, const std::string& folder
 bool ParseManifest(const std::string& text, const std::string& folder, std::vector<ManifestEntry>* entries,
                    std::string* error) {
   entries->clear();
+  // Editors on Windows save UTF-8 with a byte order mark, and names in
+  // UTF-8 would be garbled on the user's system: they go into the package
+  // byte for byte, and the updater takes them as code page 932.
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    *error =
+        "1: the manifest is saved in UTF-8 (it begins with a byte order mark); save it in code page 932 "
+        "(Shift-JIS, ANSI in Notepad)";
+    return false;
+  }
   std::map<std::string, uint32_t> usedNames;  // folded name -> its entry's line
   uint32_t line = 0;
   for (size_t begin = 0; begin < text.size();) {

@@ -28,9 +28,10 @@ struct ManifestEntry {
 };
 
 // Parses the manifest; paths are resolved against `folder`. False, with
-// "LINE: cause", for an unknown keyword, a wrong number of words, a name
-// the updater would refuse, an entry whose two names denote one file, names
-// shared between entries, or a manifest without entries.
+// "LINE: cause", for a manifest saved in UTF-8 with a byte order mark, an
+// unknown keyword, a wrong number of words, a name the updater would
+// refuse, an entry whose two names denote one file, names shared between
+// entries, or a manifest without entries.
 bool ParseManifest(const std::string& text, const std::string& folder, std::vector<ManifestEntry>* entries,
                    std::string* error);
 

@@ -168,6 +168,9 @@ TEST(FixpackBuildTest, RefusesManifestsAtTheirLine) {
   } cases[] = {
       {"# nothing\n", "manifest.txt:1: the manifest holds no entries"},
       {"copy a b c\n", "manifest.txt:1: 'copy' is none of book, divided, file"},
+      {"\xEF\xBB\xBF"
+       "file a b src\n",
+       "manifest.txt:1: the manifest is saved in UTF-8"},
       {"\nfile a b\n", "manifest.txt:2: file takes OLDNAME NEWNAME SOURCE, 2 words given"},
       {"book a b c\n", "manifest.txt:1: book takes OLDNAME NEWNAME OLDBOOK NEWBOOK"},
       {"file ..\\a b src\n", "the name '..\\a' cannot stand in a package"},
