@@ -7,7 +7,8 @@
 # dialog template and the version inside the Windows programs, a second
 # x86_64 build from a copy of the sources that must give the same programs
 # byte for byte, the end-to-end scenarios of the
-# x86_64 and the i686 program under Wine (FIX_SKIP_WINE=1 leaves those out), and a short
+# x86_64 and the i686 program under Wine and fixpack.exe of both against the
+# native fixpack (FIX_SKIP_WINE=1 leaves those out), and a short
 # run of every fuzz target (FUZZ_SECONDS each, two at a time; 0 skips).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -66,6 +67,8 @@ if [ "${FIX_SKIP_WINE:-0}" = 1 ]; then
 else
   echo "== end-to-end scenarios of the x86_64 and i686 updaters under Wine"
   bash tests/e2e/run.sh --arch x86_64 --arch i686
+  echo "== fixpack.exe (x86_64 and i686) under Wine against the native fixpack"
+  bash tests/e2e/fixpack_exe.sh --arch x86_64 --arch i686
 fi
 
 fuzz_seconds=${FUZZ_SECONDS:-40}
