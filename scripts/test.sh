@@ -6,7 +6,7 @@
 # the portable libraries and the Win32 updater for x86_64 and i686, the
 # dialog template and the version inside the Windows programs, a second
 # x86_64 build from a copy of the sources that must give the same programs
-# byte for byte, the end-to-end scenarios of the
+# byte for byte, the release archive with its SHA-256 list, the end-to-end scenarios of the
 # x86_64 and the i686 program under Wine and fixpack.exe of both against the
 # native fixpack (FIX_SKIP_WINE=1 leaves those out), and a short
 # run of every fuzz target (FUZZ_SECONDS each, two at a time; 0 skips).
@@ -61,6 +61,9 @@ FIX_WINDOWS_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe:out/x86
 
 echo "== the x86_64 programs built again from another folder, byte for byte the same"
 REPRODUCE_JOBS=$jobs bash scripts/reproduce.sh x86_64
+
+echo "== the release archive"
+RELEASE_JOBS=$jobs bash scripts/release.sh
 
 if [ "${FIX_SKIP_WINE:-0}" = 1 ]; then
   echo "== end-to-end scenarios under Wine left out (FIX_SKIP_WINE=1)"
