@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # fixpack.exe under Wine, in the Japanese locale, against the native fixpack:
-# the same commands on the same inputs, in folders whose names are code page
-# 932 text (定跡, an install folder ending in ソ, a book named 表.dat, both
-# of whose last bytes are 0x5C), must give the same files byte for byte,
+# the same commands on the same inputs (a large book packed on several
+# threads among them), in folders whose names are code page 932 text (定跡,
+# an install folder ending in ソ, a book named 表.dat, both of whose last
+# bytes are 0x5C), must give the same files byte for byte,
 # the same exit statuses and the same output (stdout and stderr; the
 # Windows program ends its lines with CR LF, as text written on Windows
 # does). Its help must read well in a Windows console: plain ASCII lines of
@@ -33,6 +34,7 @@ COMMANDS=(
   "pack 新定跡.txt -o 新定跡.dat --buckets 127"
   "pack 分割旧.txt -o 分割旧.dat --divided --buckets 251"
   "pack 分割新.txt -o 分割新.dat --divided --buckets 251"
+  "pack 大定跡.txt -o 大定跡.dat --buckets 4093 --threads 3"
   "lay-out-install-folder"
   "diff 旧定跡.dat 新定跡.dat"
   "diff 分割旧.dat 分割新.dat -o 分割差分.bin"
@@ -43,7 +45,7 @@ COMMANDS=(
   "inspect 分割新.dat"
   "dump 新定跡.dat -o 新定跡の中身.txt"
   "apply upda.dat 盤燈ソ"
-  "apply upda.dat 盤燈ソ"
+  "apply upda.dat 盤燈ソ --threads 3"
   "verify 盤燈ソ/分割/表.dat"
   "inspect 壊れた.dat"
   "verify 壊れた.dat"
@@ -70,6 +72,8 @@ make_inputs() {  # folder (UTF-8 names)
   book_text "$SINGLE_POSITIONS" new >"$folder/新定跡.txt"
   book_text "$DIVIDED_POSITIONS" old >"$folder/分割旧.txt"
   book_text "$DIVIDED_POSITIONS" new >"$folder/分割新.txt"
+  # A body of several of the packer's 1 MiB chunks, packed on three threads.
+  book_text 100000 old >"$folder/大定跡.txt"
   printf 'version 1.1\r\n' >"$folder/新しい説明.txt"
   to_cp932 '# 盤燈の更新: 定跡、分割された定跡、説明
 book    定跡.bak      定跡.dat     旧定跡.dat  新定跡.dat
