@@ -1,5 +1,8 @@
 #include "app/win32/testing/version_resource.h"
 
+#include <cstddef>
+#include <utility>
+
 #include "app/win32/testing/resource_cursor.h"
 
 namespace {
