@@ -54,10 +54,31 @@ bool ReadOldOffsets(ByteStream* oldFile, uint32_t* offsets) {
   return offsets[0] >= DividedFirstBlock;
 }
 
+// A division whose old body packs to more than this is not held in memory:
+// the book is then merged one division after the other, each old body
+// unpacked straight from the file, as a single book is.
+constexpr uint32_t HeldBodyMost = 16 * 1024 * 1024;
+
+// True when every division's old body packs to at most HeldBodyMost bytes.
+// Leaves oldFile anywhere.
+bool AllBodiesSmall(ByteStream* oldFile, const uint32_t* offsets) {
+  for (int32_t k = 0; k < DivisionCount; ++k) {
+    uint8_t counts[BodyCountsBytes];
+    if (oldFile->Seek(static_cast<int32_t>(offsets[k]), false) != 0 ||
+        oldFile->Read(counts, BodyCountsBytes) != static_cast<int32_t>(BodyCountsBytes) ||
+        LoadU32(counts) > HeldBodyMost) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Divisions merged on several threads at once and written strictly in
 // division order, each member with a division's old body, its list and the
 // room to merge it in. The file streams stay on the caller's thread: it
 // reads what a division needs before handing it over, and writes the result.
+// Held in one member, the caller alone, the divisions are instead merged
+// straight from the streams.
 class DivisionWork : public OrderedWork {
  public:
   DivisionWork(ByteStream* package, ByteStream* oldFile, ByteStream* newFile, const uint32_t* oldOffsets,
@@ -70,6 +91,7 @@ class DivisionWork : public OrderedWork {
 
   bool Start(uint32_t members) {
     slots_.reset(new (std::nothrow) Slot[members]);
+    streamed_ = members == 1;
     return slots_ != nullptr;
   }
 
@@ -79,6 +101,7 @@ class DivisionWork : public OrderedWork {
   bool Prepare(uint32_t k, uint32_t member) override {
     Slot& slot = slots_[member];
     slot.listStart = package_->Tell();
+    if (streamed_) return oldFile_->Seek(static_cast<int32_t>(oldOffsets_[k]), false) == 0;
     if (!ReadOldBody(k, &slot) || !CopyBookDiff(package_, &slot.list, &slot.listLength)) {
       package_->Seek(slot.listStart, false);
       return false;
@@ -89,6 +112,12 @@ class DivisionWork : public OrderedWork {
 
   void Do(uint32_t, uint32_t member) override {
     Slot& slot = slots_[member];
+    if (streamed_) {  // on the caller's thread
+      slot.merged = MergeBookBody(package_, oldFile_, &slot.room, 0);
+      slot.listEnd = package_->Tell();
+      slot.listRead = slot.listEnd != slot.listStart;
+      return;
+    }
     MemoryStream list, old;
     list.Attach(slot.list.bytes.get(), slot.listLength, true);
     old.Attach(slot.old.bytes.get(), slot.oldLength, true);
@@ -160,6 +189,7 @@ class DivisionWork : public OrderedWork {
   const uint32_t* oldOffsets_;
   uint32_t* newOffsets_;
   std::unique_ptr<Slot[]> slots_;
+  bool streamed_ = false;
 };
 
 }  // namespace
@@ -185,7 +215,7 @@ int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* n
   // are written one behind the other, so newFile needs no seeking between
   // them. A failed division ends the merge: the lists behind it would be
   // read for the wrong divisions.
-  const uint32_t members = static_cast<uint32_t>(PackThreads(0));
+  const uint32_t members = AllBodiesSmall(oldFile, oldOffsets) ? static_cast<uint32_t>(PackThreads(0)) : 1;
   DivisionWork work(package, oldFile, newFile, oldOffsets, newOffsets);
   if (!work.Start(members) || !RunOrderedWork(&work, DivisionCount, members)) return DividedMergeFailed;
   uint8_t table[TableBytes];
