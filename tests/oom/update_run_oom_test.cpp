@@ -18,9 +18,9 @@
 #include "app/testing/fake_platform.h"
 #include "app/update_run.h"
 #include "app/update_texts.h"
-#include "failing_allocator.h"
-#include "oom_package.h"
-#include "sweep.h"
+#include "oom/failing_allocator.h"
+#include "oom/oom_package.h"
+#include "oom/sweep.h"
 
 namespace {
 
