@@ -23,9 +23,9 @@
 #   bench/alternatives.sh [POSITIONS]      (default 1000000)
 #
 # Needs bench/setup_alternatives.sh (xdelta3, bsdiff, zstd, GNU time) and
-# the benchmark build: cmake -S . -B out/bench -G Ninja -DFIX_BENCH=ON, then
-# cmake --build out/bench --target alternatives_tool fixpack (FIX_BENCH_BUILD
-# names another). Times are wall-clock, one run each; peak memory is the
+# the benchmark build: cmake --preset bench, then cmake --build --preset
+# bench --target alternatives_tool fixpack (FIX_BENCH_BUILD names another
+# build folder). Times are wall-clock, one run each; peak memory is the
 # largest resident set of the steps (GNU time's %M). Files go to a fresh
 # folder under $TMPDIR (or /tmp), removed at the end. Prints a Markdown
 # table.

@@ -22,11 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/book_generator.h"
 #include "book/book_body.h"
 #include "book/book_format.h"
 #include "book/book_merge.h"
 #include "book/divided_book.h"
-#include "book_generator.h"
 #include "publish/book_image.h"
 #include "stream/byte_stream.h"
 

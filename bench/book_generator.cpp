@@ -1,4 +1,4 @@
-#include "book_generator.h"
+#include "bench/book_generator.h"
 
 #include <zlib.h>
 

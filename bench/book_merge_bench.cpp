@@ -35,13 +35,13 @@
 #include <unistd.h>
 #endif
 
+#include "bench/book_generator.h"
 #include "book/book_body.h"
 #include "book/book_format.h"
 #include "book/book_merge.h"
 #include "book/divided_book.h"
 #include "book/joseki_table.h"
 #include "book/parallel_deflate.h"
-#include "book_generator.h"
 #include "stream/byte_stream.h"
 
 namespace {

@@ -19,8 +19,8 @@
 #include <ctime>
 #include <vector>
 
+#include "bench/book_generator.h"
 #include "book/parallel_deflate.h"
-#include "book_generator.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "book/book_body.h"
-#include "fuzz_support.h"
-#include "fuzz_targets.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_targets.h"
 
 int FuzzBookBody(const uint8_t* data, size_t size) {
   using fuzz::Bytes;

@@ -1,8 +1,8 @@
 // MergeBookDiff on a fuzzed old body and a fuzzed diff list.
 #include "book/book_body.h"
 #include "book/book_merge.h"
-#include "fuzz_support.h"
-#include "fuzz_targets.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_targets.h"
 
 int FuzzBookMerge(const uint8_t* data, size_t size) {
   using fuzz::Bytes;

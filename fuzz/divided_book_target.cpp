@@ -2,8 +2,8 @@
 #include "book/book_body.h"
 #include "book/book_merge.h"
 #include "book/divided_book.h"
-#include "fuzz_support.h"
-#include "fuzz_targets.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_targets.h"
 
 namespace {
 

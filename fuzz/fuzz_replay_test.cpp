@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "fuzz_targets.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_targets.h"
+#include "fuzz/seed_books.h"
 #include "package/update_package.h"
-#include "seed_books.h"
 
 namespace {
 

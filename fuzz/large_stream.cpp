@@ -1,4 +1,4 @@
-#include "large_stream.h"
+#include "fuzz/large_stream.h"
 
 #include <cstring>
 #include <utility>

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 
 namespace fuzz {
 

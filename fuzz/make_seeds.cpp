@@ -17,11 +17,11 @@
 
 #include "book/divided_book.h"
 #include "fixpack/fixpack_commands.h"
+#include "fuzz/seed_books.h"
 #include "package/update_package.h"
 #include "publish/book_image.h"
 #include "publish/package_script.h"
 #include "publish/packed_block.h"
-#include "seed_books.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "seed_books.h"
+#include "fuzz/seed_books.h"
 
 #include <cstdio>
 #include <fstream>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 
 namespace fuzz {
 

@@ -10,11 +10,11 @@
 #include <map>
 #include <string>
 
-#include "fuzz_support.h"
-#include "fuzz_targets.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_targets.h"
+#include "fuzz/seed_books.h"
 #include "package/entry_path.h"
 #include "package/update_package.h"
-#include "seed_books.h"
 
 namespace {
 

@@ -27,9 +27,9 @@ build=out/native
 demo=$root/out/demo
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja >/dev/null
+  cmake --preset native >/dev/null
 fi
-cmake --build "$build" -j 2 --target fixmod fixpack >/dev/null
+cmake --build --preset native -j 2 --target fixmod fixpack >/dev/null
 fixpack=$root/$build/tools/fixpack
 
 rm -rf "$demo"

@@ -6,7 +6,8 @@
 #
 # Targets: book_body book_merge divided_book update_package large_sizes.
 # Builds them with clang-14 (libFuzzer, AddressSanitizer,
-# UndefinedBehaviorSanitizer and the integer checks) in out/fuzz. Each run
+# UndefinedBehaviorSanitizer and the integer checks) in out/fuzz, the
+# preset fuzz of CMakePresets.json. Each run
 # starts from the committed seeds (fuzz/corpus/TARGET) and what earlier runs
 # kept (out/fuzz-work/TARGET); an input that crashes, leaks,
 # takes more than a second or more than 512 MB lands in
@@ -24,10 +25,9 @@ jobs=${FUZZ_JOBS:-1}
 
 mkdir -p out
 if [ ! -f out/fuzz/build.ninja ]; then
-  CC=clang-14 CXX=clang++-14 cmake -S . -B out/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DFIX_FUZZ=ON -DFIX_TESTS=OFF >out/fuzz.configure.log 2>&1 || { cat out/fuzz.configure.log; exit 1; }
+  cmake --preset fuzz >out/fuzz.configure.log 2>&1 || { cat out/fuzz.configure.log; exit 1; }
 fi
-cmake --build out/fuzz -j 2 --target "${targets[@]/%/_fuzzer}"
+cmake --build --preset fuzz -j 2 --target "${targets[@]/%/_fuzzer}"
 
 run_one() {  # target
   local target=$1

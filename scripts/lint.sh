@@ -1,80 +1,47 @@
 #!/usr/bin/env bash
 # Static analysis of the project's own sources with clang-tidy-14 and the
-# checks chosen in .clang-tidy. Reads the compile commands of a native build
-# of its own (out/lint; configured only, nothing is compiled), minus the g++
-# flags clang does not take. The path-sensitive analyzer (clang-analyzer-*)
-# runs over the programs and libraries; the unit tests, whose GoogleTest
-# macros make it many times slower, get every other check. Prints every
-# warning once and a one-line summary; exit status 1 on any warning or error.
-# A file found clean is remembered (out/lint/clean) until it, a header, the
-# checks or the compile commands change.
-#
-#   bash scripts/lint.sh [PATTERN]   only the files whose path matches the
-#                                    extended regular expression PATTERN
+# checks chosen in .clang-tidy: the build of the preset lint (out/lint,
+# clang-14) runs clang-tidy beside every compile. The path-sensitive analyzer
+# (clang-analyzer-*) runs over the programs, libraries and harnesses; the
+# unit tests, whose GoogleTest macros make it many times slower, get every
+# other check (CMakeLists.txt chooses by target); clang's own warnings
+# (-Wall -Wextra) count as findings too. A finding fails its file's compile,
+# so that file is analysed again on the next run; a file found clean is not,
+# until it, a header it includes, its command or the checks change.
+# Prints every finding once and a one-line summary; exit status 1 on any
+# finding or when the build fails otherwise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${LINT_JOBS:-2}
-tidy=${CLANG_TIDY:-clang-tidy-14}
 dir=out/lint
-only=${1:-.}
-command -v "$tidy" >/dev/null || { echo "lint: $tidy not found (scripts/setup.sh installs it)"; exit 1; }
+command -v clang-tidy-14 >/dev/null || { echo "lint: clang-tidy-14 not found (scripts/setup.sh installs it)"; exit 1; }
 
-mkdir -p "$dir"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-  -DFIX_TESTS=ON -DFIX_BENCH=ON >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
-# clang rejects -fexec-charset=CP932 (it knows only UTF-8); the texts' bytes
-# do not matter to the analysis.
-mkdir -p "$dir/tidy"
-sed 's/ -fexec-charset=[^ "]*//g' "$dir/compile_commands.json" >"$dir/tidy/compile_commands.json"
-
-root=$(pwd)
-mapfile -t files < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$dir/tidy/compile_commands.json" |
-  grep -E "^$root/(src|tools|bench|fuzz|tests)/" | grep -E -- "$only" | sort -u || true)
-tests=() programs=()
-for file in "${files[@]}"; do
-  case "$file" in
-    *_test.cpp | */testing/*) tests+=("$file") ;;
-    *) programs+=("$file") ;;
-  esac
-done
-
-# A file found clean is not analysed again while it, every header of the
-# project, the checks, clang-tidy and the compile commands stay the same.
-cache="$dir/clean"
-mkdir -p "$cache"
-common=$({ "$tidy" --version; cat .clang-tidy "$dir/tidy/compile_commands.json";
-  find src tools bench fuzz tests -name '*.h' -print0 | sort -z | xargs -0 cat; } | sha256sum | cut -c1-64)
-export tidy dir cache common
-finding_pattern='^[^ ].*:[0-9]+:[0-9]+: (warning|error):|^error: |^Error while processing '
-export finding_pattern
-tidy_one() {  # extra clang-tidy arguments..., file
-  local file=${*: -1} key
-  key=$({ echo "$common $*"; cat "$file"; } | sha256sum | cut -c1-64)
-  [ -f "$cache/$key" ] && return 0
-  local output
-  output=$("$tidy" -p "$dir/tidy" --quiet --extra-arg=-Wno-unknown-warning-option "$@" 2>&1) || true
-  printf '%s\n' "$output"
-  grep -qE "$finding_pattern" <<<"$output" || : >"$cache/$key"
-}
-export -f tidy_one
-
-log="$dir/tidy.log"
-: >"$log"
-run() {  # extra clang-tidy arguments, then files on standard input
-  xargs -0 -r -n 1 -P "$jobs" bash -c 'tidy_one "$@"' tidy_one "$@" >>"$log" 2>&1 || true
-}
+mkdir -p out
+cmake --preset lint >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+log=$dir/tidy.log
 start=$(date +%s)
-[ ${#programs[@]} -eq 0 ] || printf '%s\0' "${programs[@]}" | run
-[ ${#tests[@]} -eq 0 ] || printf '%s\0' "${tests[@]}" | run "--checks=-clang-analyzer-*"
+status=0
+cmake --build --preset lint -j "$jobs" -- -k 0 >"$log" 2>&1 || status=$?
 
-# A header's warning comes once from every file that includes it.
-# A file clang cannot take at all shows as "Error while processing".
-findings=$(grep -E "$finding_pattern" "$log" |
-  sed "s|$root/||" | sort -u || true)
+# A header's finding comes once from every file that includes it. Findings
+# are errors, so that their file is not built; they are shown as the
+# warnings they are. A file clang cannot take at all shows as "Error while
+# processing".
+root=$(pwd)
+findings=$(grep -E '^[^ ].*:[0-9]+:[0-9]+: (warning|error):|^error: |^Error while processing ' "$log" |
+  sed -e "s|$root/||" -e 's/: error: \(.*\),-warnings-as-errors\]$/: warning: \1]/' | sort -u || true)
 count=0
 if [ -n "$findings" ]; then
   count=$(printf '%s\n' "$findings" | wc -l)
   printf '%s\n' "$findings"
 fi
-echo "clang-tidy: $count finding(s) in ${#files[@]} files ($((${#programs[@]})) with the analyzer), $(( $(date +%s) - start ))s; full output in $log"
-[ "$count" -eq 0 ]
+# Every compile of the lint build runs clang-tidy; the tests' leave the
+# analyzer out.
+commands=$(ninja -C "$dir" -t commands | sed -n 's/.*__run_co_compile --tidy="\([^"]*\)" --source=\([^ ]*\) .*/\2 \1/p' | sort -u)
+files=$(cut -d' ' -f1 <<<"$commands" | sort -u | wc -l)
+analysed=$(grep -v -- '-clang-analyzer-\*' <<<"$commands" | cut -d' ' -f1 | sort -u | wc -l)
+echo "clang-tidy: $count finding(s) in $files files ($analysed with the analyzer), $(($(date +%s) - start))s; full output in $log"
+if [ "$status" -ne 0 ] && [ "$count" -eq 0 ]; then
+  echo "lint: the build failed without a finding; see $log"
+fi
+[ "$count" -eq 0 ] && [ "$status" -eq 0 ]

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release archive: builds the Windows programs for i686 and x86_64
-# (Release, in out/i686 and out/x86_64) and runs the x86_64 build's package
-# target (CPack, cmake/release.cmake), which takes the 32-bit updater from
-# out/i686. Prints the archive's listing and its SHA-256 list, checked on
+# (the presets mingw-i686 and mingw-x86_64: Release, in out/i686 and
+# out/x86_64) and runs the x86_64 build's package target (CPack,
+# cmake/release.cmake), which takes the 32-bit updater from out/i686. Prints the archive's listing and its SHA-256 list, checked on
 # the unpacked archive, and the archive's place.
 #
 #   scripts/release.sh        (RELEASE_JOBS=N: parallel jobs, default 2)
@@ -10,12 +10,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 for arch in i686 x86_64; do
   echo "== the $arch programs"
-  cmake -S . -B "out/$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=Release >"out/$arch.configure.log" 2>&1 || { cat "out/$arch.configure.log"; exit 1; }
-  cmake --build "out/$arch" -j "${RELEASE_JOBS:-2}"
+  cmake --preset "mingw-$arch" >"out/mingw-$arch.configure.log" 2>&1 || { cat "out/mingw-$arch.configure.log"; exit 1; }
+  cmake --build --preset "mingw-$arch" -j "${RELEASE_JOBS:-2}"
 done
 echo "== the archive"
-cmake --build out/x86_64 --target package
+cmake --build --preset mingw-x86_64 --target package
 version=$(sed -n 's/^#define FIX_VERSION_TEXT "\(.*\)"$/\1/p' out/x86_64/generated/fix_version.h)
 archive=out/x86_64/release/bantou_fix-$version-windows.zip
 cmake -E tar tvf "$archive"

@@ -7,8 +7,8 @@
 #
 #   scripts/reproduce.sh [ARCH...]     x86_64, i686 (default: x86_64)
 #
-# Needs the first build, out/ARCH, made with cmake/mingw-ARCH.cmake and
-# CMAKE_BUILD_TYPE Release as scripts/test.sh makes it.
+# Needs the first build, out/ARCH, made with the preset mingw-ARCH as
+# scripts/test.sh makes it; the second build is made with the same preset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 arches=("$@")
@@ -27,8 +27,7 @@ for arch in "${arches[@]}"; do
   done
   rm -rf "$again/$arch"
   (cd "$again/source" &&
-    cmake -S . -B "../$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >"../$arch.configure.log" 2>&1 &&
+    cmake --preset "mingw-$arch" -B "../$arch" >"../$arch.configure.log" 2>&1 &&
     cmake --build "../$arch" -j "${REPRODUCE_JOBS:-2}" --target fixmodule fixpack >"../$arch.build.log" 2>&1) ||
     { cat "$again/$arch.configure.log" "$again/$arch.build.log" >&2; exit 1; }
   for program in "${programs[@]}"; do

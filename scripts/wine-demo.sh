@@ -18,13 +18,12 @@ if [ -z "${DISPLAY:-}" ]; then
   exit 2
 fi
 
-build() {  # dir, cmake arguments...
-  local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j 2 >/dev/null
+build() {  # preset
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j 2 >/dev/null
 }
-build out/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
-build "out/$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
+build native
+build "mingw-$arch"
 
 # shellcheck source=tests/e2e/lib.sh
 source tests/e2e/lib.sh

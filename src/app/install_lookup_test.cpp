@@ -1,6 +1,6 @@
 #include "app/install_lookup.h"
 
-#include "app/testing/fake_platform.h"
+#include "testing/fake_platform.h"
 
 namespace {
 

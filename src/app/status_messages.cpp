@@ -14,8 +14,7 @@ const char* const StatusMessages[StatusMessageCount] = {
     // 5: unrecognised system version
     "OSのバージョンが不明です。",
     // 6: opening-book versions disagree; all taken as 1.00; warnings may follow
-    "定跡データ間のバージョンに不整合が発見されました。\r\n全ての定跡データのバージョンを1."
-    "00とみなしますが、\r\nアップデート中に警告メッセージが表示される可能性があります。",
+    "定跡データ間のバージョンに不整合が発見されました。\r\n全ての定跡データのバージョンを1.00とみなしますが、\r\nアップデート中に警告メッセージが表示される可能性があります。",
     // 7: data file missing or damaged
     "データファイルが見つからないか壊れています。",
     // 8: copying the data file failed
@@ -35,6 +34,5 @@ const char* const StatusMessages[StatusMessageCount] = {
     // 15: sound library missing; sound files not unpacked
     "Sound.dllが見つかりません。音声ファイルは展開されません。",
     // 16: file access denied; run as the installing user or an administrator
-    "ファイルへのアクセスに失敗しました。アクセス権限がありません。必ず、盤燈をインストールしたユーザか管理者"
-    "の権限で実行してください。",
+    "ファイルへのアクセスに失敗しました。アクセス権限がありません。必ず、盤燈をインストールしたユーザか管理者の権限で実行してください。",
 };

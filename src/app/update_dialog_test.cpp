@@ -1,8 +1,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/testing/fake_platform.h"
 #include "app/update_dialog.h"
+#include "testing/fake_platform.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include "app/install_lookup.h"
 #include "app/status_messages.h"
-#include "app/testing/fake_platform.h"
-#include "app/testing/update_data_writer.h"
 #include "app/update_texts.h"
+#include "testing/fake_platform.h"
 #include "testing/scratch_folder.h"
+#include "testing/update_data_writer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "failing_allocator.h"
+#include "oom/failing_allocator.h"
 
 #include <pthread.h>
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fixpack/fixpack_commands.h"
-#include "oom_package.h"
-#include "sweep.h"
+#include "oom/oom_package.h"
+#include "oom/sweep.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "oom_package.h"
+#include "oom/oom_package.h"
 
 namespace oom_test {
 

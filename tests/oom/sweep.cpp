@@ -1,8 +1,8 @@
-#include "sweep.h"
+#include "oom/sweep.h"
 
 #include <cstdlib>
 
-#include "failing_allocator.h"
+#include "oom/failing_allocator.h"
 
 namespace oom_test {
 

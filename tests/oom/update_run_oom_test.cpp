@@ -15,12 +15,12 @@
 
 #include "app/product_table.h"
 #include "app/status_messages.h"
-#include "app/testing/fake_platform.h"
 #include "app/update_run.h"
 #include "app/update_texts.h"
-#include "failing_allocator.h"
-#include "oom_package.h"
-#include "sweep.h"
+#include "oom/failing_allocator.h"
+#include "oom/oom_package.h"
+#include "oom/sweep.h"
+#include "testing/fake_platform.h"
 
 namespace {
 

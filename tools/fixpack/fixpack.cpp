@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "fix_version.h"
 #include "fixpack/command_line.h"
 #include "fixpack/fixpack_commands.h"
+#include "generated/fix_version.h"
 
 namespace {
 

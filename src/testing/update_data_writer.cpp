@@ -1,4 +1,4 @@
-#include "app/testing/update_data_writer.h"
+#include "testing/update_data_writer.h"
 
 #include <zlib.h>
 

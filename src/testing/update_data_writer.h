@@ -1,6 +1,6 @@
-// Writes small update data files for the flow's tests and the native demo:
-// package scripts of whole-file entries (and book entries with an empty
-// diff), packed with zlib into the update data file's envelope.
+// Writes small update data files for the flow's tests: package scripts of
+// whole-file entries (and book entries with an empty diff), packed with zlib
+// into the update data file's envelope.
 #pragma once
 
 #include <cstdint>

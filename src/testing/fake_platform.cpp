@@ -1,4 +1,4 @@
-#include "app/testing/fake_platform.h"
+#include "testing/fake_platform.h"
 
 #include <gtest/gtest.h>
 
