@@ -37,8 +37,11 @@ run_one() {  # target
   # The scratch folders of the package target go to /dev/shm and are the
   # target's own; the log keeps libFuzzer's last words.
   # A smaller quarantine keeps the sanitizer's own memory out of the limit.
+  # Inputs that once found a fault are run again first.
+  local regressions=()
+  if [ -d "fuzz/regressions/$target" ]; then regressions=("fuzz/regressions/$target"); fi
   local TIMEFORMAT='%0U %0S'
-  { time ASAN_OPTIONS=quarantine_size_mb=64 "out/fuzz/fuzz/${target}_fuzzer" "$work" "fuzz/corpus/$target" \
+  { time ASAN_OPTIONS=quarantine_size_mb=64 "out/fuzz/fuzz/${target}_fuzzer" "$work" "fuzz/corpus/$target" "${regressions[@]}" \
     -dict=fuzz/fixpack.dict -max_total_time="$seconds" -timeout=1 -rss_limit_mb=512 \
     -max_len=65536 -print_final_stats=1 -artifact_prefix="$findings/" \
     >"out/fuzz-$target.log" 2>&1 || true; } 2>"out/fuzz-$target.cpu"
