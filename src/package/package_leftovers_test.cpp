@@ -18,21 +18,11 @@ using package_test::Script;
 using package_test::Snapshot;
 using package_test::Text;
 
-Bytes Book(uint16_t code) {
-  return package_test::BookFile(package_test::RawBook({{{0x40, 0}, {{code, 0, 0}}}}));
-}
-
-Script Package() {
-  Script script;
-  script.Head(KindBook, "joseki.bak", "joseki.dat").Group(0x40, 0, 9).U32(0xFFFFFFFF);
-  script.File("a.bak", "a.txt", Text("new"));
-  return script;
-}
-
 // The folder before the update: a.bak keeps what an earlier update kept, so
 // the file entry replaces a.txt.
 Snapshot Before() {
-  return {{"joseki.dat", Book(5)}, {"a.txt", Text("present")}, {"a.bak", Text("earlier")}};
+  return {
+      {"joseki.dat", package_test::OneMoveBook(5)}, {"a.txt", Text("present")}, {"a.bak", Text("earlier")}};
 }
 
 struct Case {
@@ -43,7 +33,7 @@ struct Case {
 TEST(PackageLeftoversTest, ARunAfterACutOffOneEndsAsACleanRun) {
   ScratchFolder folder;
   folder.Restore(Before());
-  Script script = Package();
+  Script script = package_test::BookAndFilePackage();
   ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
   const Snapshot clean = folder.Take();
 
@@ -63,7 +53,8 @@ TEST(PackageLeftoversTest, ARunAfterACutOffOneEndsAsACleanRun) {
   const Case cases[] = {
       {"while the book was written", with(Before(), bookNew, Text("JoSeKi5"))},
       {"while the file was written", with(with(clean, "a.txt", present), fileNew, half)},
-      {"with the present book linked to its old name", with(Before(), "joseki.bak", Book(5))},
+      {"with the present book linked to its old name",
+       with(Before(), "joseki.bak", package_test::OneMoveBook(5))},
       // Without a replacing rename: the present file set aside, the new one
       // not yet in place, and then the new one in place.
       {"between the two renames",

@@ -127,17 +127,6 @@ class ReadOnlyFiles final : public PackageFiles {
   Names marked_;
 };
 
-Bytes Book(uint16_t code) {
-  return package_test::BookFile(package_test::RawBook({{{0x40, 0}, {{code, 0, 0}}}}));
-}
-
-Script Package() {
-  Script script;
-  script.Head(KindBook, "joseki.bak", "joseki.dat").Group(0x40, 0, 9).U32(0xFFFFFFFF);
-  script.File("a.bak", "a.txt", Text("new"));
-  return script;
-}
-
 struct Case {
   const char* folderHolds;
   Snapshot folder;
@@ -153,43 +142,43 @@ TEST(PackageReadOnlyTest, ReadOnlyFilesAreKeptReadOnlyAndReplacedByOrdinaryOnes)
   const Names temporaries = {bookKept, bookNew, fileKept, fileNew, "a.txt.fix-old", "a.txt.fix-new"};
   const Case cases[] = {
       {"read-only files, for a first application",
-       {{"joseki.dat", Book(5)}, {"a.txt", Text("present")}},
+       {{"joseki.dat", package_test::OneMoveBook(5)}, {"a.txt", Text("present")}},
        {"joseki.dat", "a.txt"},
        {"joseki.bak", "a.bak"}},
       {"read-only files whose old names are taken, for a second application",
-       {{"joseki.dat", Book(7)},
-        {"joseki.bak", Book(5)},
+       {{"joseki.dat", package_test::OneMoveBook(7)},
+        {"joseki.bak", package_test::OneMoveBook(5)},
         {"a.txt", Text("present")},
         {"a.bak", Text("earlier")}},
        {"joseki.dat", "joseki.bak", "a.txt"},
        {"joseki.bak"}},
       {"what a second application cut off before removing the set-aside file left",
-       {{"joseki.dat", Book(5)},
+       {{"joseki.dat", package_test::OneMoveBook(5)},
         {"a.txt", Text("new")},
         {"a.bak", Text("earlier")},
         {fileKept, Text("present")}},
        {"joseki.dat", fileKept},
        {"joseki.bak"}},
       {"what a second application cut off between its two renames left",
-       {{"joseki.dat", Book(5)},
+       {{"joseki.dat", package_test::OneMoveBook(5)},
         {"a.bak", Text("earlier")},
         {fileKept, Text("present")},
         {fileNew, Text("ne")}},
        {"joseki.dat", fileKept},
        {"joseki.bak"}},
       {"what an earlier updater cut off before removing the set-aside file left",
-       {{"joseki.dat", Book(5)},
+       {{"joseki.dat", package_test::OneMoveBook(5)},
         {"a.txt", Text("new")},
         {"a.bak", Text("earlier")},
         {"a.txt.fix-old", Text("x")}},
        {"joseki.dat", "a.txt.fix-old"},
        {"joseki.bak"}},
       {"what a first application cut off between its two renames left",
-       {{"joseki.bak", Book(5)}, {"a.bak", Text("present")}},
+       {{"joseki.bak", package_test::OneMoveBook(5)}, {"a.bak", Text("present")}},
        {"joseki.bak", "a.bak"},
        {"joseki.bak", "a.bak"}},
       {"a half-made new file that took the mark",
-       {{"joseki.dat", Book(5)}, {bookNew, Text("JoSeKi5")}, {"a.txt", Text("present")}},
+       {{"joseki.dat", package_test::OneMoveBook(5)}, {bookNew, Text("JoSeKi5")}, {"a.txt", Text("present")}},
        {"joseki.dat", bookNew, "a.txt"},
        {"joseki.bak", "a.bak"}},
   };
@@ -198,7 +187,7 @@ TEST(PackageReadOnlyTest, ReadOnlyFilesAreKeptReadOnlyAndReplacedByOrdinaryOnes)
     SCOPED_TRACE(links ? "with links and the replacing rename" : "with renames only");
     for (const Case& c : cases) {
       SCOPED_TRACE(c.folderHolds);
-      Script script = Package();
+      Script script = package_test::BookAndFilePackage();
       folder.Restore(c.folder);
       ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
       const Snapshot ordinary = folder.Take();

@@ -108,6 +108,18 @@ inline Bytes BookFile(const Bytes& raw, const Bytes& magic = Text(std::string("J
   return file;
 }
 
+// A single book of one position, 0x40, holding one move of the given code.
+inline Bytes OneMoveBook(uint16_t code) { return BookFile(RawBook({{{0x40, 0}, {{code, 0, 0}}}})); }
+
+// A package that puts move 9 into joseki.dat (keeping it as joseki.bak) and
+// writes a.txt afresh (keeping it as a.bak).
+inline Script BookAndFilePackage() {
+  Script script;
+  script.Head(KindBook, "joseki.bak", "joseki.dat").Group(0x40, 0, 9).U32(0xFFFFFFFF);
+  script.File("a.bak", "a.txt", Text("new"));
+  return script;
+}
+
 // A divided opening-book file whose division k holds raws[k].
 inline Bytes DividedFile(const std::vector<Bytes>& raws) {
   Script file;
