@@ -1,7 +1,6 @@
 #include "book/divided_book.h"
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -41,15 +40,15 @@ bool WriteZeros(ByteStream* stream, uint32_t count) {
 // Each division's work is bounded by its own body (the unpacking refuses more
 // than 1032 raw bytes per packed byte), so the whole stays within 64 times
 // that, linear in the file.
-bool ReadOldOffsets(ByteStream* oldFile, uint32_t* offsets) {
+bool ReadOldOffsets(ByteStream* oldFile, uint32_t* offsets, int64_t* length) {
   uint8_t table[TableBytes];
   if (oldFile->Seek(DividedTableOffset, false) != 0) return false;
   if (oldFile->Read(table, TableBytes) != static_cast<int32_t>(TableBytes)) return false;
-  const int64_t length = StreamLength(oldFile);
-  if (length < 0) return false;
+  *length = StreamLength(oldFile);
+  if (*length < 0) return false;
   for (int32_t k = 0; k < DivisionCount; ++k) {
     offsets[k] = LoadU32(table + 4 * k);
-    if (static_cast<int64_t>(offsets[k]) + BodyCountsBytes > length) return false;
+    if (static_cast<int64_t>(offsets[k]) + BodyCountsBytes > *length) return false;
   }
   return offsets[0] >= DividedFirstBlock;
 }
@@ -59,16 +58,16 @@ bool ReadOldOffsets(ByteStream* oldFile, uint32_t* offsets) {
 // unpacked straight from the file, as a single book is.
 constexpr uint32_t HeldBodyMost = 16 * 1024 * 1024;
 
-// True when every division's old body packs to at most HeldBodyMost bytes.
-// Leaves oldFile anywhere.
-bool AllBodiesSmall(ByteStream* oldFile, const uint32_t* offsets) {
+// Reads every division's packedSize; true when each is at most HeldBodyMost
+// bytes. Leaves oldFile anywhere.
+bool AllBodiesSmall(ByteStream* oldFile, const uint32_t* offsets, uint32_t* packedSizes) {
   for (int32_t k = 0; k < DivisionCount; ++k) {
-    uint8_t counts[BodyCountsBytes];
-    if (oldFile->Seek(static_cast<int32_t>(offsets[k]), false) != 0 ||
-        oldFile->Read(counts, BodyCountsBytes) != static_cast<int32_t>(BodyCountsBytes) ||
-        LoadU32(counts) > HeldBodyMost) {
+    uint8_t counts[4];
+    if (oldFile->Seek(static_cast<int32_t>(offsets[k]), false) != 0 || oldFile->Read(counts, 4) != 4) {
       return false;
     }
+    packedSizes[k] = LoadU32(counts);
+    if (packedSizes[k] > HeldBodyMost) return false;
   }
   return true;
 }
@@ -81,12 +80,16 @@ bool AllBodiesSmall(ByteStream* oldFile, const uint32_t* offsets) {
 // straight from the streams.
 class DivisionWork : public OrderedWork {
  public:
+  // packedSizes and oldLength (the old file's) are needed only when the
+  // divisions are held in memory.
   DivisionWork(ByteStream* package, ByteStream* oldFile, ByteStream* newFile, const uint32_t* oldOffsets,
-               uint32_t* newOffsets)
+               const uint32_t* packedSizes, int64_t oldLength, uint32_t* newOffsets)
       : package_(package),
         oldFile_(oldFile),
         newFile_(newFile),
         oldOffsets_(oldOffsets),
+        packedSizes_(packedSizes),
+        oldLength_(oldLength),
         newOffsets_(newOffsets) {}
 
   bool Start(uint32_t members) {
@@ -154,17 +157,12 @@ class DivisionWork : public OrderedWork {
   // the file holds is not read: the merge of the division fails on it all
   // the same.
   bool ReadOldBody(uint32_t k, Slot* slot) {
-    uint8_t counts[BodyCountsBytes];
-    if (oldFile_->Seek(static_cast<int32_t>(oldOffsets_[k]), false) != 0) return false;
-    if (oldFile_->Read(counts, BodyCountsBytes) != static_cast<int32_t>(BodyCountsBytes)) return false;
-    const int64_t end = StreamLength(oldFile_);
-    const uint64_t length = BodyCountsBytes + uint64_t{LoadU32(counts)};
-    if (end < 0 || oldOffsets_[k] + length > static_cast<uint64_t>(end)) return false;
+    // At most 8 + HeldBodyMost bytes, and within the file.
+    const uint64_t length = BodyCountsBytes + uint64_t{packedSizes_[k]};
+    if (oldOffsets_[k] + length > static_cast<uint64_t>(oldLength_)) return false;
     if (!slot->old.Reserve(length)) return false;
-    memcpy(slot->old.bytes.get(), counts, BodyCountsBytes);
-    const int32_t rest = static_cast<int32_t>(length - BodyCountsBytes);
-    if (oldFile_->Seek(static_cast<int32_t>(oldOffsets_[k] + BodyCountsBytes), false) != 0 ||
-        oldFile_->Read(slot->old.bytes.get() + BodyCountsBytes, rest) != rest) {
+    if (oldFile_->Seek(static_cast<int32_t>(oldOffsets_[k]), false) != 0 ||
+        oldFile_->Read(slot->old.bytes.get(), static_cast<int32_t>(length)) != static_cast<int32_t>(length)) {
       return false;
     }
     slot->oldLength = static_cast<uint32_t>(length);
@@ -187,6 +185,8 @@ class DivisionWork : public OrderedWork {
   ByteStream* oldFile_;
   ByteStream* newFile_;
   const uint32_t* oldOffsets_;
+  const uint32_t* packedSizes_;
+  int64_t oldLength_;
   uint32_t* newOffsets_;
   std::unique_ptr<Slot[]> slots_;
   bool streamed_ = false;
@@ -196,7 +196,8 @@ class DivisionWork : public OrderedWork {
 
 int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
   uint32_t oldOffsets[DivisionCount];
-  if (!ReadOldOffsets(oldFile, oldOffsets)) return DividedMergeFailed;
+  int64_t oldLength = 0;
+  if (!ReadOldOffsets(oldFile, oldOffsets, &oldLength)) return DividedMergeFailed;
 
   // The table is reserved with zeros and filled in at the end, so that no
   // division's new size is needed before it is written. The table always
@@ -215,8 +216,10 @@ int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* n
   // are written one behind the other, so newFile needs no seeking between
   // them. A failed division ends the merge: the lists behind it would be
   // read for the wrong divisions.
-  const uint32_t members = AllBodiesSmall(oldFile, oldOffsets) ? static_cast<uint32_t>(PackThreads(0)) : 1;
-  DivisionWork work(package, oldFile, newFile, oldOffsets, newOffsets);
+  uint32_t packedSizes[DivisionCount];
+  const uint32_t members =
+      AllBodiesSmall(oldFile, oldOffsets, packedSizes) ? static_cast<uint32_t>(PackThreads(0)) : 1;
+  DivisionWork work(package, oldFile, newFile, oldOffsets, packedSizes, oldLength, newOffsets);
   if (!work.Start(members) || !RunOrderedWork(&work, DivisionCount, members)) return DividedMergeFailed;
   uint8_t table[TableBytes];
   for (int32_t k = 0; k < DivisionCount; ++k) StoreU32(table + 4 * k, newOffsets[k]);
