@@ -495,13 +495,14 @@ int main(int argc, char** argv) {
     const long runs = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 3;
     if (positions < 100 || runs < 1 || runs > 1000)
       Fail("usage: book_merge_bench --profile [positions [runs]]");
-    const Figures f = RunSingle(paths, positions, static_cast<int>(runs), 0, false);
+    const Figures f = RunSingle(paths, positions, static_cast<int>(runs), 0, true);
     std::printf(
         "merge %.3f s (cpu %.3f s, %ld page faults), zlib alone %.3f s (cpu %.3f s, %ld page faults)\n",
         f.merge.wall, f.merge.cpu, f.merge.faults, f.zlib.wall, f.zlib.cpu, f.zlib.faults);
     for (size_t run = 0; run < f.ratios.size(); ++run) {
       std::printf("  run %zu: ratio %.3f, cpu %.3f\n", run + 1, f.ratios[run], f.cpuRatios[run]);
     }
+    PrintSteps(f);
     RemoveData(paths);
     return 0;
   }

@@ -73,7 +73,7 @@ bool AllBodiesSmall(ByteStream* oldFile, const uint32_t* offsets, uint32_t* pack
 }
 
 // Divisions merged on several threads at once and written strictly in
-// division order, each member with a division's old body, its list and the
+// division order, each slot with a division's old body, its list and the
 // room to merge it in. The file streams stay on the caller's thread: it
 // reads what a division needs before handing it over, and writes the result.
 // Held in one member, the caller alone, the divisions are instead merged
@@ -93,7 +93,7 @@ class DivisionWork : public OrderedWork {
         newOffsets_(newOffsets) {}
 
   bool Start(uint32_t members) {
-    slots_.reset(new (std::nothrow) Slot[members]);
+    slots_.reset(new (std::nothrow) Slot[OrderedWorkSlots(members)]);
     streamed_ = members == 1;
     return slots_ != nullptr;
   }
@@ -101,8 +101,8 @@ class DivisionWork : public OrderedWork {
   // The old body, counts and packed bytes, and the division's list. A body
   // that claims more bytes than the file holds is not read: the merge of a
   // division fails on it all the same.
-  bool Prepare(uint32_t k, uint32_t member) override {
-    Slot& slot = slots_[member];
+  bool Prepare(uint32_t k, uint32_t at) override {
+    Slot& slot = slots_[at];
     slot.listStart = package_->Tell();
     if (streamed_) return oldFile_->Seek(static_cast<int32_t>(oldOffsets_[k]), false) == 0;
     if (!ReadOldBody(k, &slot) || !CopyBookDiff(package_, &slot.list, &slot.listLength)) {
@@ -113,8 +113,8 @@ class DivisionWork : public OrderedWork {
     return true;
   }
 
-  void Do(uint32_t, uint32_t member) override {
-    Slot& slot = slots_[member];
+  void Do(uint32_t, uint32_t at) override {
+    Slot& slot = slots_[at];
     if (streamed_) {  // on the caller's thread
       slot.merged = MergeBookBody(package_, oldFile_, &slot.room, 0);
       slot.listEnd = package_->Tell();
@@ -131,8 +131,8 @@ class DivisionWork : public OrderedWork {
   // Each block is padded to a multiple of 4 bytes. A division that fails
   // leaves the package where a merge of one division after the other would
   // have: behind the division's list once the merge read it, else before it.
-  bool Take(uint32_t k, uint32_t member) override {
-    const Slot& slot = slots_[member];
+  bool Take(uint32_t k, uint32_t at) override {
+    const Slot& slot = slots_[at];
     if (!WriteBlock(k, slot)) {
       package_->Seek(slot.listRead ? slot.listEnd : slot.listStart, false);
       return false;
@@ -212,7 +212,7 @@ int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* n
   newOffsets[0] = oldOffsets[0];
   package->ReadU32();  // a word that carries nothing
 
-  // A few divisions are in memory at a time, one per thread; the new blocks
+  // A few divisions are in memory at a time, two per thread; the new blocks
   // are written one behind the other, so newFile needs no seeking between
   // them. A failed division ends the merge: the lists behind it would be
   // read for the wrong divisions.

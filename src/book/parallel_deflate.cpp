@@ -126,26 +126,26 @@ int32_t PackChunk(const Job& job, uint32_t index, ChunkPacker* p) {
 }
 
 // The chunks of one body, packed by the members of an ordered run: each
-// member has a packer of its own; the caller appends each chunk to the
-// stream in order as it is taken.
+// slot has a packer of its own; the caller appends each chunk to the stream
+// in order as it is taken.
 class ChunkWork : public OrderedWork {
  public:
   ChunkWork(const Job& job, uint8_t* packed, uint32_t capacity)
       : job_(job), packed_(packed), capacity_(capacity) {}
 
   bool Start(uint32_t members) {
-    packers_.reset(new (std::nothrow) ChunkPacker[members]);
+    packers_.reset(new (std::nothrow) ChunkPacker[OrderedWorkSlots(members)]);
     return packers_ != nullptr;
   }
 
   bool Prepare(uint32_t, uint32_t) override { return true; }
 
-  void Do(uint32_t index, uint32_t member) override {
-    packers_[member].result = PackChunk(job_, index, &packers_[member]);
+  void Do(uint32_t index, uint32_t slot) override {
+    packers_[slot].result = PackChunk(job_, index, &packers_[slot]);
   }
 
-  bool Take(uint32_t index, uint32_t member) override {
-    const ChunkPacker& chunk = packers_[member];
+  bool Take(uint32_t index, uint32_t slot) override {
+    const ChunkPacker& chunk = packers_[slot];
     result_ = chunk.result;
     if (result_ != PackDone) return false;
     // The trailer's 4 bytes are counted now: a stream that cannot end within

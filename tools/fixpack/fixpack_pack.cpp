@@ -60,7 +60,7 @@ class BodyPacking : public OrderedWork {
       : book_(book), defaultBuckets_(defaultBuckets), blocks_(blocks), progress_(progress) {}
 
   void Start(uint32_t members, int32_t threads) {
-    slots_.reset(new Slot[members]);
+    slots_.reset(new Slot[OrderedWorkSlots(members)]);
     threads_ = threads;
   }
 
@@ -68,8 +68,8 @@ class BodyPacking : public OrderedWork {
 
   // On any thread: nothing may be thrown from here, so a want of memory is
   // noted and thrown again on the caller's thread.
-  void Do(uint32_t k, uint32_t member) override {
-    Slot& slot = slots_[member];
+  void Do(uint32_t k, uint32_t at) override {
+    Slot& slot = slots_[at];
     slot = Slot();
     try {
       TextBody& body = book_->bodies[k];
@@ -89,8 +89,8 @@ class BodyPacking : public OrderedWork {
     }
   }
 
-  bool Take(uint32_t k, uint32_t member) override {
-    Slot& slot = slots_[member];
+  bool Take(uint32_t k, uint32_t at) override {
+    Slot& slot = slots_[at];
     if (slot.outOfMemory) return false;
     if (!slot.packed) {
       failure_ = slot.failure;
