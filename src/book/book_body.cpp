@@ -76,6 +76,37 @@ class BodyReach {
   uint64_t reach_;
 };
 
+// Follows the move block as it fills: a bucket is whole once the moves of
+// its last node are in. It looks only at buckets not yet reported whole,
+// which nobody but the loading has touched.
+class WholeBuckets {
+ public:
+  explicit WholeBuckets(const JosekiTable& table) : table_(table) {}
+
+  // The buckets that are whole once the first `movesIn` moves are in.
+  uint32_t Through(uint64_t movesIn) {
+    const uint32_t bucketCount = static_cast<uint32_t>(table_.bucketCount);
+    while (next_ < bucketCount) {
+      const int32_t chainLength = table_.bucketSizes[next_];
+      if (chainLength > 0) {
+        // A chain's nodes lie one after the other in the node block.
+        const JosekiNode& last = table_.nodeBlock[node_ + static_cast<uint32_t>(chainLength) - 1];
+        const uint64_t end =
+            static_cast<uint64_t>(last.moves - table_.moveBlock) + static_cast<uint64_t>(last.moveCount);
+        if (end > movesIn) break;
+        node_ += static_cast<uint32_t>(chainLength);
+      }
+      ++next_;
+    }
+    return next_;
+  }
+
+ private:
+  const JosekiTable& table_;
+  uint32_t next_ = 0;  // the first bucket not yet whole
+  uint32_t node_ = 0;  // its first node's place in the node block
+};
+
 // Builds a table from a raw body, reading each part once it has arrived. The
 // size must be exactly what the header's counts give, so every allocation
 // below is a fixed multiple of the body's own size and every record index
@@ -179,11 +210,14 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size, BodyArrival* arrival)
     return nullptr;
   }
   table->nodeCount = static_cast<int32_t>(kept);
-  // The move records are copied as many at a time as have come.
+  // The move records are copied as many at a time as have come. Every chain
+  // is complete from here on, so a failure frees the table as a whole,
+  // whatever was done with the buckets handed over.
   const uint64_t movesAt = static_cast<uint64_t>(moveRecords - body);
+  WholeBuckets whole(*table);
   for (uint64_t copied = 0; copied < moveCount;) {
     if (!reach.Covers(movesAt + (copied + 1) * MoveRecordSize)) {
-      DiscardLoading(table);
+      DestroyJosekiTable(table);
       return nullptr;
     }
     uint64_t come = (reach.Reach() - movesAt) / MoveRecordSize;
@@ -191,7 +225,9 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size, BodyArrival* arrival)
     GetMoves(table->moveBlock + copied, moveRecords + copied * MoveRecordSize,
              static_cast<size_t>(come - copied));
     copied = come;
+    if (arrival != nullptr && copied < moveCount) arrival->BucketsLoaded(table, whole.Through(copied));
   }
+  if (arrival != nullptr) arrival->BucketsLoaded(table, bucketCount);
   return table;
 }
 

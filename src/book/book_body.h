@@ -37,14 +37,26 @@ class BodyArrival {
   // how many are; fewer than `length` once no more will come.
   virtual uint32_t AwaitBytes(uint32_t length) = 0;
 
+  // On the loading thread, as the moves come in: the table's first `buckets`
+  // buckets are whole, and from now on theirs to change whom this tells
+  // (their chains and sizes, and the table's node and move counts); the
+  // loading goes on only behind them. Told once more with every bucket when
+  // the last move is in.
+  virtual void BucketsLoaded(JosekiTable* table, uint32_t buckets) {
+    (void)table;
+    (void)buckets;
+  }
+
  protected:
   ~BodyArrival() = default;
 };
 
 // LoadJosekiTable over a body that is still arriving: each record is read
 // once `arrival` says it is there, so the table is built while the rest of
-// the body unpacks. The same table as LoadJosekiTable(buffer, size) once the
-// whole body has come; null as soon as it stops short.
+// the body unpacks, and its buckets are handed over as they are whole. The
+// same table as LoadJosekiTable(buffer, size) once the whole body has come
+// (and as it then stands, after what was done with its buckets); null as
+// soon as it stops short.
 JosekiTable* LoadArrivingJosekiTable(const uint8_t* buffer, uint32_t size, BodyArrival* arrival);
 
 // Reads one raw body from the stream's current position, as LoadJosekiTable

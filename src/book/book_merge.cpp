@@ -11,6 +11,8 @@
 
 #include "book/book_body.h"
 #include "book/book_format.h"
+#include "book/diff_reader.h"
+#include "book/held_diff.h"
 #include "book/joseki_table.h"
 #include "book/parallel_deflate.h"
 #include "book/table_packing.h"
@@ -75,9 +77,20 @@ bool MakeRoom(z_stream* z, uint32_t rawSize, RawBlock* raw) {
 // Loads the old body into a table on a thread of its own while the body is
 // still unpacking: the body's layout lets the table be built front to back
 // as the bytes come, so the two take hardly longer than the unpacking alone.
+// Given the package, the thread also reads the BookDiff list first and
+// applies it bucket by bucket as the buckets come whole, each chain checked
+// before it is changed, so that the table is up to date once the body has
+// unpacked.
 class ArrivingLoad : public BodyArrival {
  public:
-  ArrivingLoad() = default;
+  // What became of the list.
+  enum class List {
+    Unread,   // not read: it is the caller's to apply
+    Held,     // read whole and applied as far as the table allowed
+    Dropped,  // memory ran out while it was read: the package stands inside it
+  };
+
+  explicit ArrivingLoad(ByteStream* package) : package_(package) {}
   ArrivingLoad(const ArrivingLoad&) = delete;
   ArrivingLoad& operator=(const ArrivingLoad&) = delete;
   ~ArrivingLoad() { Finish(); }
@@ -98,7 +111,7 @@ class ArrivingLoad : public BodyArrival {
     return thread_ != nullptr;
   }
 
-  bool Started() const { return thread_ != nullptr; }
+  bool Started() const { return thread_ != nullptr || finished_; }
 
   // The first `produced` bytes of the body are there.
   void Unpacked(uint32_t produced) {
@@ -114,10 +127,17 @@ class ArrivingLoad : public BodyArrival {
     RaiseWorkerSignal(signal_);
     JoinWorkerThread(thread_);
     thread_ = nullptr;
+    finished_ = true;
     FreeWorkerSignal(signal_);
     signal_ = nullptr;
     return JosekiTablePtr(table_.exchange(nullptr));
   }
+
+  // Once finished: the list's fate, and whether a chain was found out of
+  // order (nothing was applied to it or behind it) or a put was refused.
+  List ListState() const { return list_; }
+  bool Disordered() const { return disordered_; }
+  bool Refused() const { return refused_; }
 
   uint32_t AwaitBytes(uint32_t length) override {
     for (;;) {
@@ -129,19 +149,45 @@ class ArrivingLoad : public BodyArrival {
     }
   }
 
+  void BucketsLoaded(JosekiTable* table, uint32_t buckets) override {
+    if (list_ != List::Held || disordered_ || refused_) return;
+    if (!ordered_) {
+      diff_.Order(*table);
+      ordered_ = true;
+    }
+    for (; checked_ < buckets; ++checked_) {
+      if (!ChainInOrder(*table, checked_)) {
+        disordered_ = true;
+        return;
+      }
+    }
+    refused_ = !diff_.ApplyBelow(table, buckets);
+  }
+
  private:
   static void Run(void* context) {
     ArrivingLoad* load = static_cast<ArrivingLoad*>(context);
+    if (load->package_ != nullptr)
+      load->list_ = load->diff_.Read(load->package_) ? List::Held : List::Dropped;
     load->table_.store(LoadArrivingJosekiTable(load->buffer_, load->size_, load));
   }
 
+  ByteStream* package_;
   const uint8_t* buffer_ = nullptr;
   uint32_t size_ = 0;
   WorkerThread* thread_ = nullptr;
   WorkerSignal* signal_ = nullptr;  // raised whenever more bytes have come, and at the end
+  bool finished_ = false;
   std::atomic<uint32_t> ready_{0};
   std::atomic<bool> ended_{false};
   std::atomic<JosekiTable*> table_{nullptr};
+  // The loading thread's alone until it is joined.
+  HeldDiff diff_;
+  List list_ = List::Unread;
+  bool ordered_ = false;
+  uint32_t checked_ = 0;  // buckets whose chains were found in order
+  bool disordered_ = false;
+  bool refused_ = false;
 };
 
 // Reads the old BookBody and unpacks it into `raw`, straight from the file
@@ -195,39 +241,6 @@ uint32_t ReadRawBody(ByteStream* oldFile, RawBlock* raw, ArrivingLoad* load) {
   return status == Z_STREAM_END && z.total_out == rawSize ? rawSize : 0;
 }
 
-// Whole fields are read with Read, so that a list cut short by the end of the
-// data is told apart from a field that holds 0xFFFFFFFF: a file stream fills
-// missing bytes with 0xFF and a memory stream answers -1 for both.
-bool ReadField(ByteStream* package, uint8_t* field, int32_t length) {
-  return package->Read(field, length) == length;
-}
-
-// Reads one list through its terminator and calls visit(key, move) for each
-// whole record, in stream order. A record cut short is not visited; the
-// data has ended, so the next read ends the list.
-template <typename Visit>
-void ReadBookDiff(ByteStream* package, Visit visit) {
-  for (;;) {
-    uint8_t field[8];
-    if (!ReadField(package, field, 4)) return;
-    PositionKey key;
-    key.low = LoadU32(field);
-    if (IsListEnd(key.low)) return;
-    if (!ReadField(package, field, 4)) return;
-    key.high = LoadU32(field);
-    if (!ReadField(package, field, 1)) return;
-    const int count = field[0];
-    for (int i = 0; i < count; ++i) {
-      if (!ReadField(package, field, 8)) return;
-      BookMove move;
-      move.code = static_cast<uint16_t>(LoadU16(field));
-      move.aux = static_cast<uint16_t>(LoadU16(field + 2));
-      move.data = LoadU32(field + 4);
-      visit(key, move);
-    }
-  }
-}
-
 // Applies the list through its terminator, in stream order. False when the
 // table refused a put (no buckets, or no memory); the rest of the list is
 // then read but not applied, so that the package still ends up behind the
@@ -236,12 +249,7 @@ void ReadBookDiff(ByteStream* package, Visit visit) {
 bool ApplyBookDiff(ByteStream* package, JosekiTable* table) {
   bool refused = false;
   ReadBookDiff(package, [table, &refused](const PositionKey& key, const BookMove& move) {
-    if (refused) return;
-    if (IsDeleteMarker(move)) {
-      RemoveMove(table, key, move);  // an absent move or position is no fault
-    } else if (PutMove(table, key, move) == 0) {
-      refused = true;
-    }
+    if (!refused) refused = !ApplyDiffRecord(table, key, move);
   });
   return !refused;
 }
@@ -277,19 +285,32 @@ bool CopyBookDiff(ByteStream* package, ByteBlock* list, uint32_t* length) {
 }
 
 uint32_t MergeBookBody(ByteStream* package, ByteStream* oldFile, MergeRoom* room, int32_t threads) {
-  // With threads to spare, the table is built while the old body unpacks.
-  ArrivingLoad load;
+  // With threads to spare, the table is built and brought up to date while
+  // the old body unpacks, from a list read early.
+  const int32_t listStart = package->Tell();
+  ArrivingLoad load(listStart >= 0 ? package : nullptr);
   const uint32_t rawSize = ReadRawBody(oldFile, &room->raw, PackThreads(threads) > 1 ? &load : nullptr);
   const bool loaded = load.Started();
   JosekiTablePtr table = load.Finish();
+  const bool held = load.ListState() == ArrivingLoad::List::Held;
+  // A list that could not be held, or a merge that failed before the list's
+  // turn came: the package goes back to where the list starts.
+  const bool failedBeforeList = rawSize == 0 || (loaded && !table) || load.Disordered();
+  if (load.ListState() == ArrivingLoad::List::Dropped || (held && failedBeforeList)) {
+    package->Seek(listStart, false);
+  }
   if (rawSize == 0) return MergeFailed;
   if (!loaded) table.reset(LoadJosekiTable(room->raw.bytes.get(), rawSize));
   if (!table) return MergeFailed;
-  // A position out of its place could be searched for in vain and then put a
-  // second time; such a book is left as it is rather than made worse.
-  if (!ChainsInOrder(*table)) return MergeFailed;
 
-  if (!ApplyBookDiff(package, table.get())) return MergeFailed;
+  if (held) {
+    if (load.Disordered() || load.Refused()) return MergeFailed;
+  } else {
+    // A position out of its place could be searched for in vain and then
+    // put a second time; such a book is left as it is rather than made worse.
+    if (!ChainsInOrder(*table)) return MergeFailed;
+    if (!ApplyBookDiff(package, table.get())) return MergeFailed;
+  }
 
   uint32_t bodyLength = 0;
   if (PackTableBody(std::move(table), &room->raw, &room->body, &bodyLength, threads) != TablePacked) {

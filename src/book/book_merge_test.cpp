@@ -383,7 +383,8 @@ Bytes WithCounts(uint32_t packedSize, uint32_t rawSize, const Bytes& rest) {
 }
 
 // Every way the merge can fail leaves newFile exactly as it was and answers
-// MergeFailed; a body that cannot be used leaves the package unread.
+// MergeFailed; a body that cannot be used leaves the package unread, on
+// any number of threads.
 TEST_F(MergeBookDiffTest, AFailedMergeWritesNothing) {
   const Bytes raw = RawBody(SmallBook());
   const Bytes good = PackBlock(raw);
@@ -431,12 +432,17 @@ TEST_F(MergeBookDiffTest, AFailedMergeWritesNothing) {
       {"put into a table without buckets", PackBlock(RawBody(noBuckets)), &put,
        static_cast<int32_t>(put.bytes().size())},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Outcome outcome = Merge(c.oldBody, c.list->bytes());
-    EXPECT_EQ(outcome.result, MergeFailed);
-    EXPECT_TRUE(outcome.written.empty());
-    EXPECT_EQ(outcome.packageAt, c.packageAt);
+  // With threads, the list is read while the body loads: the package must
+  // still end up where the merge of one thread leaves it.
+  for (const ThreadCase& t : ThreadCases()) {
+    const ThreadSetting setting(t.threads, t.starts);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + ", " + t.what);
+      const Outcome outcome = Merge(c.oldBody, c.list->bytes());
+      EXPECT_EQ(outcome.result, MergeFailed);
+      EXPECT_TRUE(outcome.written.empty());
+      EXPECT_EQ(outcome.packageAt, c.packageAt);
+    }
   }
 
   // Deleting from a table without buckets finds nothing and is no failure.

@@ -193,14 +193,19 @@ int32_t SortMoves(JosekiTable* table) {
   return 0;
 }
 
+bool ChainInOrder(const JosekiTable& table, uint32_t bucket) {
+  const JosekiNode* previous = nullptr;
+  for (const JosekiNode* node = table.buckets[bucket]; node != nullptr; node = node->next) {
+    if (BucketOf(table, node->key) != bucket) return false;
+    if (previous != nullptr && KeyOrder(node->key) >= KeyOrder(previous->key)) return false;
+    previous = node;
+  }
+  return true;
+}
+
 bool ChainsInOrder(const JosekiTable& table) {
   for (int32_t b = 0; b < table.bucketCount; ++b) {
-    const JosekiNode* previous = nullptr;
-    for (const JosekiNode* node = table.buckets[b]; node != nullptr; node = node->next) {
-      if (BucketOf(table, node->key) != static_cast<uint32_t>(b)) return false;
-      if (previous != nullptr && KeyOrder(node->key) >= KeyOrder(previous->key)) return false;
-      previous = node;
-    }
+    if (!ChainInOrder(table, static_cast<uint32_t>(b))) return false;
   }
   return true;
 }

@@ -109,6 +109,9 @@ int32_t SortMoves(JosekiTable* table);
 // body loads without it.
 bool ChainsInOrder(const JosekiTable& table);
 
+// The same for the chain of one bucket, below bucketCount.
+bool ChainInOrder(const JosekiTable& table, uint32_t bucket);
+
 // Frees the table and everything it owns. Accepts null.
 void DestroyJosekiTable(JosekiTable* table);
 

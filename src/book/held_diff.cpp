@@ -1,0 +1,55 @@
+#include "book/held_diff.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "book/diff_reader.h"
+
+namespace {
+
+// A list is never larger than its package, which a stream addresses in 31
+// bits; each record takes 8 bytes there at the least.
+constexpr uint32_t MostRecords = 0x7FFFFFFF / 8;
+
+}  // namespace
+
+bool HeldDiff::Append(const PositionKey& key, const BookMove& move) {
+  if (count_ == capacity_) {
+    if (capacity_ >= MostRecords) return false;
+    const uint32_t larger = capacity_ < 1024 ? 1024 : std::min(capacity_ * 2, MostRecords);
+    std::unique_ptr<Record[]> grown(new (std::nothrow) Record[larger]);
+    if (!grown) return false;
+    if (count_ > 0) memcpy(grown.get(), records_.get(), sizeof(Record) * count_);
+    records_ = std::move(grown);
+    capacity_ = larger;
+  }
+  records_[count_] = Record{0, count_, key, move};
+  ++count_;
+  return true;
+}
+
+bool HeldDiff::Read(ByteStream* package) {
+  bool held = true;
+  ReadBookDiff(package, [this, &held](const PositionKey& key, const BookMove& move) {
+    if (held) held = Append(key, move);
+  });
+  return held;
+}
+
+void HeldDiff::Order(const JosekiTable& table) {
+  if (table.bucketCount <= 0) return;
+  for (uint32_t i = 0; i < count_; ++i) records_[i].bucket = BucketOf(table, records_[i].key);
+  std::sort(records_.get(), records_.get() + count_, [](const Record& a, const Record& b) {
+    return a.bucket != b.bucket ? a.bucket < b.bucket : a.order < b.order;
+  });
+}
+
+bool HeldDiff::ApplyBelow(JosekiTable* table, uint32_t buckets) {
+  const bool all = buckets >= static_cast<uint32_t>(table->bucketCount);
+  for (; !refused_ && applied_ < count_ && (all || records_[applied_].bucket < buckets); ++applied_) {
+    const Record& record = records_[applied_];
+    refused_ = !ApplyDiffRecord(table, record.key, record.move);
+  }
+  return !refused_;
+}
