@@ -236,11 +236,16 @@ JosekiTable* ParseBody(const uint8_t* body, uint32_t size, BodyArrival* arrival)
 // fills. Any shortfall is remembered and ends the writing.
 class BodyWriter {
  public:
-  BodyWriter(uint8_t* window, size_t windowSize, ByteStream* sink)
-      : start(window), out(window), end(window + windowSize), sink(sink) {}
+  BodyWriter(uint8_t* window, size_t windowSize, ByteStream* sink, SaveProgress* progress = nullptr)
+      : start(window), out(window), end(window + windowSize), sink(sink), progress(progress) {}
 
   // Room for `length` more bytes at the returned place, or null on failure.
+  // Every place handed out before is written by now.
   uint8_t* Take(size_t length) {
+    if (progress != nullptr && written - reported >= SaveProgressStep) {
+      progress->Saved(static_cast<uint32_t>(written));
+      reported = written;
+    }
     if (static_cast<size_t>(end - out) < length && (!Flush() || static_cast<size_t>(end - out) < length)) {
       failed = true;
       return nullptr;
@@ -266,7 +271,9 @@ class BodyWriter {
   uint8_t* out;
   uint8_t* end;
   ByteStream* sink;
+  SaveProgress* progress;
   uint64_t written = 0;
+  uint64_t reported = 0;  // what progress was last told
   bool failed = false;
 };
 
@@ -285,8 +292,9 @@ bool WithinStoredForm(const JosekiTable& table) {
 }
 
 // Writes the body, stopping at the first record the stored form cannot carry.
-// True when every record was written.
-bool WriteBody(const JosekiTable& table, BodyWriter& writer) {
+// True when every record was written. With `sortMoves`, each node's moves are
+// sorted as SortMoves sorts them just before they are written.
+bool WriteBody(const JosekiTable& table, BodyWriter& writer, bool sortMoves = false) {
   if (table.bucketCount < 0 || table.nodeCount < 0 || table.moveCount < 0) return false;
   if (table.bucketCount > 0 && (table.bucketSizes == nullptr || table.buckets == nullptr)) return false;
   uint8_t* p = writer.Take(RawHeaderSize);
@@ -320,8 +328,9 @@ bool WriteBody(const JosekiTable& table, BodyWriter& writer) {
   }
 
   for (int32_t b = 0; b < table.bucketCount; ++b) {
-    for (const JosekiNode* node = table.buckets[b]; node != nullptr; node = node->next) {
+    for (JosekiNode* node = table.buckets[b]; node != nullptr; node = node->next) {
       if (node->moveCount <= 0) continue;
+      if (sortMoves) SortNodeMoves(node);
       const size_t count = static_cast<size_t>(node->moveCount);
       if ((p = writer.Take(count * MoveRecordSize)) == nullptr) return false;
       SetMoves(p, node->moves, count);
@@ -380,7 +389,10 @@ JosekiTable* ReadJosekiTable(ByteStream* stream) {
   return ParseBody(body.get(), static_cast<uint32_t>(size), nullptr);
 }
 
-int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size) {
+namespace {
+
+int32_t SaveIntoBuffer(const JosekiTable* table, uint8_t* buffer, uint32_t size, bool sortMoves,
+                       SaveProgress* progress) {
   if (table == nullptr || buffer == nullptr) return -1;
   if (table->bucketCount < 0 || table->nodeCount < 0 || table->moveCount < 0) return -1;
   const uint64_t needed =
@@ -388,9 +400,20 @@ int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size
                 static_cast<uint32_t>(table->moveCount));
   // A short buffer would silently lose the end of the body.
   if (needed > size) return -1;
-  BodyWriter writer(buffer, static_cast<size_t>(needed), nullptr);
-  if (!WriteBody(*table, writer) || writer.Written() != needed) return -1;
+  BodyWriter writer(buffer, static_cast<size_t>(needed), nullptr, progress);
+  if (!WriteBody(*table, writer, sortMoves) || writer.Written() != needed) return -1;
+  if (progress != nullptr) progress->Saved(static_cast<uint32_t>(needed));
   return 0;
+}
+
+}  // namespace
+
+int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size) {
+  return SaveIntoBuffer(table, buffer, size, false, nullptr);
+}
+
+int32_t SaveSortedJosekiTable(JosekiTable* table, uint8_t* buffer, uint32_t size, SaveProgress* progress) {
+  return SaveIntoBuffer(table, buffer, size, true, progress);
 }
 
 int32_t WriteJosekiTable(const JosekiTable* table, ByteStream* stream) {

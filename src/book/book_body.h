@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "book/book_format.h"
+#include "book/byte_arrival.h"
 #include "book/joseki_table.h"
 
 class ByteStream;
@@ -31,12 +32,8 @@ uint32_t RawBodySize(uint32_t bucketCount, uint32_t nodeCount, uint32_t moveCoun
 JosekiTable* LoadJosekiTable(const uint8_t* buffer, uint32_t size);
 
 // A raw body that is still being unpacked into its buffer, front to back.
-class BodyArrival {
+class BodyArrival : public ByteArrival {
  public:
-  // Waits until the first `length` bytes of the body are there and returns
-  // how many are; fewer than `length` once no more will come.
-  virtual uint32_t AwaitBytes(uint32_t length) = 0;
-
   // On the loading thread, as the moves come in: the table's first `buckets`
   // buckets are whole, and from now on theirs to change whom this tells
   // (their chains and sizes, and the table's node and move counts); the
@@ -72,6 +69,23 @@ JosekiTable* ReadJosekiTable(ByteStream* stream);
 //       MaxMovesPerNode moves or a chain more than MaxNodesPerBucket nodes
 //       (PutMove allows both in memory).
 int32_t SaveJosekiTable(const JosekiTable* table, uint8_t* buffer, uint32_t size);
+
+// Told, on the saving thread, how far a save has come.
+class SaveProgress {
+ public:
+  // The first `length` bytes of the buffer are written.
+  virtual void Saved(uint32_t length) = 0;
+
+ protected:
+  ~SaveProgress() = default;
+};
+
+// SortMoves and SaveJosekiTable in one pass over the table: each position's
+// moves are sorted just before they are written, which gives the same table
+// and the same bytes. With `progress`, it is told of the bytes written every
+// SaveProgressStep bytes or so, and once more of all of them.
+constexpr uint32_t SaveProgressStep = 256 * 1024;
+int32_t SaveSortedJosekiTable(JosekiTable* table, uint8_t* buffer, uint32_t size, SaveProgress* progress);
 
 // Writes the table's raw body to the stream. 0 when written; -1 when the
 // stream took fewer bytes than given, or when the table cannot be stored, in

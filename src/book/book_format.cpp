@@ -12,11 +12,11 @@ uint32_t PackedBodyCapacity(uint32_t size) {
   return capacity > 0xFFFFFF00u ? 0 : static_cast<uint32_t>(capacity);
 }
 
-uint32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block, int32_t threads) {
+uint32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block, int32_t threads, ByteArrival* arrival) {
   const uint32_t capacity = PackedBodyCapacity(size);
   if (capacity == 0) return 0;
   uint32_t packedLength = 0;
-  if (PackRawBody(raw, size, block + 8, capacity, &packedLength, threads) != PackDone) return 0;
+  if (PackRawBody(raw, size, block + 8, capacity, &packedLength, threads, arrival) != PackDone) return 0;
   if (packedLength > 0x7FFFFFF7u) return 0;  // a write takes a signed length
   StoreU32(block, packedLength);
   StoreU32(block + 4, size);

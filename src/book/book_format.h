@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "book/joseki_table.h"
+#include "book/byte_arrival.h"
 
 // --- integers
 
@@ -92,5 +93,7 @@ uint32_t PackedBodyCapacity(uint32_t size);
 // bytes always give the same block whatever the threads. Every body the
 // system writes is packed here. Returns the block's length (8 +
 // packedSize), or 0 when the packing fails or the packed size would pass
-// what one stream write can take (2^31 - 9).
-uint32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block, int32_t threads = 0);
+// what one stream write can take (2^31 - 9). With `arrival`, the raw bytes
+// are still being written (PackRawBody).
+uint32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block, int32_t threads = 0,
+                  ByteArrival* arrival = nullptr);

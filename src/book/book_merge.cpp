@@ -25,7 +25,7 @@ namespace {
 constexpr uint64_t MaxInflateSlack = 1024;
 
 // The old packed bytes are read and unpacked a piece at a time.
-constexpr uint32_t ReadChunk = 64 * 1024;
+constexpr uint32_t ReadChunk = 256 * 1024;
 
 // The number of bytes between the stream's position and its end, or -1 when
 // the stream cannot tell. The position is restored.

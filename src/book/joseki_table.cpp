@@ -163,32 +163,34 @@ int32_t RemoveMove(JosekiTable* table, const PositionKey& key, const BookMove& m
   return 1;
 }
 
+void SortNodeMoves(JosekiNode* node) {
+  const int32_t count = node->moveCount;
+  BookMove* moves = node->moves;
+  // A node already in order would see no swap, so skipping it changes
+  // nothing; most nodes of a book are already in order.
+  if (count < 2 || IsSortedByCode(moves, count)) return;
+  for (int32_t j = 0; j < count - 1; ++j) {
+    // The smallest code is carried alongside its place so that the scan
+    // compiles to conditional moves rather than unpredictable branches.
+    int32_t smallest = j;
+    uint16_t smallestCode = moves[j].code;
+    for (int32_t k = j + 1; k < count; ++k) {
+      const uint16_t code = moves[k].code;
+      const bool less = code < smallestCode;
+      smallest = less ? k : smallest;
+      smallestCode = less ? code : smallestCode;
+    }
+    if (smallest != j) {
+      const BookMove held = moves[j];
+      moves[j] = moves[smallest];
+      moves[smallest] = held;
+    }
+  }
+}
+
 int32_t SortMoves(JosekiTable* table) {
   for (int32_t b = 0; b < table->bucketCount; ++b) {
-    for (JosekiNode* node = table->buckets[b]; node != nullptr; node = node->next) {
-      const int32_t count = node->moveCount;
-      BookMove* moves = node->moves;
-      // A node already in order would see no swap, so skipping it changes
-      // nothing; most nodes of a book are already in order.
-      if (count < 2 || IsSortedByCode(moves, count)) continue;
-      for (int32_t j = 0; j < count - 1; ++j) {
-        // The smallest code is carried alongside its place so that the scan
-        // compiles to conditional moves rather than unpredictable branches.
-        int32_t smallest = j;
-        uint16_t smallestCode = moves[j].code;
-        for (int32_t k = j + 1; k < count; ++k) {
-          const uint16_t code = moves[k].code;
-          const bool less = code < smallestCode;
-          smallest = less ? k : smallest;
-          smallestCode = less ? code : smallestCode;
-        }
-        if (smallest != j) {
-          const BookMove held = moves[j];
-          moves[j] = moves[smallest];
-          moves[smallest] = held;
-        }
-      }
-    }
+    for (JosekiNode* node = table->buckets[b]; node != nullptr; node = node->next) SortNodeMoves(node);
   }
   return 0;
 }

@@ -104,6 +104,9 @@ int32_t RemoveMove(JosekiTable* table, const PositionKey& key, const BookMove& m
 // untouched. Always 0.
 int32_t SortMoves(JosekiTable* table);
 
+// Orders one node's moves as SortMoves does.
+void SortNodeMoves(JosekiNode* node);
+
 // True when every node stands in the bucket of its key and every chain is in
 // strictly descending key order: the order a search relies on. Only a damaged
 // body loads without it.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "book/byte_arrival.h"
 #include "book/ordered_work.h"
 #include "thread/worker_thread.h"
 
@@ -130,15 +131,23 @@ int32_t PackChunk(const Job& job, uint32_t index, ChunkPacker* p) {
 // in order as it is taken.
 class ChunkWork : public OrderedWork {
  public:
-  ChunkWork(const Job& job, uint8_t* packed, uint32_t capacity)
-      : job_(job), packed_(packed), capacity_(capacity) {}
+  ChunkWork(const Job& job, uint8_t* packed, uint32_t capacity, ByteArrival* arrival)
+      : job_(job), packed_(packed), capacity_(capacity), arrival_(arrival) {}
 
   bool Start(uint32_t members) {
     packers_.reset(new (std::nothrow) ChunkPacker[OrderedWorkSlots(members)]);
     return packers_ != nullptr;
   }
 
-  bool Prepare(uint32_t, uint32_t) override { return true; }
+  // A chunk still being written is handed out once it is there, with the
+  // primer before it.
+  bool Prepare(uint32_t index, uint32_t) override {
+    if (arrival_ == nullptr) return true;
+    const uint32_t end = index * PackChunkSize + ChunkLength(job_.rawSize, index);
+    if (arrival_->AwaitBytes(end) >= end) return true;
+    cutShort_ = true;
+    return false;
+  }
 
   void Do(uint32_t index, uint32_t slot) override {
     packers_[slot].result = PackChunk(job_, index, &packers_[slot]);
@@ -176,12 +185,14 @@ class ChunkWork : public OrderedWork {
     return static_cast<uint32_t>(length_);
   }
 
-  int32_t Result() const { return result_; }
+  int32_t Result() const { return cutShort_ ? PackFailed : result_; }
 
  private:
   const Job& job_;
   uint8_t* packed_;
   uint32_t capacity_;
+  ByteArrival* arrival_;
+  bool cutShort_ = false;  // the arrival ended before the body did
   std::unique_ptr<ChunkPacker[]> packers_;
   uint64_t length_ = 0;
   uLong adler_ = 1;
@@ -212,7 +223,7 @@ uint32_t PackedBodyBound(uint32_t rawSize) {
 }
 
 int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint32_t capacity,
-                    uint32_t* packedSize, int32_t threads) {
+                    uint32_t* packedSize, int32_t threads, ByteArrival* arrival) {
   if (packedSize == nullptr) return PackFailed;
   *packedSize = 0;
   if (packed == nullptr || (raw == nullptr && rawSize > 0)) return PackFailed;
@@ -220,7 +231,7 @@ int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint3
 
   const Job job{raw, rawSize, ChunkCount(rawSize)};
   const uint32_t members = static_cast<uint32_t>(PackThreads(threads));
-  ChunkWork work(job, packed, capacity);
+  ChunkWork work(job, packed, capacity, arrival);
   if (!work.Start(members)) return PackNoMemory;
   work.Begin();
   if (!RunOrderedWork(&work, job.chunkCount, members)) {

@@ -18,6 +18,8 @@
 
 #include <cstdint>
 
+class ByteArrival;
+
 // The length of a chunk of raw body deflated on its own.
 constexpr uint32_t PackChunkSize = 1024 * 1024;
 
@@ -52,13 +54,14 @@ uint32_t PackedBodyBound(uint32_t rawSize);
 // bytes, and sets *packedSize to the stream's length. It runs on
 // PackThreads(threads) threads, the caller's own one included; threads that
 // cannot be started leave the work to fewer, down to the caller alone, with
-// the same bytes. No more than one chunk per thread is held packed at a
-// time. The buffers stay the caller's. Returns
+// the same bytes. No more than two chunks per thread are held packed at a
+// time. The buffers stay the caller's. With `arrival`, the body is still
+// being written: each chunk is packed once its bytes are there. Returns
 //   PackDone;
 //   PackNoRoom    when the stream would pass `capacity` (no byte beyond it is
 //                 ever written; PackedBodyBound(rawSize) always suffices);
 //   PackNoMemory;
-//   PackFailed.
+//   PackFailed    also when the arrival ends short of the body.
 // On failure *packedSize is 0 and the bytes in `packed` mean nothing.
 int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint32_t capacity,
-                    uint32_t* packedSize, int32_t threads);
+                    uint32_t* packedSize, int32_t threads, ByteArrival* arrival = nullptr);

@@ -18,7 +18,9 @@ constexpr int32_t TablePackFailed = -4;  // zlib refused, or the packed size pas
 // frees the table as soon as the raw body exists, and packs it into `body`:
 // a whole BookBody block (u32 packedSize, u32 rawSize, the zlib stream), of
 // *bodyLength bytes. The blocks are reused when they are large enough.
-// PackThreads(threads) threads pack the body. Returns TablePacked or one of
-// the failures above, with *bodyLength 0.
+// PackThreads(threads) threads pack the body; with more than one, the table
+// is saved and freed on a thread of its own while the chunks already saved
+// are packed. Returns TablePacked or one of the failures above, with
+// *bodyLength 0.
 int32_t PackTableBody(JosekiTablePtr table, ByteBlock* raw, ByteBlock* body, uint32_t* bodyLength,
                       int32_t threads);
