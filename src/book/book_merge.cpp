@@ -74,6 +74,11 @@ bool MakeRoom(z_stream* z, uint32_t rawSize, RawBlock* raw) {
   return true;
 }
 
+// The memory a list read early may take: a small share of the body's, so
+// that the merge's peak hardly moves. A longer list is applied once the body
+// is loaded, as on one thread.
+uint64_t HeldListMost(uint32_t rawSize) { return rawSize / 8 + 64 * 1024; }
+
 // Loads the old body into a table on a thread of its own while the body is
 // still unpacking: the body's layout lets the table be built front to back
 // as the bytes come, so the two take hardly longer than the unpacking alone.
@@ -87,7 +92,7 @@ class ArrivingLoad : public BodyArrival {
   enum class List {
     Unread,   // not read: it is the caller's to apply
     Held,     // read whole and applied as far as the table allowed
-    Dropped,  // memory ran out while it was read: the package stands inside it
+    Dropped,  // too long to hold, or memory ran out: the package stands inside it
   };
 
   explicit ArrivingLoad(ByteStream* package) : package_(package) {}
@@ -168,7 +173,7 @@ class ArrivingLoad : public BodyArrival {
   static void Run(void* context) {
     ArrivingLoad* load = static_cast<ArrivingLoad*>(context);
     if (load->package_ != nullptr)
-      load->list_ = load->diff_.Read(load->package_) ? List::Held : List::Dropped;
+      load->list_ = load->diff_.Read(load->package_, HeldListMost(load->size_)) ? List::Held : List::Dropped;
     load->table_.store(LoadArrivingJosekiTable(load->buffer_, load->size_, load));
   }
 

@@ -228,9 +228,13 @@ TEST_F(MergeBookDiffTest, APackageCutAtEveryLengthAppliesOnlyWholeRecords) {
 // new positions, appends, overwrites, deletes of present and absent moves, the
 // same position named again, all in stream order. Thirteen buckets give short
 // chains; two give chains long enough to be searched through their index.
+//
+// With threads, a list is read before the body and applied bucket by bucket
+// as the body loads, unless it is too long to hold (4,000 groups here): the
+// same table either way.
 TEST_F(MergeBookDiffTest, AgreesWithThePlainModelOnARandomDiff) {
-  for (const uint32_t bucketCount : {13u, 2u}) {
-    SCOPED_TRACE(bucketCount);
+  for (const auto& [bucketCount, groups] : {std::pair{13u, 600}, std::pair{2u, 600}, std::pair{13u, 4000}}) {
+    SCOPED_TRACE(std::to_string(bucketCount) + " buckets, " + std::to_string(groups) + " groups");
     std::mt19937 random(12345);
     auto draw = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
     ModelBook old;
@@ -252,7 +256,7 @@ TEST_F(MergeBookDiffTest, AgreesWithThePlainModelOnARandomDiff) {
     }
     old = Canonical(old);
     DiffList list;
-    for (int g = 0; g < 600; ++g) {
+    for (int g = 0; g < groups; ++g) {
       if (draw(4) == 0) keys.push_back({64 + draw(0x7FFFFFFF), static_cast<uint32_t>(random())});
       const auto key = keys[draw(static_cast<uint32_t>(keys.size()))];
       std::vector<BookMove> records;
@@ -265,9 +269,14 @@ TEST_F(MergeBookDiffTest, AgreesWithThePlainModelOnARandomDiff) {
       list.Group(key.first, key.second, records);
     }
     list.End(17);
-    const Outcome outcome = Merge(PackBlock(RawBody(old), 9), list.bytes());
-    EXPECT_EQ(Merged(outcome), Apply(old, list.records()));
-    EXPECT_EQ(outcome.packageAt, static_cast<int32_t>(list.bytes().size()));
+    const ModelBook expected = Apply(old, list.records());
+    for (const ThreadCase& t : ThreadCases()) {
+      SCOPED_TRACE(t.what);
+      const ThreadSetting setting(t.threads, t.starts);
+      const Outcome outcome = Merge(PackBlock(RawBody(old), 9), list.bytes());
+      EXPECT_EQ(Merged(outcome), expected);
+      EXPECT_EQ(outcome.packageAt, static_cast<int32_t>(list.bytes().size()));
+    }
   }
 }
 

@@ -6,33 +6,29 @@
 
 #include "book/diff_reader.h"
 
-namespace {
-
-// A list is never larger than its package, which a stream addresses in 31
-// bits; each record takes 8 bytes there at the least.
-constexpr uint32_t MostRecords = 0x7FFFFFFF / 8;
-
-}  // namespace
-
-bool HeldDiff::Append(const PositionKey& key, const BookMove& move) {
+bool HeldDiff::Append(const PositionKey& key, const BookMove& move, uint64_t mostRecords) {
   if (count_ == capacity_) {
-    if (capacity_ >= MostRecords) return false;
-    const uint32_t larger = capacity_ < 1024 ? 1024 : std::min(capacity_ * 2, MostRecords);
-    std::unique_ptr<Record[]> grown(new (std::nothrow) Record[larger]);
+    if (capacity_ >= mostRecords) return false;
+    const uint64_t larger =
+        std::min<uint64_t>(capacity_ < 1024 ? 1024 : uint64_t{capacity_} * 2, mostRecords);
+    std::unique_ptr<Record[]> grown(new (std::nothrow) Record[static_cast<size_t>(larger)]);
     if (!grown) return false;
     if (count_ > 0) memcpy(grown.get(), records_.get(), sizeof(Record) * count_);
     records_ = std::move(grown);
-    capacity_ = larger;
+    capacity_ = static_cast<uint32_t>(larger);
   }
   records_[count_] = Record{0, count_, key, move};
   ++count_;
   return true;
 }
 
-bool HeldDiff::Read(ByteStream* package) {
+bool HeldDiff::Read(ByteStream* package, uint64_t mostBytes) {
+  // Also within what 32 bits count and what one block may take here.
+  uint64_t mostRecords = mostBytes / sizeof(Record);
+  if (mostRecords > 0xFFFFFFFFu / sizeof(Record)) mostRecords = 0xFFFFFFFFu / sizeof(Record);
   bool held = true;
-  ReadBookDiff(package, [this, &held](const PositionKey& key, const BookMove& move) {
-    if (held) held = Append(key, move);
+  ReadBookDiff(package, [this, &held, mostRecords](const PositionKey& key, const BookMove& move) {
+    if (held) held = Append(key, move, mostRecords);
   });
   return held;
 }

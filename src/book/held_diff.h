@@ -17,9 +17,10 @@ class ByteStream;
 class HeldDiff {
  public:
   // Reads the list that the package stands at through its terminator, as a
-  // merge reads it. False when memory runs out; the package then stands
-  // somewhere inside the list.
-  bool Read(ByteStream* package);
+  // merge reads it. False when the records would take more than `mostBytes`
+  // of memory, or memory runs out; the package then stands somewhere inside
+  // the list.
+  bool Read(ByteStream* package, uint64_t mostBytes);
 
   // Puts the records in the order of their buckets in the table, each
   // bucket's in the order of the list. With no buckets the list keeps its
@@ -39,7 +40,7 @@ class HeldDiff {
     BookMove move;
   };
 
-  bool Append(const PositionKey& key, const BookMove& move);
+  bool Append(const PositionKey& key, const BookMove& move, uint64_t mostRecords);
 
   std::unique_ptr<Record[]> records_;
   uint32_t count_ = 0;

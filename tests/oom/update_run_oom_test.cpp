@@ -4,7 +4,8 @@
 // an exception and shows only the system's own texts; each install folder
 // holds exactly what some number of complete entries left, the ones it
 // reports as updated hold the whole package, and a second, clean run
-// finishes both.
+// finishes both. Books are merged on one thread, so that every allocation
+// of a merge is made where the count can reach it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "app/status_messages.h"
 #include "app/update_run.h"
 #include "app/update_texts.h"
+#include "book/parallel_deflate.h"
 #include "oom/failing_allocator.h"
 #include "oom/oom_package.h"
 #include "oom/sweep.h"
@@ -71,7 +73,10 @@ class UpdateRunOutOfMemory : public ::testing::Test {
                StatusMessages[LookupNotFound],
                std::string(StatusMessages[LookupNotFound]) + "\r\nError:" + SystemText};
   }
-  void TearDown() override { FakeBookkeepingHook = nullptr; }
+  void TearDown() override {
+    FakeBookkeepingHook = nullptr;
+    SetPackThreads(0);
+  }
 
   // Both install folders as they were, and the fake set up afresh.
   void Prepare() {
@@ -117,6 +122,7 @@ int FailureCount() {
 
 TEST_F(UpdateRunOutOfMemory, EveryAllocationFailingLeavesWholeEntries) {
   FakeBookkeepingHook = CountOrNot;
+  SetPackThreads(1);
   const int last = static_cast<int>(states.size()) - 1;
   int32_t result = 0;
   bool thrown = false;
