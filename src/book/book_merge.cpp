@@ -104,37 +104,26 @@ class ArrivingLoad : public BodyArrival {
   // have room for all of it. False when no thread can be had; the body is
   // then loaded once it has unpacked.
   bool Start(const uint8_t* buffer, uint32_t size) {
-    signal_ = MakeWorkerSignal();
-    if (signal_ == nullptr) return false;
+    if (!arriving_.Open()) return false;
     buffer_ = buffer;
     size_ = size;
     thread_ = StartWorkerThread(Run, this);
-    if (thread_ == nullptr) {
-      FreeWorkerSignal(signal_);
-      signal_ = nullptr;
-    }
     return thread_ != nullptr;
   }
 
   bool Started() const { return thread_ != nullptr || finished_; }
 
   // The first `produced` bytes of the body are there.
-  void Unpacked(uint32_t produced) {
-    ready_.store(produced, std::memory_order_release);
-    RaiseWorkerSignal(signal_);
-  }
+  void Unpacked(uint32_t produced) { arriving_.Arrived(produced); }
 
   // No more bytes will come: waits for the loading thread and hands over its
   // table, null when the body stopped short or is damaged.
   JosekiTablePtr Finish() {
     if (thread_ == nullptr) return nullptr;
-    ended_.store(true, std::memory_order_release);
-    RaiseWorkerSignal(signal_);
+    arriving_.Ended();
     JoinWorkerThread(thread_);
     thread_ = nullptr;
     finished_ = true;
-    FreeWorkerSignal(signal_);
-    signal_ = nullptr;
     return JosekiTablePtr(table_.exchange(nullptr));
   }
 
@@ -144,15 +133,7 @@ class ArrivingLoad : public BodyArrival {
   bool Disordered() const { return disordered_; }
   bool Refused() const { return refused_; }
 
-  uint32_t AwaitBytes(uint32_t length) override {
-    for (;;) {
-      // The end is looked at first: once it is seen, so is every byte before it.
-      const bool ended = ended_.load(std::memory_order_acquire);
-      const uint32_t ready = ready_.load(std::memory_order_acquire);
-      if (ready >= length || ended) return ready;
-      AwaitWorkerSignal(signal_);
-    }
-  }
+  uint32_t AwaitBytes(uint32_t length) override { return arriving_.AwaitBytes(length); }
 
   void BucketsLoaded(JosekiTable* table, uint32_t buckets) override {
     if (list_ != List::Held || disordered_ || refused_) return;
@@ -180,11 +161,9 @@ class ArrivingLoad : public BodyArrival {
   ByteStream* package_;
   const uint8_t* buffer_ = nullptr;
   uint32_t size_ = 0;
+  ArrivingBytes arriving_;
   WorkerThread* thread_ = nullptr;
-  WorkerSignal* signal_ = nullptr;  // raised whenever more bytes have come, and at the end
   bool finished_ = false;
-  std::atomic<uint32_t> ready_{0};
-  std::atomic<bool> ended_{false};
   std::atomic<JosekiTable*> table_{nullptr};
   // The loading thread's alone until it is joined.
   HeldDiff diff_;

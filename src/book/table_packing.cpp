@@ -1,6 +1,5 @@
 #include "book/table_packing.h"
 
-#include <atomic>
 #include <utility>
 
 #include "book/book_body.h"
@@ -12,7 +11,7 @@ namespace {
 
 // Sorts, saves and frees the table on a thread of its own while the caller
 // packs the body: each chunk is packed as soon as its bytes are written.
-class SavingTable : public ByteArrival, public SaveProgress {
+class SavingTable : public SaveProgress {
  public:
   SavingTable(uint8_t* raw, uint32_t size) : raw_(raw), size_(size) {}
   SavingTable(const SavingTable&) = delete;
@@ -22,60 +21,40 @@ class SavingTable : public ByteArrival, public SaveProgress {
   // Starts the saving thread, which takes the table. False when no thread
   // can be had; the table then stays the caller's.
   bool Start(JosekiTablePtr* table) {
-    signal_ = MakeWorkerSignal();
-    if (signal_ == nullptr) return false;
+    if (!saved_.Open()) return false;
     table_ = std::move(*table);
     thread_ = StartWorkerThread(Run, this);
-    if (thread_ == nullptr) {
-      *table = std::move(table_);
-      FreeWorkerSignal(signal_);
-      signal_ = nullptr;
-    }
+    if (thread_ == nullptr) *table = std::move(table_);
     return thread_ != nullptr;
   }
+
+  // The bytes saved so far, for the packing to await.
+  ByteArrival* Saved() { return &saved_; }
 
   // Waits for the saving thread; the save's result.
   int32_t Finish() {
     if (thread_ != nullptr) {
       JoinWorkerThread(thread_);
       thread_ = nullptr;
-      FreeWorkerSignal(signal_);
-      signal_ = nullptr;
     }
     return result_;
   }
 
-  uint32_t AwaitBytes(uint32_t length) override {
-    for (;;) {
-      // The end is looked at first: once it is seen, so is every byte before it.
-      const bool ended = ended_.load(std::memory_order_acquire);
-      const uint32_t saved = saved_.load(std::memory_order_acquire);
-      if (saved >= length || ended) return saved;
-      AwaitWorkerSignal(signal_);
-    }
-  }
-
-  void Saved(uint32_t length) override {
-    saved_.store(length, std::memory_order_release);
-    RaiseWorkerSignal(signal_);
-  }
+  void Saved(uint32_t length) override { saved_.Arrived(length); }
 
  private:
   static void Run(void* context) {
     SavingTable* saving = static_cast<SavingTable*>(context);
     saving->result_ = SaveSortedJosekiTable(saving->table_.get(), saving->raw_, saving->size_, saving);
-    saving->ended_.store(true, std::memory_order_release);
-    RaiseWorkerSignal(saving->signal_);
+    saving->saved_.Ended();
     saving->table_.reset();  // while the body packs
   }
 
   uint8_t* raw_;
   uint32_t size_;
   JosekiTablePtr table_;
+  ArrivingBytes saved_;
   WorkerThread* thread_ = nullptr;
-  WorkerSignal* signal_ = nullptr;  // raised whenever more bytes are saved, and at the end
-  std::atomic<uint32_t> saved_{0};
-  std::atomic<bool> ended_{false};
   int32_t result_ = -1;  // the saving thread's until it is joined
 };
 
@@ -96,7 +75,7 @@ int32_t PackTableBody(JosekiTablePtr table, ByteBlock* raw, ByteBlock* body, uin
   SavingTable saving(raw->bytes.get(), size);
   if (PackThreads(threads) > 1 && body->Reserve(8 + static_cast<uint64_t>(capacity)) &&
       saving.Start(&table)) {
-    *bodyLength = PackBody(raw->bytes.get(), size, body->bytes.get(), threads, &saving);
+    *bodyLength = PackBody(raw->bytes.get(), size, body->bytes.get(), threads, saving.Saved());
     if (saving.Finish() != 0) {
       *bodyLength = 0;
       return TableNotStorable;
