@@ -12,7 +12,8 @@
 // Usage: book_merge_bench [--quick | --profile [positions [runs [threads]]]]
 //   --quick leaves out 4,000,000; --profile merges one single-body book
 //   (1,000,000 positions, 3 runs unless given) and prints only its figures,
-//   for running under a profiler.
+//   for running under a profiler. Each peak memory is that of a merge run by
+//   this program started afresh as `book_merge_bench --peak ...`.
 // The data is generated with fixed seeds; files go to a fresh folder under
 // $TMPDIR (or /tmp) and are removed at the end.
 
@@ -32,7 +33,6 @@
 #ifdef __linux__
 #include <malloc.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -386,37 +386,54 @@ std::vector<uint32_t> BlockOffsets(const Bytes& file, bool divided) {
   return offsets;
 }
 
-// The peak memory of one merge run in a child process of its own, whose
-// heap holds nothing of the earlier merges: memory that the allocator keeps
-// for reuse after them would count against this one. Where there is no fork,
-// the merge runs here.
-template <typename MergeFunction>
-double MergePeak(const Paths& paths, Bytes* package, const uint8_t* magic, MergeFunction merge) {
+bool MergeSingle(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
+  const uint32_t written = MergeBookDiff(package, oldFile, newFile);
+  return written != MergeFailed && newFile->Tell() == static_cast<int32_t>(8 + written);
+}
+
+bool MergeDivided(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
+  return MergeDividedBook(package, oldFile, newFile) == 0;
+}
+
+// The peak memory of one merge, run by this program started afresh with
+// --peak: a process that has merged before keeps freed memory for reuse,
+// which would count against the merge. -1 when it cannot be told.
+double MergePeak(const Paths& paths, const Bytes& package, bool divided, int threads) {
+  const std::string packagePath = paths.folder + "/package.bin";
+  WriteFile(packagePath, {&package});
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return -1;
+  self[length] = 0;
+  const std::string command = std::string("'") + self + "' --peak " + (divided ? "divided " : "single ") +
+                              std::to_string(threads) + " '" + paths.folder + "'";
+  std::fflush(stdout);
+  FILE* child = popen(command.c_str(), "r");
+  if (child == nullptr) return -1;
+  double peak = -1;
+  if (std::fscanf(child, "%lf", &peak) != 1) peak = -1;
+  if (pclose(child) != 0) Fail("the merge for the peak memory failed");
+  std::remove(packagePath.c_str());
+  return peak;
+}
+
+// --peak single|divided THREADS FOLDER: merges FOLDER's old.bin with its
+// package.bin into new.bin on THREADS threads and prints the bytes of
+// resident memory the merge added at its peak.
+int RunPeak(char** argv) {
+  const bool divided = std::strcmp(argv[2], "divided") == 0;
+  SetPackThreads(static_cast<int32_t>(std::strtol(argv[3], nullptr, 10)));
+  const std::string folder = argv[4];
+  const Paths paths{folder, folder + "/old.bin", folder + "/new.bin"};
+  Bytes package = ReadFile(folder + "/package.bin");
   PeakMemory peak;
-#ifdef __linux__
-  int channel[2];
-  if (pipe(channel) == 0) {
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-      close(channel[0]);
-      TimeMerge(paths, package, magic, merge, &peak);
-      const double bytes = peak.Bytes();
-      _exit(write(channel[1], &bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes) ? 0 : 1);
-    }
-    close(channel[1]);
-    double bytes = 0;
-    const bool got =
-        child > 0 && read(channel[0], &bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes);
-    close(channel[0]);
-    int status = 0;
-    if (child > 0) waitpid(child, &status, 0);
-    if (child > 0 && (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0)) Fail("the merge failed");
-    if (got) return bytes;
+  if (divided) {
+    TimeMerge(paths, &package, DividedBookMagic, MergeDivided, &peak);
+  } else {
+    TimeMerge(paths, &package, SingleMagic, MergeSingle, &peak);
   }
-#endif
-  TimeMerge(paths, package, magic, merge, &peak);
-  return peak.Bytes();
+  std::printf("%.0f\n", peak.Bytes());
+  return 0;
 }
 
 // Runs the merge and zlib alone in turns, `runs` times each, keeping the best
@@ -427,7 +444,7 @@ void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction mer
              Figures* figures) {
   const uint8_t* magic = divided ? DividedBookMagic : SingleMagic;
   figures->runs = runs;
-  figures->peak = MergePeak(paths, package, magic, merge);
+  figures->peak = MergePeak(paths, *package, divided, figures->threads);
   PeakMemory peak;
   Timing first = TimeMerge(paths, package, magic, merge, &peak);
   const Bytes oldFile = ReadFile(paths.oldPath), newFile = ReadFile(paths.newPath);
@@ -468,11 +485,7 @@ Figures RunSingle(const Paths& paths, uint32_t positions, int runs, int threads,
     const Bytes body = bench::PackBody(book.raw);
     WriteFile(paths.oldPath, {&magic, &body});
   }
-  auto merge = [](ByteStream* p, ByteStream* o, ByteStream* n) {
-    const uint32_t written = MergeBookDiff(p, o, n);
-    return written != MergeFailed && n->Tell() == static_cast<int32_t>(8 + written);
-  };
-  Measure(paths, &package, false, merge, runs, &figures);
+  Measure(paths, &package, false, MergeSingle, runs, &figures);
   if (steps) TimeSteps(paths, package, runs, &figures);
   return figures;
 }
@@ -501,8 +514,7 @@ Figures RunDivided(const Paths& paths, uint32_t positions, int runs, int threads
     }
     WriteFile(paths.oldPath, {&file});
   }
-  auto merge = [](ByteStream* p, ByteStream* o, ByteStream* n) { return MergeDividedBook(p, o, n) == 0; };
-  Measure(paths, &package, true, merge, runs, &figures);
+  Measure(paths, &package, true, MergeDivided, runs, &figures);
   return figures;
 }
 
@@ -515,6 +527,7 @@ void RemoveData(const Paths& paths) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--peak") == 0) return RunPeak(argv);
   const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
   const bool profile = argc > 1 && std::strcmp(argv[1], "--profile") == 0;
   const char* tmp = std::getenv("TMPDIR");
