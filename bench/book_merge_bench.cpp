@@ -33,6 +33,7 @@
 #ifdef __linux__
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -401,20 +402,42 @@ bool MergeDivided(ByteStream* package, ByteStream* oldFile, ByteStream* newFile)
 double MergePeak(const Paths& paths, const Bytes& package, bool divided, int threads) {
   const std::string packagePath = paths.folder + "/package.bin";
   WriteFile(packagePath, {&package});
-  char self[4096];
-  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length <= 0) return -1;
-  self[length] = 0;
-  const std::string command = std::string("'") + self + "' --peak " + (divided ? "divided " : "single ") +
-                              std::to_string(threads) + " '" + paths.folder + "'";
+  // The child's words, each a buffer of its own for execv.
+  std::vector<std::vector<char>> words;
+  for (const std::string& word :
+       {std::string("/proc/self/exe"), std::string("--peak"), std::string(divided ? "divided" : "single"),
+        std::to_string(threads), paths.folder}) {
+    words.emplace_back(word.begin(), word.end());
+    words.back().push_back(0);
+  }
+  std::vector<char*> argv;
+  for (std::vector<char>& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  int channel[2];
+  if (pipe(channel) != 0) return -1;
   std::fflush(stdout);
-  FILE* child = popen(command.c_str(), "r");
-  if (child == nullptr) return -1;
-  double peak = -1;
-  if (std::fscanf(child, "%lf", &peak) != 1) peak = -1;
-  if (pclose(child) != 0) Fail("the merge for the peak memory failed");
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(channel[1], STDOUT_FILENO);
+    close(channel[0]);
+    close(channel[1]);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(channel[1]);
+  std::string said;
+  char piece[64];
+  for (ssize_t got; child > 0 && (got = read(channel[0], piece, sizeof piece)) > 0;) said.append(piece, got);
+  close(channel[0]);
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    Fail("the merge for the peak memory failed");
+  }
   std::remove(packagePath.c_str());
-  return peak;
+  char* end = nullptr;
+  const double peak = std::strtod(said.c_str(), &end);
+  return end != said.c_str() ? peak : -1;
 }
 
 // --peak single|divided THREADS FOLDER: merges FOLDER's old.bin with its
