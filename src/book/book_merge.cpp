@@ -2,21 +2,19 @@
 
 #include <zlib.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
 
+#include "book/arriving_load.h"
 #include "book/book_body.h"
 #include "book/book_format.h"
 #include "book/diff_reader.h"
-#include "book/held_diff.h"
 #include "book/joseki_table.h"
 #include "book/parallel_deflate.h"
 #include "book/table_packing.h"
-#include "thread/worker_thread.h"
 #include "stream/byte_stream.h"
 
 namespace {
@@ -73,106 +71,6 @@ bool MakeRoom(z_stream* z, uint32_t rawSize, RawBlock* raw) {
   z->avail_out = static_cast<uInt>(limit - produced);
   return true;
 }
-
-// The memory a list read early may take: a small share of the body's, so
-// that the merge's peak hardly moves. A longer list is applied once the body
-// is loaded, as on one thread.
-uint64_t HeldListMost(uint32_t rawSize) { return rawSize / 8 + 64 * 1024; }
-
-// Loads the old body into a table on a thread of its own while the body is
-// still unpacking: the body's layout lets the table be built front to back
-// as the bytes come, so the two take hardly longer than the unpacking alone.
-// Given the package, the thread also reads the BookDiff list first and
-// applies it bucket by bucket as the buckets come whole, each chain checked
-// before it is changed, so that the table is up to date once the body has
-// unpacked.
-class ArrivingLoad : public BodyArrival {
- public:
-  // What became of the list.
-  enum class List {
-    Unread,   // not read: it is the caller's to apply
-    Held,     // read whole and applied as far as the table allowed
-    Dropped,  // too long to hold, or memory ran out: the package stands inside it
-  };
-
-  explicit ArrivingLoad(ByteStream* package) : package_(package) {}
-  ArrivingLoad(const ArrivingLoad&) = delete;
-  ArrivingLoad& operator=(const ArrivingLoad&) = delete;
-  ~ArrivingLoad() { Finish(); }
-
-  // Starts the loading thread over the body's block, which must already
-  // have room for all of it. False when no thread can be had; the body is
-  // then loaded once it has unpacked.
-  bool Start(const uint8_t* buffer, uint32_t size) {
-    if (!arriving_.Open()) return false;
-    buffer_ = buffer;
-    size_ = size;
-    thread_ = StartWorkerThread(Run, this);
-    return thread_ != nullptr;
-  }
-
-  bool Started() const { return thread_ != nullptr || finished_; }
-
-  // The first `produced` bytes of the body are there.
-  void Unpacked(uint32_t produced) { arriving_.Arrived(produced); }
-
-  // No more bytes will come: waits for the loading thread and hands over its
-  // table, null when the body stopped short or is damaged.
-  JosekiTablePtr Finish() {
-    if (thread_ == nullptr) return nullptr;
-    arriving_.Ended();
-    JoinWorkerThread(thread_);
-    thread_ = nullptr;
-    finished_ = true;
-    return JosekiTablePtr(table_.exchange(nullptr));
-  }
-
-  // Once finished: the list's fate, and whether a chain was found out of
-  // order (nothing was applied to it or behind it) or a put was refused.
-  List ListState() const { return list_; }
-  bool Disordered() const { return disordered_; }
-  bool Refused() const { return refused_; }
-
-  uint32_t AwaitBytes(uint32_t length) override { return arriving_.AwaitBytes(length); }
-
-  void BucketsLoaded(JosekiTable* table, uint32_t buckets) override {
-    if (list_ != List::Held || disordered_ || refused_) return;
-    if (!ordered_) {
-      diff_.Order(*table);
-      ordered_ = true;
-    }
-    for (; checked_ < buckets; ++checked_) {
-      if (!ChainInOrder(*table, checked_)) {
-        disordered_ = true;
-        return;
-      }
-    }
-    refused_ = !diff_.ApplyBelow(table, buckets);
-  }
-
- private:
-  static void Run(void* context) {
-    ArrivingLoad* load = static_cast<ArrivingLoad*>(context);
-    if (load->package_ != nullptr)
-      load->list_ = load->diff_.Read(load->package_, HeldListMost(load->size_)) ? List::Held : List::Dropped;
-    load->table_.store(LoadArrivingJosekiTable(load->buffer_, load->size_, load));
-  }
-
-  ByteStream* package_;
-  const uint8_t* buffer_ = nullptr;
-  uint32_t size_ = 0;
-  ArrivingBytes arriving_;
-  WorkerThread* thread_ = nullptr;
-  bool finished_ = false;
-  std::atomic<JosekiTable*> table_{nullptr};
-  // The loading thread's alone until it is joined.
-  HeldDiff diff_;
-  List list_ = List::Unread;
-  bool ordered_ = false;
-  uint32_t checked_ = 0;  // buckets whose chains were found in order
-  bool disordered_ = false;
-  bool refused_ = false;
-};
 
 // Reads the old BookBody and unpacks it into `raw`, straight from the file
 // without holding its packed bytes. Returns the raw size, or 0 when the body
