@@ -9,8 +9,9 @@
 // the 1,000,000-position book it also times each step of the merge on its
 // own, through the same public operations.
 //
-// Usage: book_merge_bench [--quick | --profile [positions [runs [threads]]]]
+// Usage: book_merge_bench [--quick | --profile[-divided] [positions [runs [threads]]]]
 //   --quick leaves out 4,000,000; --profile merges one single-body book
+//   (--profile-divided one divided book)
 //   (1,000,000 positions, 3 runs unless given) and prints only its figures,
 //   for running under a profiler. Each peak memory is that of a merge run by
 //   this program started afresh as `book_merge_bench --peak ...`.
@@ -552,7 +553,8 @@ void RemoveData(const Paths& paths) {
 int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "--peak") == 0) return RunPeak(argv);
   const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
-  const bool profile = argc > 1 && std::strcmp(argv[1], "--profile") == 0;
+  const bool dividedProfile = argc > 1 && std::strcmp(argv[1], "--profile-divided") == 0;
+  const bool profile = dividedProfile || (argc > 1 && std::strcmp(argv[1], "--profile") == 0);
   const char* tmp = std::getenv("TMPDIR");
   std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/book_merge_bench.XXXXXX";
   std::vector<char> name(folder.begin(), folder.end());
@@ -565,8 +567,10 @@ int main(int argc, char** argv) {
     const long runs = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 3;
     const long threads = argc > 4 ? std::strtol(argv[4], nullptr, 10) : 0;
     if (positions < 100 || runs < 1 || runs > 1000 || threads < 0 || threads > PackMostThreads)
-      Fail("usage: book_merge_bench --profile [positions [runs [threads]]]");
-    const Figures f = RunSingle(paths, positions, static_cast<int>(runs), static_cast<int>(threads), true);
+      Fail("usage: book_merge_bench --profile[-divided] [positions [runs [threads]]]");
+    const Figures f =
+        dividedProfile ? RunDivided(paths, positions, static_cast<int>(runs), static_cast<int>(threads))
+                       : RunSingle(paths, positions, static_cast<int>(runs), static_cast<int>(threads), true);
     std::printf(
         "merge %.3f s (cpu %.3f s, %ld page faults, peak %.2f x raw), zlib alone %.3f s (cpu %.3f s, %ld "
         "page faults)\n",
@@ -575,7 +579,7 @@ int main(int argc, char** argv) {
     for (size_t run = 0; run < f.ratios.size(); ++run) {
       std::printf("  run %zu: ratio %.3f, cpu %.3f\n", run + 1, f.ratios[run], f.cpuRatios[run]);
     }
-    PrintSteps(f);
+    if (!dividedProfile) PrintSteps(f);
     RemoveData(paths);
     return 0;
   }

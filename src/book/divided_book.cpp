@@ -212,10 +212,10 @@ int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* n
   newOffsets[0] = oldOffsets[0];
   package->ReadU32();  // a word that carries nothing
 
-  // A few divisions are in memory at a time, two per thread; the new blocks
-  // are written one behind the other, so newFile needs no seeking between
-  // them. A failed division ends the merge: the lists behind it would be
-  // read for the wrong divisions.
+  // A few divisions are in memory at a time, one more than the threads; the
+  // new blocks are written one behind the other, so newFile needs no seeking
+  // between them. A failed division ends the merge: the lists behind it
+  // would be read for the wrong divisions.
   uint32_t packedSizes[DivisionCount];
   const uint32_t members =
       AllBodiesSmall(oldFile, oldOffsets, packedSizes) ? static_cast<uint32_t>(PackThreads(0)) : 1;

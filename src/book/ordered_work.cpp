@@ -111,7 +111,7 @@ struct SignalFree {
 
 }  // namespace
 
-uint32_t OrderedWorkSlots(uint32_t members) { return members <= 1 ? 1 : 2 * members; }
+uint32_t OrderedWorkSlots(uint32_t members) { return members <= 1 ? 1 : members + 1; }
 
 bool RunOrderedWork(OrderedWork* work, uint32_t count, uint32_t members) {
   if (count == 0) return true;

@@ -33,8 +33,9 @@ class OrderedWork {
 
 // The slots a run on `members` members uses: one when the caller works
 // alone, so that it prepares an item only once the one before is taken;
-// otherwise two for each member, so that a member finding the oldest item
-// still in hand has another to go on with.
+// otherwise one more than the members, so that a member finding the oldest
+// item still in another's hands has one more to go on with, while a
+// division's memory is held by hardly more divisions than threads.
 uint32_t OrderedWorkSlots(uint32_t members);
 
 // Runs items 0 to count − 1 of `work` on at most `members` members, using

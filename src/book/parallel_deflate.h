@@ -54,9 +54,10 @@ uint32_t PackedBodyBound(uint32_t rawSize);
 // bytes, and sets *packedSize to the stream's length. It runs on
 // PackThreads(threads) threads, the caller's own one included; threads that
 // cannot be started leave the work to fewer, down to the caller alone, with
-// the same bytes. No more than two chunks per thread are held packed at a
-// time. The buffers stay the caller's. With `arrival`, the body is still
-// being written: each chunk is packed once its bytes are there. Returns
+// the same bytes. No more than one chunk more than the threads is held
+// packed at a time. The buffers stay the caller's. With `arrival`, the body
+// is still being written: each chunk is packed once its bytes are there.
+// Returns
 //   PackDone;
 //   PackNoRoom    when the stream would pass `capacity` (no byte beyond it is
 //                 ever written; PackedBodyBound(rawSize) always suffices);
