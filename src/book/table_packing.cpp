@@ -29,7 +29,7 @@ class SavingTable : public SaveProgress {
   }
 
   // The bytes saved so far, for the packing to await.
-  ByteArrival* Saved() { return &saved_; }
+  ByteArrival* SavedBytes() { return &saved_; }
 
   // Waits for the saving thread; the save's result.
   int32_t Finish() {
@@ -75,7 +75,7 @@ int32_t PackTableBody(JosekiTablePtr table, ByteBlock* raw, ByteBlock* body, uin
   SavingTable saving(raw->bytes.get(), size);
   if (PackThreads(threads) > 1 && body->Reserve(8 + static_cast<uint64_t>(capacity)) &&
       saving.Start(&table)) {
-    *bodyLength = PackBody(raw->bytes.get(), size, body->bytes.get(), threads, saving.Saved());
+    *bodyLength = PackBody(raw->bytes.get(), size, body->bytes.get(), threads, saving.SavedBytes());
     if (saving.Finish() != 0) {
       *bodyLength = 0;
       return TableNotStorable;
