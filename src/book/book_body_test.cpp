@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "book/book_format.h"
 #include "book/book_test_support.h"
 #include "stream/byte_stream.h"
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "book/parallel_deflate.h"
 #include "fixpack/command_line.h"
 #include "fixpack/fixpack_commands.h"
 #include "package/update_package.h"
@@ -51,10 +52,11 @@ int RunApply(int argc, char** argv) {
   // fails in the package step, which says what it left whole.
   const char* words[2] = {};
   int count = 0;
+  int32_t threads = DefaultPackThreads();
   for (int i = 0; i < argc; ++i) {
     if (strcmp(argv[i], ThreadsOption.name) == 0 && i + 1 < argc) {
       std::string error;
-      if (!TakeThreadsValue(argv[++i], &error)) return UsageError("apply", error, ApplyHelp);
+      if (!TakeThreadsValue(argv[++i], &threads, &error)) return UsageError("apply", error, ApplyHelp);
     } else if (count == 2 || (argv[i][0] == '-' && argv[i][1] != '\0')) {
       return UsageError("apply", std::string("unexpected argument ") + argv[i], ApplyHelp);
     } else {
@@ -74,7 +76,8 @@ int RunApply(int argc, char** argv) {
     return 1;
   }
   ApplyReport report;
-  const int32_t result = ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report);
+  const int32_t result =
+      ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report, nullptr, threads);
   if (result == ApplyOk) {
     printf("%s: applied %d entr%s to %s\n", dataFile, report.entriesApplied,
            report.entriesApplied == 1 ? "y" : "ies", folder);

@@ -101,8 +101,9 @@ void PrintEntry(size_t index, const ManifestEntry& entry, const EntryFiles& file
 int RunBuild(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
+  int32_t threads = 1;
   if (!ParseArguments(argc, argv, {{"-o", true}, ThreadsOption}, &arguments, &error) ||
-      !TakeThreadsOption(arguments, &error)) {
+      !TakeThreadsOption(arguments, &threads, &error)) {
     return UsageError("build", error, BuildHelp);
   }
   if (arguments.positional.size() != 1) return UsageError("build", "give one MANIFEST", BuildHelp);
@@ -140,10 +141,10 @@ int RunBuild(int argc, char** argv) {
     plan.push_back(planned);
   }
 
-  if (!CheckPackage(script, plan, &error)) return Failure("build", "refused: " + error);
+  if (!CheckPackage(script, plan, &error, threads)) return Failure("build", "refused: " + error);
 
   std::vector<uint8_t> dataFile;
-  if (!MakeUpdateDataFile(script, &dataFile))
+  if (!MakeUpdateDataFile(script, &dataFile, threads))
     return Failure("build", output + ": the script cannot be packed");
   // The file is written beside its place and read back with the updater's
   // own reader before it takes the name.
