@@ -177,7 +177,7 @@ int RunPack(int argc, char** argv) {
   if (!RunOrderedWork(&packing, static_cast<uint32_t>(book.bodies.size()), members)) {
     // Without a cause, memory ran out: on a thread, or for the threads.
     const BodyPacking::Failure& failure = packing.Failed();
-    if (failure.error.empty()) throw std::bad_alloc();
+    if (failure.error.empty()) return Failure("pack", "not enough memory");
     if (failure.isText) return Failure("pack", textPath + ":" + failure.error);
     const std::string division = divided ? ": division " + std::to_string(failure.body) : std::string();
     return Failure("pack", output + division + ": " + failure.error);
