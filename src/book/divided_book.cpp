@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "book/merge_pipeline.h"
 #include "stream/byte_stream.h"
 
 namespace {
@@ -31,7 +30,7 @@ bool WriteZeros(ByteStream* stream, uint32_t count) {
 // Each division's work is bounded by its own body (the unpacking refuses more
 // than 1032 raw bytes per packed byte), so the whole stays within 64 times
 // that, linear in the file.
-bool ReadOldOffsets(ByteStream* oldFile, DividedLayout* old) {
+bool ReadOffsets(ByteStream* oldFile, DividedLayout* old) {
   uint8_t table[DividedTableSize];
   if (oldFile->Seek(DividedTableOffset, false) != 0) return false;
   if (oldFile->Read(table, DividedTableSize) != static_cast<int32_t>(DividedTableSize)) return false;
@@ -60,6 +59,12 @@ bool AllBodiesSmall(ByteStream* oldFile, DividedLayout* old) {
 
 }  // namespace
 
+bool ReadDividedLayout(ByteStream* oldFile, DividedLayout* old) {
+  if (!ReadOffsets(oldFile, old)) return false;
+  old->allSmall = AllBodiesSmall(oldFile, old);
+  return true;
+}
+
 bool WriteDivisionBlock(ByteStream* newFile, const uint8_t* block, uint32_t length, uint32_t offset,
                         uint32_t* next) {
   if (newFile->Write(block, static_cast<int32_t>(length)) != static_cast<int32_t>(length)) return false;
@@ -71,31 +76,19 @@ bool WriteDivisionBlock(ByteStream* newFile, const uint8_t* block, uint32_t leng
   return true;
 }
 
-int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile, int32_t threads) {
-  DividedLayout old;
-  if (!ReadOldOffsets(oldFile, &old)) return DividedMergeFailed;
-
+bool StartDividedFile(ByteStream* newFile, const DividedLayout& old) {
   // The table is reserved with zeros and filled in at the end, so that no
   // division's new size is needed before it is written. The table always
   // stands at offset 8, where readers look for it; the first block keeps the
   // old first offset, behind zeros when that lies past the table.
-  if (newFile->Seek(DividedTableOffset, false) != 0) return DividedMergeFailed;
-  if (!WriteZeros(newFile, DividedTableSize + (old.offsets[0] - DividedFirstBlock))) {
-    return DividedMergeFailed;
-  }
+  return newFile->Seek(DividedTableOffset, false) == 0 &&
+         WriteZeros(newFile, DividedTableSize + (old.offsets[0] - DividedFirstBlock));
+}
 
-  uint32_t newOffsets[DivisionCount + 1];
-  newOffsets[0] = old.offsets[0];
-  package->ReadU32();  // a word that carries nothing
-
-  old.allSmall = AllBodiesSmall(oldFile, &old);
-  if (!MergeDivisions(package, oldFile, newFile, old, newOffsets, threads)) return DividedMergeFailed;
+bool FinishDividedFile(ByteStream* newFile, const uint32_t* newOffsets) {
   uint8_t table[DividedTableSize];
   for (int32_t k = 0; k < DivisionCount; ++k) StoreU32(table + 4 * k, newOffsets[k]);
-  if (newFile->Seek(DividedTableOffset, false) != 0) return DividedMergeFailed;
-  if (newFile->Write(table, DividedTableSize) != static_cast<int32_t>(DividedTableSize)) return DividedMergeFailed;
-  if (newFile->Seek(static_cast<int32_t>(newOffsets[DivisionCount]), false) != 0) {
-    return DividedMergeFailed;
-  }
-  return 0;
+  if (newFile->Seek(DividedTableOffset, false) != 0) return false;
+  if (newFile->Write(table, DividedTableSize) != static_cast<int32_t>(DividedTableSize)) return false;
+  return newFile->Seek(static_cast<int32_t>(newOffsets[DivisionCount]), false) == 0;
 }

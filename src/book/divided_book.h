@@ -43,6 +43,9 @@ constexpr int32_t DividedMergeFailed = -1;
 //                       no book.
 int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile, int32_t threads = 1);
 
+// The steps of MergeDividedBook on the file's layout; the merge itself, and
+// which thread does what, is in merge_pipeline.cpp.
+
 // The old file's layout, read and checked before anything is written.
 struct DividedLayout {
   uint32_t offsets[DivisionCount];      // of the old blocks
@@ -56,8 +59,21 @@ struct DividedLayout {
 // unpacked straight from the file, as a single book is.
 constexpr uint32_t HeldBodyMost = 16 * 1024 * 1024;
 
+// Reads the old offset table, the old file's length and whether every body
+// is small (which leaves oldFile anywhere). False when an offset is unusable:
+// the first below 264, or one with no room for a block's two counts.
+bool ReadDividedLayout(ByteStream* oldFile, DividedLayout* old);
+
+// Reserves newFile's offset table (zeros) and any gap behind it up to the
+// old first offset; newFile then stands where the first block goes.
+bool StartDividedFile(ByteStream* newFile, const DividedLayout& old);
+
 // Writes a division's new block at the end of newFile, padded with zeros to
 // a multiple of 4 bytes, and sets *next to the offset behind it. False when
 // the file cannot be written or the offset passes what Seek can reach.
 bool WriteDivisionBlock(ByteStream* newFile, const uint8_t* block, uint32_t length, uint32_t offset,
                         uint32_t* next);
+
+// Fills in the offset table (newOffsets[0 .. 63]) and leaves newFile behind
+// the last block, at newOffsets[64].
+bool FinishDividedFile(ByteStream* newFile, const uint32_t* newOffsets);

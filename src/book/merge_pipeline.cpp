@@ -16,8 +16,6 @@
 // one division more than there are threads: the caller reads each
 // division's old body and list from the streams, any member merges it on
 // one thread, and the caller writes the blocks in division order.
-#include "book/merge_pipeline.h"
-
 #include <memory>
 #include <new>
 #include <utility>
@@ -26,6 +24,7 @@
 #include "book/body_saver.h"
 #include "book/body_unpacker.h"
 #include "book/book_body.h"
+#include "book/divided_book.h"
 #include "book/book_format.h"
 #include "book/book_merge.h"
 #include "book/held_diff.h"
@@ -389,21 +388,20 @@ class DivisionWork : public OrderedWork {
   std::unique_ptr<Slot[]> slots_;
 };
 
-}  // namespace
-
+// The divisions in order: a failed division ends the merge, since the lists
+// behind it would be read for the wrong divisions. Held in memory, one more
+// than there are threads, they are merged on several threads at once;
+// otherwise one after the other on the caller's thread, each merged straight
+// from the streams (a large body on every thread), so that no division's
+// packed bytes are held. The package then stands where the failed merge
+// left it.
 bool MergeDivisions(ByteStream* package, ByteStream* oldFile, ByteStream* newFile, const DividedLayout& old,
                     uint32_t* newOffsets, int32_t threads) {
   const uint32_t members = static_cast<uint32_t>(PackThreads(threads));
   if (old.allSmall && members > 1) {
-    // A failed division ends the merge: the lists behind it would be read
-    // for the wrong divisions.
     DivisionWork work(package, oldFile, newFile, old, newOffsets);
     return work.Start(members) && RunOrderedWork(&work, DivisionCount, members);
   }
-  // One division after the other on the caller's thread, each merged
-  // straight from the streams (a large body on every thread), so that no
-  // division's packed bytes are held: the package stands where the failed
-  // merge left it.
   MergeRoom room;
   for (int32_t k = 0; k < DivisionCount; ++k) {
     if (oldFile->Seek(static_cast<int32_t>(old.offsets[k]), false) != 0) return false;
@@ -414,4 +412,16 @@ bool MergeDivisions(ByteStream* package, ByteStream* oldFile, ByteStream* newFil
     }
   }
   return true;
+}
+
+}  // namespace
+
+int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile, int32_t threads) {
+  DividedLayout old;
+  if (!ReadDividedLayout(oldFile, &old) || !StartDividedFile(newFile, old)) return DividedMergeFailed;
+  uint32_t newOffsets[DivisionCount + 1];
+  newOffsets[0] = old.offsets[0];
+  package->ReadU32();  // a word that carries nothing
+  if (!MergeDivisions(package, oldFile, newFile, old, newOffsets, threads)) return DividedMergeFailed;
+  return FinishDividedFile(newFile, newOffsets) ? 0 : DividedMergeFailed;
 }
