@@ -467,6 +467,28 @@ int RunPeak(char** argv) {
   return 0;
 }
 
+// Runs `work` and zlib alone in turns, `runs` times each, the first run of
+// `work` already done; keeps the best time of each and every run's ratio.
+// Which of the two goes first alternates, so that neither always runs in the
+// wake of the other (the written file, the freed memory).
+template <typename Work>
+void Alternate(int runs, const Timing& first, Work work, const ZlibAlone& zlib, Figures* figures) {
+  for (int run = 0; run < runs; ++run) {
+    Timing done, alone;
+    if (run % 2 == 0) {
+      done = run == 0 ? first : work();
+      alone = zlib.Run();
+    } else {
+      alone = zlib.Run();
+      done = work();
+    }
+    figures->merge.KeepBest(done);
+    figures->zlib.KeepBest(alone);
+    figures->ratios.push_back(done.wall / alone.wall);
+    figures->cpuRatios.push_back(done.cpu / alone.cpu);
+  }
+}
+
 // Runs the merge and zlib alone in turns, `runs` times each, keeping the best
 // time of each and every run's ratio; the peak memory is that of one more
 // merge, in a process of its own.
@@ -483,22 +505,7 @@ void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction mer
   figures->packedBytes = zlib.PackedBytes();
   figures->compressBytes = zlib.CompressBytes();
   figures->newFile = newFile;
-  for (int run = 0; run < runs; ++run) {
-    // Which of the two goes first alternates, so that neither always runs
-    // in the wake of the other (the written file, the freed memory).
-    Timing merged, alone;
-    if (run % 2 == 0) {
-      merged = run == 0 ? first : TimeMerge(paths, package, magic, merge, &peak);
-      alone = zlib.Run();
-    } else {
-      alone = zlib.Run();
-      merged = TimeMerge(paths, package, magic, merge, &peak);
-    }
-    figures->merge.KeepBest(merged);
-    figures->zlib.KeepBest(alone);
-    figures->ratios.push_back(merged.wall / alone.wall);
-    figures->cpuRatios.push_back(merged.cpu / alone.cpu);
-  }
+  Alternate(runs, first, [&]() { return TimeMerge(paths, package, magic, merge, &peak); }, zlib, figures);
 }
 
 // Writes the old single book of `positions` to paths.oldPath; its diff list.
@@ -643,20 +650,7 @@ bool RunApply(const Paths& paths, bool divided, int runs, Figures* figures) {
   figures->packedBytes = zlib.PackedBytes();
   figures->compressBytes = zlib.CompressBytes();
   figures->newFile = newFile;
-  for (int run = 0; run < runs; ++run) {
-    Timing applied, alone;
-    if (run % 2 == 0) {
-      applied = run == 0 ? first : apply();
-      alone = zlib.Run();
-    } else {
-      alone = zlib.Run();
-      applied = apply();
-    }
-    figures->merge.KeepBest(applied);
-    figures->zlib.KeepBest(alone);
-    figures->ratios.push_back(applied.wall / alone.wall);
-    figures->cpuRatios.push_back(applied.cpu / alone.cpu);
-  }
+  Alternate(runs, first, apply, zlib, figures);
   for (const std::string* path : {&book, &kept, &dataPath}) std::remove(path->c_str());
   rmdir(install.c_str());
   return true;

@@ -8,26 +8,6 @@
 
 namespace {
 
-// Move records are BookMove exactly as it lies in memory on a little-endian
-// host, so there whole runs of them are copied at once.
-#if (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_WIN32)
-constexpr bool HostIsLittleEndian = true;
-#else
-constexpr bool HostIsLittleEndian = false;
-#endif
-
-void GetMoves(BookMove* moves, const uint8_t* records, size_t count) {
-  if (HostIsLittleEndian) {
-    if (count > 0) memcpy(moves, records, count * MoveRecordSize);
-    return;
-  }
-  for (size_t i = 0; i < count; ++i, records += MoveRecordSize) {
-    moves[i].code = static_cast<uint16_t>(LoadU16(records));
-    moves[i].aux = static_cast<uint16_t>(LoadU16(records + 2));
-    moves[i].data = LoadU32(records + 4);
-  }
-}
-
 // Frees a table whose chains are not complete yet: every node it has so far
 // lies in its node block, so nothing needs walking.
 void DiscardLoading(JosekiTable* table) {
@@ -211,7 +191,7 @@ int32_t BodyLoader::ReadMoves(uint32_t arrived) {
   uint64_t come = arrived > movesAt ? (arrived - movesAt) / MoveRecordSize : 0;
   if (come > moveCount_) come = moveCount_;
   if (come > copied_) {
-    GetMoves(table_->moveBlock + copied_, moveRecords_ + copied_ * MoveRecordSize,
+    LoadMoves(table_->moveBlock + copied_, moveRecords_ + copied_ * MoveRecordSize,
              static_cast<size_t>(come - copied_));
     copied_ = come;
   }

@@ -1,30 +1,8 @@
 #include "book/body_saver.h"
 
-#include <cstring>
-
 #include "book/book_format.h"
 
 namespace {
-
-#if (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_WIN32)
-constexpr bool HostIsLittleEndian = true;
-#else
-constexpr bool HostIsLittleEndian = false;
-#endif
-
-// Move records are BookMove exactly as it lies in memory on a little-endian
-// host, so there whole runs of them are copied at once.
-void SetMoves(uint8_t* records, const BookMove* moves, size_t count) {
-  if (HostIsLittleEndian) {
-    if (count > 0) memcpy(records, moves, count * MoveRecordSize);
-    return;
-  }
-  for (size_t i = 0; i < count; ++i, records += MoveRecordSize) {
-    StoreU16(records, moves[i].code);
-    StoreU16(records + 2, moves[i].aux);
-    StoreU32(records + 4, moves[i].data);
-  }
-}
 
 bool HasCounts(const JosekiTable* table) {
   if (table == nullptr || table->bucketCount < 0 || table->nodeCount < 0 || table->moveCount < 0) return false;
@@ -112,7 +90,7 @@ int32_t BodySaver::WriteNext(uint8_t* p) {
       return SaveGoing;
     case Phase::Moves:
       if (sortMoves_) SortNodeMoves(node_);
-      SetMoves(p, node_->moves, static_cast<size_t>(node_->moveCount));
+      StoreMoves(p, node_->moves, static_cast<size_t>(node_->moveCount));
       node_ = node_->next;
       return SaveGoing;
     default:

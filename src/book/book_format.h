@@ -8,7 +8,9 @@
 // byte, so that the host's own order never matters.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "book/joseki_table.h"
@@ -50,6 +52,38 @@ constexpr uint32_t RawHeaderSize = 12;    // u32 bucketCount, nodeCount, moveCou
 constexpr uint32_t BucketRecordSize = 6;  // u32 firstNode, u16 nodeCount
 constexpr uint32_t NodeRecordSize = 13;   // u32 low, u32 high, u32 firstMove, u8 moveCount
 constexpr uint32_t MoveRecordSize = 8;    // u16 code, u16 aux, u32 data
+
+// Move records are BookMove exactly as it lies in memory on a little-endian
+// host, so there whole runs of them are copied at once.
+#if (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_WIN32)
+constexpr bool HostIsLittleEndian = true;
+#else
+constexpr bool HostIsLittleEndian = false;
+#endif
+
+inline void LoadMoves(BookMove* moves, const uint8_t* records, size_t count) {
+  if (HostIsLittleEndian) {
+    if (count > 0) memcpy(moves, records, count * MoveRecordSize);
+    return;
+  }
+  for (size_t i = 0; i < count; ++i, records += MoveRecordSize) {
+    moves[i].code = static_cast<uint16_t>(LoadU16(records));
+    moves[i].aux = static_cast<uint16_t>(LoadU16(records + 2));
+    moves[i].data = LoadU32(records + 4);
+  }
+}
+
+inline void StoreMoves(uint8_t* records, const BookMove* moves, size_t count) {
+  if (HostIsLittleEndian) {
+    if (count > 0) memcpy(records, moves, count * MoveRecordSize);
+    return;
+  }
+  for (size_t i = 0; i < count; ++i, records += MoveRecordSize) {
+    StoreU16(records, moves[i].code);
+    StoreU16(records + 2, moves[i].aux);
+    StoreU32(records + 4, moves[i].data);
+  }
+}
 
 // --- the files
 
