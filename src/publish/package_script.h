@@ -1,6 +1,7 @@
-// Walks an unpacked package script entry by entry, as the updater reads it,
-// and tells what it holds and where it is not well formed. Nothing is
-// applied. Used to inspect and to verify update data files.
+// Walks an unpacked package script entry by entry with the updater's own
+// reader (package/script_reader.h), and tells what it holds and where it is
+// not well formed. Nothing is applied. Used to inspect and to verify update
+// data files.
 #pragma once
 
 #include <cstdint>
