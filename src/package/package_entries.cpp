@@ -294,8 +294,9 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
 // Reads the entry's head and checks it (the script's own reader), and
 // builds its paths: all that comes before the first file operation.
 // EntryEndsScript for a clean end.
-int32_t ReadEntryNames(ByteStream* package, Entry* entry, EntryHead* head, int32_t entriesApplied) {
-  const int32_t result = ReadCheckedEntry(package, entriesApplied, head, &entry->cause);
+int32_t ReadEntryNames(ByteStream* package, Entry* entry, EntryHead* head, int32_t entriesApplied,
+                       ScriptNames* names) {
+  const int32_t result = ReadCheckedEntry(package, entriesApplied, names, head, &entry->cause);
   entry->kind = head->kind;
   if (result != 0) return result == EntryEndsScript ? result : entry->Fail(result, entry->cause);
   const char* folder = entry->folder;
@@ -311,9 +312,10 @@ int32_t ReadEntryNames(ByteStream* package, Entry* entry, EntryHead* head, int32
 
 // ReadEntryNames, with memory that runs out failing the entry: nothing has
 // been touched yet, so the entry fails cleanly.
-int32_t ReadEntry(ByteStream* package, Entry* entry, EntryHead* head, int32_t entriesApplied) {
+int32_t ReadEntry(ByteStream* package, Entry* entry, EntryHead* head, int32_t entriesApplied,
+                  ScriptNames* names) {
   try {
-    return ReadEntryNames(package, entry, head, entriesApplied);
+    return ReadEntryNames(package, entry, head, entriesApplied, names);
   } catch (const std::bad_alloc&) {
     errno = ENOMEM;
     return entry->Fail(ApplyWriteFailed, "the entry's names cannot be held");
@@ -346,13 +348,14 @@ int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport
   const bool separator = FolderNeedsSeparator(folder);
 
   if (package->AtEnd() != 0) return ApplyOk;
+  ScriptNames names;  // those of the entries so far
   for (;;) {
     Entry entry;
     entry.files = files;
     entry.folder = folder;
     entry.separator = separator;
     EntryHead head;
-    int32_t result = ReadEntry(package, &entry, &head, report->entriesApplied);
+    int32_t result = ReadEntry(package, &entry, &head, report->entriesApplied, &names);
     if (result == EntryEndsScript) return ApplyOk;
     if (result == 0) result = CarryOut(package, &entry);
     if (result != 0) {

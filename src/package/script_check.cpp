@@ -12,10 +12,11 @@ int32_t CheckPackageScript(const uint8_t* script, uint32_t length, ApplyReport* 
   // The stream only reads the caller's block.
   MemoryStream stream;
   stream.Attach(const_cast<uint8_t*>(script), length, true);
+  ScriptNames names;
   EntryHead head;
   for (int32_t index = 0; static_cast<uint32_t>(stream.Tell()) < length; ++index) {
     const char* cause = nullptr;
-    const int32_t result = ReadCheckedEntry(&stream, index, &head, &cause);
+    const int32_t result = ReadCheckedEntry(&stream, index, &names, &head, &cause);
     if (result == EntryEndsScript) return ApplyOk;
     if (result != 0) {
       report->failedEntry = index + 1;

@@ -3,6 +3,7 @@
 #include "book/book_format.h"
 #include "book/divided_book.h"
 #include "package/entry_path.h"
+#include "package/file_names.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
 
@@ -55,6 +56,20 @@ HeadEnding ReadEntryHead(ByteStream* script, EntryHead* head) {
   return ReadName(script, &head->newName);
 }
 
+const char* ScriptNames::Add(const std::string& oldName, const std::string& newName) {
+  if (written_.count(oldName) != 0) return "the old name is an earlier entry's new name";
+  if (kept_.count(newName) != 0) return "the new name is an earlier entry's old name";
+  const auto kept = kept_.find(oldName);
+  if (kept != kept_.end()) {
+    if (CompareFileNames(kept->second.c_str(), newName.c_str()) != 0)
+      return "the old name keeps the file of an earlier entry with another new name";
+  } else {
+    kept_.emplace(oldName, newName);
+  }
+  written_.insert(newName);
+  return nullptr;
+}
+
 bool FilePayloadFits(ByteStream* script) {
   const uint32_t remaining = Remaining(script);
   if (remaining < 4) return false;
@@ -64,7 +79,8 @@ bool FilePayloadFits(ByteStream* script) {
   return length <= remaining - 4;
 }
 
-int32_t CheckEntryHead(ByteStream* script, const EntryHead& head, int32_t index, const char** cause) {
+int32_t CheckEntryHead(ByteStream* script, const EntryHead& head, int32_t index, ScriptNames* names,
+                       const char** cause) {
   const auto fail = [cause](int32_t result, const char* why) {
     *cause = why;
     return result;
@@ -74,12 +90,14 @@ int32_t CheckEntryHead(ByteStream* script, const EntryHead& head, int32_t index,
   const char* oldName = head.oldName.bytes.c_str();
   const char* newName = head.newName.bytes.c_str();
   if (const char* refused = CheckEntryNames(oldName, newName)) return fail(ApplyUnsafeName, refused);
+  if (const char* refused = names->Add(oldName, newName)) return fail(ApplyUnsafeName, refused);
   if (head.kind == KindFile && !FilePayloadFits(script))
     return fail(ApplyDamaged, "the payload runs past the end of the script");
   return 0;
 }
 
-int32_t ReadCheckedEntry(ByteStream* script, int32_t index, EntryHead* head, const char** cause) {
+int32_t ReadCheckedEntry(ByteStream* script, int32_t index, ScriptNames* names, EntryHead* head,
+                         const char** cause) {
   const HeadEnding ending = ReadEntryHead(script, head);
   if (EndsScript(ending)) return EntryEndsScript;
   if (ending == HeadNameCutShort) {
@@ -90,7 +108,7 @@ int32_t ReadCheckedEntry(ByteStream* script, int32_t index, EntryHead* head, con
     *cause = "a name does not end with its NUL";
     return ApplyDamaged;
   }
-  return CheckEntryHead(script, *head, index, cause);
+  return CheckEntryHead(script, *head, index, names, cause);
 }
 
 DiffListFrame FrameBookDiffList(const uint8_t* bytes, uint32_t size, uint32_t at, DiffRecordVisitor visit,

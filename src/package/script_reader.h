@@ -12,7 +12,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
+
+#include "package/file_names.h"
 
 class ByteStream;
 
@@ -53,12 +57,33 @@ struct EntryHead {
 // std::bad_alloc.
 HeadEnding ReadEntryHead(ByteStream* script, EntryHead* head);
 
+// The names of the entries of a script so far, by which a name that plays
+// two roles across the script is refused: an entry's old name that is
+// another entry's new name (an entry would take the file written by
+// another for the present one, or keep the present file where another
+// writes), or two entries keeping different files under one old name (the
+// second would find the name taken and keep nothing). A repetition of an
+// entry's pair of names is allowed: it keeps nothing twice. Names are
+// compared as Windows' file system compares them (CompareFileNames).
+class ScriptNames {
+ public:
+  // Null when the entry's names may stand beside those before it, and then
+  // they are added; otherwise why not. May throw std::bad_alloc.
+  const char* Add(const std::string& oldName, const std::string& newName);
+
+ private:
+  std::map<std::string, std::string, FileNameOrder> kept_;  // old name: the new name kept there
+  std::set<std::string, FileNameOrder> written_;            // the new names
+};
+
 // The checks of an entry whose head was read whole, in order, before any
 // file is touched: the number of entries (`index` from 0, MaxPackageEntries),
-// both names (CheckEntryNames) and, for KindFile, that its payload lies
-// inside the script. 0, or ApplyDamaged or ApplyUnsafeName with `cause` set. The stream
+// both names (CheckEntryNames), the names of the entries before it (`names`,
+// to which it adds them) and, for KindFile, that its payload lies inside the
+// script. 0, or ApplyDamaged or ApplyUnsafeName with `cause` set. The stream
 // stands at the payload and stays there. May throw std::bad_alloc.
-int32_t CheckEntryHead(ByteStream* script, const EntryHead& head, int32_t index, const char** cause);
+int32_t CheckEntryHead(ByteStream* script, const EntryHead& head, int32_t index, ScriptNames* names,
+                       const char** cause);
 
 // True when the KindFile payload at the stream's position (u32 N, then N
 // bytes) lies wholly inside the script. The position is left where it was.
@@ -70,7 +95,8 @@ bool FilePayloadFits(ByteStream* script);
 // short or without its NUL, and the results of CheckEntryHead, with `cause`
 // set. `head` holds what was read. May throw std::bad_alloc.
 constexpr int32_t EntryEndsScript = 1;
-int32_t ReadCheckedEntry(ByteStream* script, int32_t index, EntryHead* head, const char** cause);
+int32_t ReadCheckedEntry(ByteStream* script, int32_t index, ScriptNames* names, EntryHead* head,
+                         const char** cause);
 
 // How a BookDiff list held in memory ends.
 enum DiffListEnding : int32_t {

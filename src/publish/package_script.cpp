@@ -159,6 +159,9 @@ class Walker {
     if (SameEntryName(entry.oldName.c_str(), entry.newName.c_str())) {
       Problem(entry.offset, "both names denote the same file, '" + entry.newName +
                                 "'; writing it would cut the file to be read");
+    } else if (CheckEntryNames(entry.oldName.c_str(), entry.newName.c_str()) == nullptr) {
+      if (const char* refused = names_.Add(entry.oldName, entry.newName))
+        Problem(entry.offset, std::string("the updater refuses the entry: ") + refused);
     }
     entry.payloadOffset = at_;
     if (!Payload(&entry)) return false;
@@ -173,6 +176,7 @@ class Walker {
   uint32_t entryStart_ = 0;
   int32_t entry_ = 0;
   MemoryStream stream_;  // the reader's view of the script
+  ScriptNames names_;    // those of the entries so far
   ScriptWalk walk_;
 };
 
