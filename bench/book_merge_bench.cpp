@@ -404,26 +404,23 @@ bool MergeDivided(ByteStream* package, ByteStream* oldFile, ByteStream* newFile)
   return MergeDividedBook(package, oldFile, newFile, mergeThreads) == 0;
 }
 
-// The peak memory of one merge, run by this program started afresh with
-// --peak: a process that has merged before keeps freed memory for reuse,
-// which would count against the merge. -1 when it cannot be told.
-double MergePeak(const Paths& paths, const Bytes& package, bool divided, int threads) {
-  const std::string packagePath = paths.folder + "/package.bin";
-  WriteFile(packagePath, {&package});
-  // The child's words, each a buffer of its own for execv.
-  std::vector<std::vector<char>> words;
-  for (const std::string& word :
-       {std::string("/proc/self/exe"), std::string("--peak"), std::string(divided ? "divided" : "single"),
-        std::to_string(threads), paths.folder}) {
-    words.emplace_back(word.begin(), word.end());
-    words.back().push_back(0);
-  }
+// Runs this program afresh with `words` and returns what it printed; fails
+// with `failure` when it does not end well.
+std::string RunSelf(const std::vector<std::string>& words, const char* failure) {
+  // The words, each a buffer of its own for execv.
+  std::vector<std::vector<char>> buffers;
   std::vector<char*> argv;
-  for (std::vector<char>& word : words) argv.push_back(word.data());
+  const std::string self = "/proc/self/exe";
+  buffers.emplace_back(self.begin(), self.end());
+  for (const std::string& word : words) buffers.emplace_back(word.begin(), word.end());
+  for (std::vector<char>& buffer : buffers) {
+    buffer.push_back(0);
+    argv.push_back(buffer.data());
+  }
   argv.push_back(nullptr);
 
   int channel[2];
-  if (pipe(channel) != 0) return -1;
+  if (pipe(channel) != 0) Fail(failure);
   std::fflush(stdout);
   const pid_t child = fork();
   if (child == 0) {
@@ -440,8 +437,19 @@ double MergePeak(const Paths& paths, const Bytes& package, bool divided, int thr
   close(channel[0]);
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    Fail("the merge for the peak memory failed");
+    Fail(failure);
   }
+  return said;
+}
+
+// The peak memory of one merge, run by this program started afresh with
+// --peak: a process that has merged before keeps freed memory for reuse,
+// which would count against the merge. -1 when it cannot be told.
+double MergePeak(const Paths& paths, const Bytes& package, bool divided, int threads) {
+  const std::string packagePath = paths.folder + "/package.bin";
+  WriteFile(packagePath, {&package});
+  const std::string said = RunSelf({"--peak", divided ? "divided" : "single", std::to_string(threads), paths.folder},
+                                   "the merge for the peak memory failed");
   std::remove(packagePath.c_str());
   char* end = nullptr;
   const double peak = std::strtod(said.c_str(), &end);
@@ -613,35 +621,7 @@ int RunSpawn(char** argv) {
 // peak resident memory in bytes.
 Timing RunFixpackApply(const std::string& fixpack, const std::string& dataFile, const std::string& folder,
                        double* peak) {
-  std::vector<std::vector<char>> words;
-  for (const std::string& word : {std::string("/proc/self/exe"), std::string("--spawn"), fixpack,
-                                  std::string("apply"), dataFile, folder}) {
-    words.emplace_back(word.begin(), word.end());
-    words.back().push_back(0);
-  }
-  std::vector<char*> argv;
-  for (std::vector<char>& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  int channel[2];
-  if (pipe(channel) != 0) Fail("cannot run fixpack apply");
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(channel[1], STDOUT_FILENO);
-    close(channel[0]);
-    close(channel[1]);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(channel[1]);
-  std::string said;
-  char piece[64];
-  for (ssize_t got; child > 0 && (got = read(channel[0], piece, sizeof piece)) > 0;) said.append(piece, got);
-  close(channel[0]);
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    Fail("fixpack apply failed");
-  }
+  const std::string said = RunSelf({"--spawn", fixpack, "apply", dataFile, folder}, "fixpack apply failed");
   Timing t;
   long kb = 0;
   if (std::sscanf(said.c_str(), "%lf %lf %ld %ld", &t.wall, &t.cpu, &t.faults, &kb) != 4) {
