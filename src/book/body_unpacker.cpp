@@ -31,9 +31,7 @@ int64_t BytesLeft(ByteStream* stream) {
 
 }  // namespace
 
-BodyUnpacker::~BodyUnpacker() {
-  if (open_) inflateEnd(&z_);
-}
+BodyUnpacker::~BodyUnpacker() { End(); }
 
 uint32_t BodyUnpacker::Open() {
   uint8_t counts[BodyCountsSize];
@@ -79,6 +77,19 @@ bool BodyUnpacker::MakeRoom() {
 }
 
 int32_t BodyUnpacker::Step() {
+  const int32_t state = Unpack();
+  // The piece and zlib's state are not kept while the body is merged.
+  if (state != UnpackGoing) End();
+  return state;
+}
+
+void BodyUnpacker::End() {
+  if (open_) inflateEnd(&z_);
+  open_ = false;
+  piece_.reset();
+}
+
+int32_t BodyUnpacker::Unpack() {
   if (!open_) return UnpackFailed;
   if (unread_ > 0) {
     const uint32_t length = unread_ < PieceSize ? unread_ : PieceSize;

@@ -52,6 +52,8 @@ class BodyUnpacker {
 
  private:
   bool MakeRoom();
+  int32_t Unpack();
+  void End();
 
   ByteStream* oldFile_;
   ByteBlock* raw_;
