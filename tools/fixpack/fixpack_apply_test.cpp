@@ -34,7 +34,7 @@ Outcome RunCommand(std::vector<std::string> arguments) {
   ::testing::internal::CaptureStderr();
   const int status = RunApply(static_cast<int>(argv.size()), argv.data());
   Outcome outcome{status, ::testing::internal::GetCapturedStdout()};
-  ::testing::internal::GetCapturedStderr();
+  outcome.output += ::testing::internal::GetCapturedStderr();
   return outcome;
 }
 

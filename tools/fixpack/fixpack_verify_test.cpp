@@ -306,7 +306,7 @@ TEST(FixpackInspectTest, TellsTheFiguresOfBooksAndPackages) {
   const Outcome package = RunTool(RunInspect, {folder / "upd"});
   ASSERT_EQ(package.status, 0) << package.err;
   EXPECT_TRUE(Contains(package.out, "2 entries:\n    1 book    j.bak -> j.dat: payload ")) << package.out;
-  EXPECT_TRUE(Contains(package.out, ", 2 groups, 1 puts, 2 deletes\n")) << package.out;
+  EXPECT_TRUE(Contains(package.out, ", 2 groups, 1 put, 2 deletes\n")) << package.out;
   EXPECT_TRUE(Contains(package.out, "    2 file    r.old -> r.txt: payload ")) << package.out;
 
   Bytes damaged = folder.Get("upd");
