@@ -38,7 +38,7 @@ bool SameBookContent(const std::vector<uint8_t>& result, const BookImage& wanted
       AppendDiffText(first, &still);
       still.pop_back();
       *cause = name + ": the updated book differs from the new book in " + std::to_string(records.size()) +
-               " moves; the first position would still need " + still;
+               (records.size() == 1 ? " move" : " moves") + "; the first position would still need " + still;
       return false;
     }
   }

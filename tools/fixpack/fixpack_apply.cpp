@@ -89,8 +89,10 @@ bool ReportEntries(const std::vector<uint8_t>& script, const char* folder) {
   int32_t surprising = 0;
   for (size_t i = 0; i < walk.entries.size(); ++i) {
     const ScriptEntry& entry = walk.entries[i];
-    std::string line = "  " + std::to_string(i + 1) + " " + KindWord(entry.kind) + " " + entry.oldName + " -> " +
-                       entry.newName + ": ";
+    std::string kind = KindWord(entry.kind);
+    kind.resize(7, ' ');  // as build and inspect line them up
+    std::string line =
+        "  " + std::to_string(i + 1) + " " + kind + " " + entry.oldName + " -> " + entry.newName + ": ";
     if (entry.kind == KindFile) {
       Say(stdout, "%s%s\n", line.c_str(), Counted(entry.fileSize, "byte").c_str());
       continue;

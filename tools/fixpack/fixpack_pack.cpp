@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 #include <utility>
 
+#include "book/book_format.h"
 #include "book/divided_book.h"
 #include "book/ordered_work.h"
 #include "book/parallel_deflate.h"
@@ -158,6 +160,20 @@ int RunPack(int argc, char** argv) {
   }
   bytes.clear();
   bytes.shrink_to_fit();
+  // Such positions pack and load, but no diff can name them: a later
+  // release that changes one cannot be built.
+  std::set<uint32_t> unnamable;  // the lines of such positions
+  for (const TextBody& body : book.bodies) {
+    for (const TextMove& move : body.moves) {
+      if (IsListEnd(move.key.low)) unnamable.insert(move.line);
+    }
+  }
+  if (!unnamable.empty()) {
+    Say(stderr,
+        "fixpack pack: warning: %s:%u: a low word below 64 or 0xFFFFFFFF (%s): no diff can name such a "
+        "position, so diff and build refuse to change it in a later release\n",
+        textPath.c_str(), *unnamable.begin(), Counted(unnamable.size(), "position").c_str());
+  }
   if (optionBuckets != 0 && book.bucketCount != 0 && optionBuckets != book.bucketCount) {
     return Failure("pack", textPath + ":" + std::to_string(book.bucketsLine) + ": the text gives " +
                                std::to_string(book.bucketCount) + " buckets, --buckets " +

@@ -61,7 +61,7 @@ TEST(FixpackRelease, ApplyTellsAnotherReleaseAndExpectHoldsTheFolderToTheNewOne)
       if (expect) words.insert(words.end(), {"--expect", folder / "release"});
       const Outcome outcome = RunTool(RunApply, words);
       EXPECT_TRUE(Contains(outcome.out, "applied 2 entries")) << outcome.out;
-      EXPECT_TRUE(Contains(outcome.out, "1 book joseki.bak -> joseki.dat: ")) << outcome.out;
+      EXPECT_TRUE(Contains(outcome.out, "1 book    joseki.bak -> joseki.dat: ")) << outcome.out;
       EXPECT_TRUE(Contains(outcome.out, row.effect)) << outcome.out;
       EXPECT_EQ(Contains(outcome.err, "may hold another release"), row.warned) << outcome.err;
       EXPECT_EQ(outcome.status, expect ? row.expectStatus : 0) << outcome.out << outcome.err;

@@ -88,6 +88,8 @@ void TakeTerminalEncoding() {
 
 void WriteText(FILE* stream, const char* text, size_t size) {
   Progress::ClearShown();
+  // What was said on stdout comes first, also where stdout is a file.
+  if (stream == stderr) fflush(stdout);
   if (!IsAscii(text, size)) {
 #ifdef _WIN32
     if (WriteToConsole(stream, text, size)) return;
