@@ -16,7 +16,7 @@ namespace {
 // CLI11 words its faults for its own help; they are said here in the words
 // of every other fixpack message.
 std::string ParseFault(const CLI::ParseError& fault) {
-  const std::string text = fault.what();
+  std::string text = fault.what();
   if (dynamic_cast<const CLI::ExtrasError*>(&fault) != nullptr) {
     const size_t colon = text.rfind(": ");
     std::string word = colon == std::string::npos ? text : text.substr(colon + 2);
