@@ -23,9 +23,13 @@ void TakeTerminalEncoding();
 void WriteText(FILE* stream, const char* text, size_t size);
 void WriteText(FILE* stream, const std::string& text);
 
-// printf into WriteText.
-void Say(FILE* stream, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
+// printf into WriteText. (MinGW's runtime formats as C99 does, %zu
+// included: its archetype is gnu_printf.)
+#if defined(__MINGW32__)
+#define FIXPACK_PRINTF_FORMAT(at, first) __attribute__((format(gnu_printf, at, first)))
+#elif defined(__GNUC__)
+#define FIXPACK_PRINTF_FORMAT(at, first) __attribute__((format(printf, at, first)))
+#else
+#define FIXPACK_PRINTF_FORMAT(at, first)
 #endif
-    ;
+void Say(FILE* stream, const char* format, ...) FIXPACK_PRINTF_FORMAT(2, 3);
