@@ -26,7 +26,7 @@ if ! (cd "$work" && bash -euo pipefail -c "$walk") >"$work.log" 2>&1; then
   exit 1
 fi
 cat "$work.log"
-for shown in "may hold another release" "differs: other/joseki.dat" "every file the package wrote is as in release" \
+for shown in "may hold another release" "differs: joseki.dat" "every file the package wrote is as in release" \
              "exit status 1: not the release"; do
   grep -qF "$shown" "$work.log" || { echo "FAILED: the walk-through does not show: $shown"; exit 1; }
 done

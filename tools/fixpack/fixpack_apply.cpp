@@ -17,6 +17,7 @@
 #include "fixpack/terminal_text.h"
 #include "package/entry_path.h"
 #include "package/update_package.h"
+#include "publish/build_manifest.h"
 #include "publish/diff_replay.h"
 #include "publish/package_check.h"
 #include "publish/package_script.h"
@@ -63,26 +64,26 @@ std::string FolderPath(const char* folder, const std::string& name) {
   return EntryPath(folder, FolderNeedsSeparator(folder), name.c_str());
 }
 
-// The entry that failed, its file and the cause; a file whose folder is
-// missing names the folder.
+// The entry that failed, the folder and the cause; a file whose folder is
+// missing names that folder. Files are named as the package names them, in
+// the folder given, so that the text is the same on every system.
 std::string FailureText(const char* dataFile, const char* folder, int32_t result, const ApplyReport& report) {
   std::string where = std::string(dataFile) + ": entry " + std::to_string(report.failedEntry);
   if (report.failedKind >= 0)
     where += " (" + std::string(KindWord(report.failedKind)) + " " + report.oldName + " -> " + report.newName + ")";
+  where += std::string(" in ") + folder;
   std::string cause = report.cause != nullptr ? report.cause : "it failed";
   if (report.systemError != 0) cause += std::string(": ") + SystemErrorText(report.systemError);
-  std::string path = report.newName.empty() ? std::string(folder) : FolderPath(folder, report.newName);
-  if (result != ApplyDamaged && report.systemError == ENOENT) {
-    const std::string name = FolderPath(folder, report.newName);
-    const size_t cut = name.find_last_of('/') != std::string::npos ? name.find_last_of('/') : std::string::npos;
-    const std::string parent = cut == std::string::npos ? std::string() : name.substr(0, cut);
-    if (!parent.empty() && !IsFolder(parent)) {
-      path = parent;
-      cause = "no such folder; the updater makes no folders, so the install must hold it";
-    }
+  if (result != ApplyDamaged && report.systemError == ENOENT && !report.newName.empty()) {
+    // The name's own folder part (a 0x5C inside a double-byte character is
+    // no separator).
+    std::string inner = FolderOf(report.newName);
+    if (!inner.empty()) inner.pop_back();
+    if (!inner.empty() && !IsFolder(FolderPath(folder, inner)))
+      cause = "its folder " + inner + " is missing; the updater makes no folders, so the install must hold it";
   }
-  return where + ": " + path + ": " + cause + "; " + Counted(report.entriesApplied, "entry", "entries") +
-         " before it stay" + (report.entriesApplied == 1 ? "s" : "") + " applied";
+  return where + ": " + cause + "; " + Counted(report.entriesApplied, "entry", "entries") + " before it stay" +
+         (report.entriesApplied == 1 ? "s" : "") + " applied";
 }
 
 // Per entry, what it did; for a book entry, replayed on the book its old
@@ -134,7 +135,7 @@ int CompareWithRelease(const std::vector<uint8_t>& script, const char* folder, c
     std::vector<uint8_t> madeBytes, wantedBytes;
     std::string error;
     if (!ReadFileBytes(made, &madeBytes, &error) || !ReadFileBytes(wanted, &wantedBytes, &error)) {
-      Say(stdout, "  differs: %s\n", error.c_str());
+      Say(stdout, "  differs: %s: %s\n", entry.newName.c_str(), error.c_str());
       ++differences;
       continue;
     }
@@ -145,7 +146,7 @@ int CompareWithRelease(const std::vector<uint8_t>& script, const char* folder, c
         SameBookContent(madeBytes, wantedBook, &cause)) {
       continue;  // the same positions and moves, packed otherwise
     }
-    Say(stdout, "  differs: %s from %s: %s\n", made.c_str(), wanted.c_str(), cause.c_str());
+    Say(stdout, "  differs: %s: %s\n", entry.newName.c_str(), cause.c_str());
     ++differences;
   }
   if (differences != 0) {

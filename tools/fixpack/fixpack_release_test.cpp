@@ -66,7 +66,7 @@ TEST(FixpackRelease, ApplyTellsAnotherReleaseAndExpectHoldsTheFolderToTheNewOne)
       EXPECT_EQ(Contains(outcome.err, "may hold another release"), row.warned) << outcome.err;
       EXPECT_EQ(outcome.status, expect ? row.expectStatus : 0) << outcome.out << outcome.err;
       if (expect && row.expectStatus != 0) {
-        EXPECT_TRUE(Contains(outcome.out, "differs: ")) << outcome.out;
+        EXPECT_TRUE(Contains(outcome.out, "differs: joseki.dat: ")) << outcome.out;
       }
     }
   }
