@@ -18,6 +18,8 @@ REPO=$(cd "$(dirname "$0")/../.." && pwd)
 source "$REPO/tests/e2e/lib.sh"
 # shellcheck source=tests/e2e/products.sh
 source "$REPO/tests/e2e/products.sh"
+# shellcheck source=tests/e2e/files_in_use.sh
+source "$REPO/tests/e2e/files_in_use.sh"
 
 # The texts the updater shows, as a Japanese Windows shows them.
 GREETING='本修正モジュールを実行する前に、盤燈や他のアプリケーションが終了していることを確認してください。よろしければ、ＯＫボタンを押してください。'
@@ -476,7 +478,8 @@ picker_answer() {  # --pick PATH | --cancel
 }
 
 ALL=(no_data only_updc cancel close_box close_while_applying keys not_registered picked
-     damaged so_folder held_file held_data read_only no_template)
+     damaged so_folder held_file held_data read_only no_template scanned_file running_product
+     long_folder)
 
 main() {
   local arches=() names=() arch
