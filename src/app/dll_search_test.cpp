@@ -25,16 +25,15 @@ int32_t RecordDllDirectory(const char* path) {
 
 TEST(LimitDllSearch, KeepsLoadsToTheSystemFolderWithWhatTheSystemOffers) {
   struct Case {
-    bool hasDefault, hasDirectory;
-    int32_t defaultAnswer;
-    bool limited;
     std::vector<std::string> want;
+    int32_t defaultAnswer;
+    bool hasDefault, hasDirectory, limited;
   };
   const Case cases[] = {
-      {true, true, 1, true, {"SetDllDirectoryA \"\"", "SetDefaultDllDirectories 2048"}},
-      {true, true, 0, false, {"SetDllDirectoryA \"\"", "SetDefaultDllDirectories 2048"}},
-      {false, true, 1, false, {"SetDllDirectoryA \"\""}},  // before KB2533623
-      {false, false, 1, false, {}},
+      {{"SetDllDirectoryA \"\"", "SetDefaultDllDirectories 2048"}, 1, true, true, true},
+      {{"SetDllDirectoryA \"\"", "SetDefaultDllDirectories 2048"}, 0, true, true, false},
+      {{"SetDllDirectoryA \"\""}, 1, false, true, false},  // before KB2533623
+      {{}, 1, false, false, false},
   };
   for (const Case& c : cases) {
     calls.clear();

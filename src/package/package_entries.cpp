@@ -378,10 +378,11 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
 // not: they then take the long form that reaches the file at any length.
 // The entry's own paths never do; a name the products could not open
 // either fails the entry as it stands.
-std::string TemporaryPath(PackageFiles* files, const std::string& path) {
+std::string TemporaryPath(PackageFiles* files, std::string path) {
   if (path.size() <= PlainPathLimit) return path;
   std::string longForm = files->LongForm(path.c_str());
-  return longForm.empty() ? path : longForm;
+  if (longForm.empty()) return path;
+  return longForm;
 }
 
 // Reads the entry's names and checks them, and builds its paths: all that
