@@ -25,12 +25,11 @@
 #include "package/entry_path.h"
 #include "package/package_files.h"
 #include "package/patient_package_files.h"
+#include "package/script_reader.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
 
 namespace {
-
-constexpr int32_t EndOfScript = 1;  // a clean end between entries
 
 struct Entry {
   PackageFiles* files;
@@ -54,48 +53,6 @@ struct Entry {
     return result;
   }
 };
-
-// Reads one length byte and the name behind it into `name` (up to its first
-// NUL). EndOfScript for a length of 0 or the end of the data there.
-int32_t ReadName(ByteStream* package, std::string* name, const char** cause) {
-  const int32_t length = package->ReadU8();
-  if (length < 1) return EndOfScript;
-  char bytes[256];
-  const int32_t got = package->Read(reinterpret_cast<uint8_t*>(bytes), length);
-  if (got != length) {
-    bytes[got > 0 ? got : 0] = '\0';
-    name->assign(bytes);
-    *cause = "a name is cut short by the end of the script";
-    return ApplyDamaged;
-  }
-  bytes[length] = '\0';
-  name->assign(bytes);
-  if (bytes[length - 1] != '\0') {
-    *cause = "a name does not end with its NUL";
-    return ApplyDamaged;
-  }
-  return 0;
-}
-
-// What remains of the package behind its position, found without reading.
-uint32_t Remaining(ByteStream* package) {
-  const uint32_t here = static_cast<uint32_t>(package->Tell());
-  package->Seek(0, true);
-  const uint32_t end = static_cast<uint32_t>(package->Tell());
-  package->Seek(static_cast<int32_t>(here), false);
-  return end > here ? end - here : 0;
-}
-
-// True when the KindFile payload at the package's position lies wholly inside
-// the script. The position is left where it was.
-bool PayloadFits(ByteStream* package) {
-  const uint32_t remaining = Remaining(package);
-  if (remaining < 4) return false;
-  const int32_t here = package->Tell();
-  const uint32_t length = static_cast<uint32_t>(package->ReadU32());
-  package->Seek(here, false);
-  return length <= remaining - 4;
-}
 
 int32_t WriteContent(ByteStream* package, Entry* entry, ByteStream* source, ByteStream* target) {
   if (entry->kind == KindFile) {
@@ -385,30 +342,23 @@ std::string TemporaryPath(PackageFiles* files, std::string path) {
   return longForm;
 }
 
-// Reads the entry's names and checks them, and builds its paths: all that
-// comes before the first file operation. EndOfScript for a clean end.
-int32_t ReadEntryNames(ByteStream* package, Entry* entry, std::string* oldName, std::string* newName,
-                       int32_t entriesApplied) {
-  int32_t result = ReadName(package, oldName, &entry->cause);
-  if (result == 0) result = ReadName(package, newName, &entry->cause);
-  if (result != 0) return result;
-  if (entriesApplied >= MaxPackageEntries) {
-    return entry->Fail(ApplyDamaged, "the script holds more entries than a package may");
-  }
-  if (const char* refused = CheckEntryNames(oldName->c_str(), newName->c_str())) {
-    return entry->Fail(ApplyUnsafeName, refused);
-  }
-  if (entry->kind == KindFile && !PayloadFits(package)) {
-    return entry->Fail(ApplyDamaged, "the payload runs past the end of the script");
-  }
+// Reads the entry's head and checks it (the script's own reader), and
+// builds its paths: all that comes before the first file operation.
+// EntryEndsScript for a clean end.
+int32_t ReadEntryNames(ByteStream* package, Entry* entry, EntryHead* head, int32_t entriesApplied,
+                       ScriptNames* names) {
+  const int32_t result = ReadCheckedEntry(package, entriesApplied, names, head, &entry->cause);
+  entry->kind = head->kind;
+  if (result != 0) return result == EntryEndsScript ? result : entry->Fail(result, entry->cause);
   const char* folder = entry->folder;
-  entry->oldPath = EntryPath(folder, entry->separator, oldName->c_str());
-  entry->newPath = EntryPath(folder, entry->separator, newName->c_str());
+  const char* newName = head->newName.bytes.c_str();
+  entry->oldPath = EntryPath(folder, entry->separator, head->oldName.bytes.c_str());
+  entry->newPath = EntryPath(folder, entry->separator, newName);
   PackageFiles* files = entry->files;
   entry->tempPath =
-      TemporaryPath(files, EntryPath(folder, entry->separator, TempEntryName(newName->c_str(), false).c_str()));
+      TemporaryPath(files, EntryPath(folder, entry->separator, TempEntryName(newName, false).c_str()));
   entry->keepPath =
-      TemporaryPath(files, EntryPath(folder, entry->separator, TempEntryName(newName->c_str(), true).c_str()));
+      TemporaryPath(files, EntryPath(folder, entry->separator, TempEntryName(newName, true).c_str()));
   entry->earlierTempPath = TemporaryPath(files, entry->newPath + TempNewSuffix);
   entry->earlierKeepPath = TemporaryPath(files, entry->newPath + TempKeepSuffix);
   return 0;
@@ -416,10 +366,10 @@ int32_t ReadEntryNames(ByteStream* package, Entry* entry, std::string* oldName, 
 
 // ReadEntryNames, with memory that runs out failing the entry: nothing has
 // been touched yet, so the entry fails cleanly.
-int32_t ReadEntry(ByteStream* package, Entry* entry, std::string* oldName, std::string* newName,
-                  int32_t entriesApplied) {
+int32_t ReadEntry(ByteStream* package, Entry* entry, EntryHead* head, int32_t entriesApplied,
+                  ScriptNames* names) {
   try {
-    return ReadEntryNames(package, entry, oldName, newName, entriesApplied);
+    return ReadEntryNames(package, entry, head, entriesApplied, names);
   } catch (const std::bad_alloc&) {
     errno = ENOMEM;
     return entry->Fail(ApplyWriteFailed, "the entry's names cannot be held");
@@ -430,10 +380,10 @@ int32_t ReadEntry(ByteStream* package, Entry* entry, std::string* oldName, std::
 
 int32_t CopyPayload(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
   (void)oldFile;
-  if (!PayloadFits(package)) return ApplyDamaged;
+  if (!FilePayloadFits(package)) return ApplyDamaged;
   const uint32_t length = static_cast<uint32_t>(package->ReadU32());
   if (length == 0) return 0;
-  // PayloadFits has bounded the length by the script, which is in memory;
+  // FilePayloadFits has bounded the length by the script, which is in memory;
   // the copy still may not find the memory for a second block of that size.
   std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[length]);
   if (!block) return ApplyWriteFailed;
@@ -454,23 +404,21 @@ int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport
   const bool separator = FolderNeedsSeparator(folder);
 
   if (package->AtEnd() != 0) return ApplyOk;
+  ScriptNames names;  // those of the entries so far
   for (;;) {
     Entry entry;
     entry.files = files;
     entry.folder = folder;
     entry.separator = separator;
-    entry.kind = package->ReadU32();
-    if (entry.kind < KindBook || entry.kind > KindFile) return ApplyOk;
-
-    std::string oldName, newName;
-    int32_t result = ReadEntry(package, &entry, &oldName, &newName, report->entriesApplied);
-    if (result == EndOfScript) return ApplyOk;
+    EntryHead head;
+    int32_t result = ReadEntry(package, &entry, &head, report->entriesApplied, &names);
+    if (result == EntryEndsScript) return ApplyOk;
     if (result == 0) result = CarryOut(package, &entry);
     if (result != 0) {
       report->failedKind = entry.kind;
       try {
-        report->oldName = oldName;
-        report->newName = newName;
+        report->oldName = head.oldName.Text();
+        report->newName = head.newName.Text();
       } catch (const std::bad_alloc&) {
         report->oldName.clear();  // the failure is told without its names
         report->newName.clear();
