@@ -106,29 +106,39 @@ void WriteText(FILE* stream, const char* text, size_t size) {
 
 void WriteText(FILE* stream, const std::string& text) { WriteText(stream, text.data(), text.size()); }
 
+namespace {
+
+// Short lines are made on the stack, so that saying that memory ran out
+// needs none; `arguments` is read once for the line and once more only for
+// a longer one.
+void SayList(FILE* stream, const char* format, va_list arguments) {
+  char line[1024];
+  va_list first;
+  va_copy(first, arguments);
+  const int length = vsnprintf(line, sizeof line, format, first);
+  va_end(first);
+  if (length < 0) return;
+  if (static_cast<size_t>(length) < sizeof line) {
+    WriteText(stream, line, static_cast<size_t>(length));
+    return;
+  }
+  try {
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    vsnprintf(&text[0], text.size(), format, arguments);
+    text.pop_back();
+    WriteText(stream, text);
+  } catch (const std::bad_alloc&) {
+    WriteText(stream, line, sizeof line - 1);
+  }
+}
+
+}  // namespace
+
 // printf's own checked format is kept (the attribute in the header), which
 // a template of arguments would lose.
 void Say(FILE* stream, const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
-  // Short lines are made on the stack, so that saying that memory ran out
-  // needs none.
-  char line[1024];
   va_list arguments;
   va_start(arguments, format);
-  va_list again;
-  va_copy(again, arguments);
-  const int length = vsnprintf(line, sizeof line, format, arguments);
+  SayList(stream, format, arguments);
   va_end(arguments);
-  if (length >= 0 && static_cast<size_t>(length) < sizeof line) {
-    WriteText(stream, line, static_cast<size_t>(length));
-  } else if (length >= 0) {
-    try {
-      std::string text(static_cast<size_t>(length) + 1, '\0');
-      vsnprintf(&text[0], text.size(), format, again);
-      text.pop_back();
-      WriteText(stream, text);
-    } catch (const std::bad_alloc&) {
-      WriteText(stream, line, sizeof line - 1);
-    }
-  }
-  va_end(again);
 }
