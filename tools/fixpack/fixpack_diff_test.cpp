@@ -191,7 +191,7 @@ TEST(FixpackDiffTest, TextNamesEveryRecordAndTheDivision) {
   Pack(folder, "new", "division 3 buckets 1\n00000040 00000000 0002:0000:00000009 0005:0001:00000000\n");
   const Outcome outcome = RunTool(RunDiff, {folder / "old", folder / "new"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_TRUE(Contains(outcome.out, "1 groups, 2 puts, 1 deletes")) << outcome.out;
+  EXPECT_TRUE(Contains(outcome.out, "1 group, 2 puts, 1 delete")) << outcome.out;
   EXPECT_TRUE(
       Contains(outcome.out, "division 3\n00000040 00000000 -0001 +0002:0000:00000009 +0005:0001:00000000\n"))
       << outcome.out;

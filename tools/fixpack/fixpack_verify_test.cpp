@@ -165,6 +165,13 @@ TEST(FixpackVerifyTest, NamesEveryFaultOfADividedLayout) {
       {"order", swapped, 0, "warning: the blocks are not laid out as the updater writes them"},
   };
   EXPECT_EQ(Verify(folder, sound).status, 0);
+  folder.Put("misplaced.txt", Text("division 5 buckets 2\n40 4000000 1:0:0\n"));
+  ASSERT_EQ(RunTool(RunPack, {folder / "misplaced.txt", "-o", folder / "misplaced"}).status, 0);
+  const Verdict misplaced = Verify(folder, folder.Get("misplaced"));
+  EXPECT_EQ(misplaced.status, 0);
+  EXPECT_TRUE(Contains(misplaced.out, "division 5, bucket 0, node 0 (position 00000040 04000000): warning: the "
+                                      "top six bits of its high word name division 1"))
+      << misplaced.out;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Verdict verdict = Verify(folder, c.file);
@@ -306,7 +313,7 @@ TEST(FixpackInspectTest, TellsTheFiguresOfBooksAndPackages) {
   const Outcome package = RunTool(RunInspect, {folder / "upd"});
   ASSERT_EQ(package.status, 0) << package.err;
   EXPECT_TRUE(Contains(package.out, "2 entries:\n    1 book    j.bak -> j.dat: payload ")) << package.out;
-  EXPECT_TRUE(Contains(package.out, ", 2 groups, 1 puts, 2 deletes\n")) << package.out;
+  EXPECT_TRUE(Contains(package.out, ", 2 groups, 1 put, 2 deletes\n")) << package.out;
   EXPECT_TRUE(Contains(package.out, "    2 file    r.old -> r.txt: payload ")) << package.out;
 
   Bytes damaged = folder.Get("upd");
