@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "package/package_test_support.h"
 #include "package/update_package.h"
+#include "testing/package_builder.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "package/package_entries.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
+#include "testing/package_builder.h"
 
 namespace {
 

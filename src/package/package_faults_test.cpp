@@ -13,9 +13,9 @@
 
 #include "package/entry_path.h"
 #include "package/package_files.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
+#include "testing/package_builder.h"
 
 namespace {
 

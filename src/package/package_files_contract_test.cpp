@@ -11,8 +11,8 @@
 
 #include "package/memory_package_files.h"
 #include "package/package_files.h"
-#include "package/package_test_support.h"
 #include "stream/byte_stream.h"
+#include "testing/package_builder.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "package/entry_path.h"
 #include "package/package_files.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
+#include "testing/package_builder.h"
 
 namespace {
 

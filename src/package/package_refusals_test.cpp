@@ -11,8 +11,8 @@
 #include <string>
 
 #include "package/entry_path.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
+#include "testing/package_builder.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include "package/entry_path.h"
 #include "package/package_entries.h"
 #include "package/package_files.h"
-#include "package/package_test_support.h"
 #include "package/script_check.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
+#include "testing/package_builder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "package/package_test_support.h"
+#include "testing/package_builder.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "package/memory_package_files.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
 #include "publish/build_manifest.h"
 #include "publish/package_script.h"
+#include "testing/package_builder.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/package_test_support.h"
+#include "testing/package_builder.h"
 
 namespace oom_test {
 

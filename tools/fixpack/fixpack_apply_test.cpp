@@ -12,7 +12,7 @@
 #include "book/book_body.h"
 #include "book/joseki_table.h"
 #include "fixpack/fixpack_commands.h"
-#include "package/package_test_support.h"
+#include "testing/package_builder.h"
 
 namespace {
 

@@ -26,10 +26,10 @@
 
 #include "book/joseki_table.h"
 #include "fixpack/fixpack_commands.h"
-#include "fixpack/killing_package_files.h"
 #include "package/entry_path.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
+#include "testing/killing_package_files.h"
+#include "testing/package_builder.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/update_dialog_ids.h"
-#include "app/win32/testing/dialog_resource.h"
+#include "testing/dialog_resource.h"
 
 namespace {
 

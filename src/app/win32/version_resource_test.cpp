@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/win32/testing/dialog_resource.h"
-#include "app/win32/testing/version_resource.h"
+#include "testing/dialog_resource.h"
+#include "testing/version_resource.h"
 
 namespace {
 

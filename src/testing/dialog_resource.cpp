@@ -1,9 +1,9 @@
-#include "app/win32/testing/dialog_resource.h"
+#include "testing/dialog_resource.h"
 
 #include <cstddef>
 #include <cstring>
 
-#include "app/win32/testing/resource_cursor.h"
+#include "testing/resource_cursor.h"
 
 namespace {
 
