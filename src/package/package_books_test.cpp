@@ -9,13 +9,7 @@
 
 namespace {
 
-using package_test::Bytes;
-using package_test::Codes;
-using package_test::LoadBlock;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 constexpr uint32_t Terminator = 0xFFFFFFFF;
 

@@ -19,11 +19,7 @@
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 enum Operation { OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename, OpRemove, OpLink, OpReplace };
 

@@ -16,9 +16,7 @@
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Text;
+using namespace package_test;
 
 // A folder behind one implementation: its files are set up by name and
 // read back through the operations themselves.

@@ -10,9 +10,7 @@
 
 namespace {
 
-using package_test::ScratchFolder;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 TEST(RenameNoReplaceTest, MovesOnlyToAFreeName) {
   ScratchFolder folder;

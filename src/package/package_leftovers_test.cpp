@@ -12,11 +12,7 @@
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 // The folder before the update: a.bak keeps what an earlier update kept, so
 // the file entry replaces a.txt.

@@ -15,8 +15,7 @@
 
 namespace {
 
-using package_test::Script;
-using package_test::Text;
+using namespace package_test;
 
 // `count` entries, each writing a file of its own.
 Script ManyFiles(int32_t count) {

@@ -11,10 +11,7 @@
 
 namespace oom_test {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
+using namespace package_test;
 
 // The package's entries, one script each.
 std::vector<Script> Entries();

@@ -33,10 +33,7 @@
 
 namespace {
 
-using package_test::Bytes;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 using Clock = std::chrono::steady_clock;
 
 // A raw body of `positions` positions with two moves each, spread over

@@ -21,8 +21,7 @@
 
 namespace fixpack_test {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
+using namespace package_test;
 
 struct Outcome {
   int status;
