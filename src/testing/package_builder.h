@@ -22,12 +22,9 @@
 
 namespace package_test {
 
-using test_support::Bytes;
-using test_support::ReadBytes;
-using test_support::ScratchFolder;
-using test_support::Snapshot;
-using test_support::Text;
-using test_support::WriteBytes;
+// The package tests name these and test_support's helpers with one
+// `using namespace package_test;`.
+using namespace test_support;
 
 // Builds a package script byte by byte.
 class Script {

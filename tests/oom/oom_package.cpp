@@ -6,20 +6,6 @@ namespace {
 
 constexpr uint32_t Terminator = 0xFFFFFFFF;
 
-// The names under which two folders differ.
-std::string Differences(const Snapshot& got, const Snapshot& wanted) {
-  std::string names;
-  for (const auto& [name, bytes] : got) {
-    const auto other = wanted.find(name);
-    if (other == wanted.end()) names += " " + name + " (extra)";
-    else if (other->second != bytes) names += " " + name + " (differs)";
-  }
-  for (const auto& item : wanted) {
-    if (got.count(item.first) == 0) names += " " + item.first + " (missing)";
-  }
-  return names;
-}
-
 }  // namespace
 
 std::vector<Script> Entries() {

@@ -85,20 +85,6 @@ const std::vector<Product> Products = {
     {"a.txt", "a.bak"},                // its old name keeps an earlier content
 };
 
-// The names under which two folders differ, for a readable failure.
-std::string Differences(const Snapshot& got, const Snapshot& wanted) {
-  std::string names;
-  for (const auto& [name, bytes] : got) {
-    const auto other = wanted.find(name);
-    if (other == wanted.end()) names += " " + name + " (extra)";
-    else if (other->second != bytes) names += " " + name + " (differs)";
-  }
-  for (const auto& [name, bytes] : wanted) {
-    if (got.count(name) == 0) names += " " + name + " (missing)";
-  }
-  return names;
-}
-
 // Runs `fixpack apply` in a child process; returns its pid.
 pid_t StartApply(const std::string& dataFile, const std::string& folder) {
   const pid_t pid = fork();
@@ -154,16 +140,6 @@ class RunFolder {
  private:
   std::filesystem::path path_;
 };
-
-Snapshot TakeFolder(const std::string& folder) {
-  Snapshot files;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
-    if (!item.is_regular_file()) continue;
-    files[std::filesystem::relative(item.path(), folder).generic_string()] =
-        package_test::ReadBytes(item.path().string());
-  }
-  return files;
-}
 
 void PutFolder(const std::string& folder, const Snapshot& files) {
   std::filesystem::remove_all(folder);
