@@ -16,9 +16,6 @@ using namespace package_test;
 // The package's entries, one script each.
 std::vector<Script> Entries();
 
-// The first j entries as one script.
-Script Concatenate(const std::vector<Script>& entries, size_t j);
-
 // The install folder before the update: both books, the file to be
 // replaced and one the package does not name.
 Snapshot Install();
