@@ -12,15 +12,11 @@
 #include "book/book_body.h"
 #include "book/joseki_table.h"
 #include "fixpack/fixpack_commands.h"
-#include "package/package_test_support.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 struct Outcome {
   int status;

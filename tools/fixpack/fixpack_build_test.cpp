@@ -16,15 +16,7 @@
 
 namespace {
 
-using fixpack_test::BodyText;
-using fixpack_test::BookMaker;
-using fixpack_test::Bytes;
-using fixpack_test::Contains;
-using fixpack_test::Outcome;
-using fixpack_test::Position;
-using fixpack_test::RunTool;
-using fixpack_test::ScratchFolder;
-using package_test::Text;
+using namespace fixpack_test;
 
 void Pack(const ScratchFolder& folder, const std::string& name, const std::string& text) {
   folder.Put(name + ".txt", Text(text));

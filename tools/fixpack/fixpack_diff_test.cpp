@@ -13,15 +13,7 @@
 
 namespace {
 
-using fixpack_test::BodyText;
-using fixpack_test::BookMaker;
-using fixpack_test::Bytes;
-using fixpack_test::Contains;
-using fixpack_test::Outcome;
-using fixpack_test::Position;
-using fixpack_test::RunTool;
-using fixpack_test::ScratchFolder;
-using package_test::Text;
+using namespace fixpack_test;
 
 std::string Single(uint32_t buckets, const std::vector<Position>& positions) {
   return "buckets " + std::to_string(buckets) + "\n" + BodyText(positions);

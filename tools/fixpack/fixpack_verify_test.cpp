@@ -14,15 +14,7 @@
 
 namespace {
 
-using fixpack_test::Bytes;
-using fixpack_test::Contains;
-using fixpack_test::Outcome;
-using fixpack_test::Position;
-using fixpack_test::RawBody;
-using fixpack_test::RunTool;
-using fixpack_test::ScratchFolder;
-using fixpack_test::SingleFile;
-using package_test::Text;
+using namespace fixpack_test;
 
 const Position P44{{0x44, 0}, {{1, 0, 0}, {2, 0, 0}}};
 const Position P42{{0x42, 0}, {{3, 0, 0}}};
