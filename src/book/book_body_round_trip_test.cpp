@@ -12,8 +12,8 @@
 #include "book/body_saver.h"
 #include "book/book_format.h"
 #include "book/book_body.h"
-#include "book/book_test_support.h"
 #include "stream/byte_stream.h"
+#include "testing/table_dump.h"
 
 namespace {
 

@@ -24,6 +24,7 @@
 #include "book/divided_book.h"
 #include "package/entry_path.h"
 #include "package/package_files.h"
+#include "package/patient_package_files.h"
 #include "package/script_reader.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
@@ -123,6 +124,45 @@ int32_t PutNew(Entry* entry) {
   return 0;
 }
 
+// The present file moves to oldName and the new file into the freed name:
+// the two renames that a read-only present file, a running program's file
+// or a system without links takes.
+int32_t RenameAndPut(Entry* entry) {
+  PackageFiles* files = entry->files;
+  const char* oldPath = entry->oldPath.c_str();
+  const char* newPath = entry->newPath.c_str();
+  if (files->Rename(newPath, oldPath) != 0) {
+    return entry->Fail(ApplyWriteFailed, "the present file cannot be renamed to the old name");
+  }
+  if (files->Rename(entry->tempPath.c_str(), newPath) != 0) {
+    files->Rename(oldPath, newPath);
+    return entry->Fail(ApplyWriteFailed, NotMoved);
+  }
+  return 0;
+}
+
+// The replace was refused because the present file is in use, and oldName,
+// its second name, could not be removed again either. That is a program
+// running from the file: Windows renames and links such a file but removes
+// none of its names. oldName keeps the present content already; the name
+// under newName steps aside to keepPath and the new file takes it. keepPath
+// is then a third name of the same file, and stays when it cannot be removed
+// yet: the next run removes it (ClearLeftovers), with nothing lost meanwhile.
+int32_t PutBesideRunning(Entry* entry) {
+  PackageFiles* files = entry->files;
+  const char* newPath = entry->newPath.c_str();
+  const char* keepPath = entry->keepPath.c_str();
+  if (files->Rename(newPath, keepPath) != 0) {
+    return entry->Fail(ApplyWriteFailed, "the present file is in use and cannot be set aside");
+  }
+  if (files->Rename(entry->tempPath.c_str(), newPath) != 0) {
+    files->Rename(keepPath, newPath);
+    return entry->Fail(ApplyWriteFailed, NotMoved);
+  }
+  files->Remove(keepPath);
+  return 0;
+}
+
 // oldName is free: whatever the present file holds, even exactly the new
 // content (as on a second application of a package that made it), it is
 // kept under oldName and newName is written afresh.
@@ -130,23 +170,18 @@ int32_t KeepAndPut(Entry* entry) {
   PackageFiles* files = entry->files;
   const char* oldPath = entry->oldPath.c_str();
   const char* newPath = entry->newPath.c_str();
-  const char* tempPath = entry->tempPath.c_str();
   const int32_t linked = files->IsReadOnly(newPath) ? FilesCannot : files->Link(newPath, oldPath);
   if (linked < 0) return entry->Fail(ApplyWriteFailed, "the present file cannot be kept under the old name");
   if (linked == 0) {
-    const int32_t replaced = files->Replace(tempPath, newPath);
+    const int32_t replaced = files->Replace(entry->tempPath.c_str(), newPath);
     if (replaced == 0) return 0;
-    files->Remove(oldPath);  // the second name of the present file
-    if (replaced < 0) return entry->Fail(ApplyWriteFailed, NotMoved);
+    const int32_t unlinked = files->Remove(oldPath);  // the second name of the present file
+    // A file in use that cannot be replaced may still be renamed, as a
+    // read-only one: it takes the two renames once oldName is free again.
+    if (replaced == FilesInUse && unlinked != 0) return PutBesideRunning(entry);
+    if (replaced < 0 && replaced != FilesInUse) return entry->Fail(ApplyWriteFailed, NotMoved);
   }
-  if (files->Rename(newPath, oldPath) != 0) {
-    return entry->Fail(ApplyWriteFailed, "the present file cannot be renamed to the old name");
-  }
-  if (files->Rename(tempPath, newPath) != 0) {
-    files->Rename(oldPath, newPath);
-    return entry->Fail(ApplyWriteFailed, NotMoved);
-  }
-  return 0;
+  return RenameAndPut(entry);
 }
 
 // oldName already keeps an earlier content (a second application, or what
@@ -209,7 +244,10 @@ int32_t ClearLeftoverPair(Entry* entry, const char* keepPath, const char* tempPa
       if (files->Rename(keepPath, entry->newPath.c_str()) != 0) {
         return entry->Fail(ApplyWriteFailed, "a file set aside by an earlier update cannot be put back");
       }
-    } else if (RemoveTemporary(files, keepPath) != 0) {
+    } else if (RemoveTemporary(files, keepPath) != 0 &&
+               files->Identity(keepPath, entry->oldPath.c_str()) != FilesLinked) {
+      // A second name of the file kept under oldName (PutBesideRunning)
+      // loses nothing by staying while its program still runs.
       return entry->Fail(ApplyWriteFailed, cannot);
     }
   } else if (keep == PathOther && files->Remove(keepPath) != 0) {
@@ -292,6 +330,19 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
   return result;
 }
 
+// A path of the entry's own temporary files. Their names are 24 bytes long
+// whatever the entry's names are, so where the entry's own paths just fit
+// the system's limit (a folder of 248 characters and joseki.dat) theirs may
+// not: they then take the long form that reaches the file at any length.
+// The entry's own paths never do; a name the products could not open
+// either fails the entry as it stands.
+std::string TemporaryPath(PackageFiles* files, std::string path) {
+  if (path.size() <= PlainPathLimit) return path;
+  std::string longForm = files->LongForm(path.c_str());
+  if (longForm.empty()) return path;
+  return longForm;
+}
+
 // Reads the entry's head and checks it (the script's own reader), and
 // builds its paths: all that comes before the first file operation.
 // EntryEndsScript for a clean end.
@@ -304,10 +355,13 @@ int32_t ReadEntryNames(ByteStream* package, Entry* entry, EntryHead* head, int32
   const char* newName = head->newName.bytes.c_str();
   entry->oldPath = EntryPath(folder, entry->separator, head->oldName.bytes.c_str());
   entry->newPath = EntryPath(folder, entry->separator, newName);
-  entry->tempPath = EntryPath(folder, entry->separator, TempEntryName(newName, false).c_str());
-  entry->keepPath = EntryPath(folder, entry->separator, TempEntryName(newName, true).c_str());
-  entry->earlierTempPath = entry->newPath + TempNewSuffix;
-  entry->earlierKeepPath = entry->newPath + TempKeepSuffix;
+  PackageFiles* files = entry->files;
+  entry->tempPath =
+      TemporaryPath(files, EntryPath(folder, entry->separator, TempEntryName(newName, false).c_str()));
+  entry->keepPath =
+      TemporaryPath(files, EntryPath(folder, entry->separator, TempEntryName(newName, true).c_str()));
+  entry->earlierTempPath = TemporaryPath(files, entry->newPath + TempNewSuffix);
+  entry->earlierKeepPath = TemporaryPath(files, entry->newPath + TempKeepSuffix);
   return 0;
 }
 
@@ -346,6 +400,8 @@ int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport
   if (report == nullptr) report = &unused;
   *report = ApplyReport();
   if (files == nullptr) files = SystemPackageFiles();
+  PatientPackageFiles patient(files);
+  files = &patient;
   const bool separator = FolderNeedsSeparator(folder);
 
   if (package->AtEnd() != 0) return ApplyOk;
