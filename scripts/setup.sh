@@ -38,11 +38,16 @@ sudo_if_needed() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# The first line of apt's output that says why it failed.
+# Why apt failed, in one line: its first error and the first dependency it
+# could not meet, with the count of the others.
 apt_reason() {  # log
-  local reason
-  reason=$(grep -m1 -E '^ .* : Depends: |^E: ' "$1" | sed 's/^ *//')
-  printf '%s' "${reason:-apt-get gave no reason}"
+  local error depends others
+  error=$(grep -m1 '^E: ' "$1")
+  depends=$(grep -m1 -E '^ .* : Depends: ' "$1" | sed 's/^ *//')
+  others=$(($(grep -c -E ' Depends: ' "$1") - 1))
+  printf '%s' "${error:-apt-get gave no reason}"
+  [ -z "$depends" ] || printf '; %s' "$depends"
+  [ "$others" -le 0 ] || printf ' (and %d more unmet dependencies)' "$others"
 }
 
 # apt-get update, tried again after a pause while an index fails; then on
