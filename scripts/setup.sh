@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package that building, testing, static analysis,
 # fuzzing, signing and the Wine end-to-end runs need. Safe to run again:
-# apt-get skips what is there.
+# when every package is there already, apt is not asked at all.
 #
 # A package server that fails for a while (an index being re-synced: "File
 # has unexpected size ... Mirror sync in progress?") does not stop it:
@@ -73,10 +73,17 @@ apt_install() {  # log package...
   sudo_if_needed apt-get install -y -qq --no-install-recommends "$@" >"$log" 2>&1
 }
 
+# Every package of the list installed already: no index is needed for them.
+all_installed() {
+  [ "$(dpkg-query -W -f='${db:Status-Abbrev}\n' "${packages[@]}" 2>/dev/null | grep -c '^ii')" = "${#packages[@]}" ]
+}
+
 export DEBIAN_FRONTEND=noninteractive
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-apt_update
+installed=0
+all_installed && installed=1
+[ "$installed" = 1 ] || apt_update
 
 # The Japanese locale makes Wine use code page 932 for the updater's texts.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
@@ -90,13 +97,15 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
   sudo_if_needed locale-gen >/dev/null || { say "locale-gen failed"; exit 1; }
 fi
 
-apt_install "$log" "${packages[@]}" || {
-  status=$?
+if [ "$installed" = 0 ]; then
+  apt_install "$log" "${packages[@]}" || {
+    status=$?
+    cat "$log"
+    say "the packages cannot be installed: $(apt_reason "$log")"
+    exit "$status"
+  }
   cat "$log"
-  say "the packages cannot be installed: $(apt_reason "$log")"
-  exit "$status"
-}
-cat "$log"
+fi
 
 # Wine's 32-bit side, which runs the 32-bit updater in the end-to-end
 # scenarios. It comes from the i386 architecture and pulls amd64 Wine
