@@ -45,6 +45,7 @@ apt_reason() {  # log
   error=$(grep -m1 '^E: ' "$1")
   depends=$(grep -m1 -E '^ .* : Depends: ' "$1" | sed 's/^ *//')
   others=$(($(grep -c -E ' Depends: ' "$1") - 1))
+  error=${error%.}
   printf '%s' "${error:-apt-get gave no reason}"
   [ -z "$depends" ] || printf '; %s' "$depends"
   [ "$others" -le 0 ] || printf ' (and %d more unmet dependencies)' "$others"
@@ -70,7 +71,8 @@ apt_update() {
 apt_install() {  # log package...
   local log=$1
   shift
-  sudo_if_needed apt-get install -y -qq --no-install-recommends "$@" >"$log" 2>&1
+  # -q, not -qq: with -qq apt leaves out the dependencies it cannot meet.
+  sudo_if_needed apt-get install -y -q --no-install-recommends "$@" >"$log" 2>&1
 }
 
 # Every package of the list installed already: no index is needed for them.

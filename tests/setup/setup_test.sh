@@ -119,7 +119,7 @@ check index-fails "the failing index named" said "still fails after 3 tries (E: 
 check index-fails "the locale made" [ -f "$FAKE_STATE/ja_JP" ]
 check index-fails "the packages still installed" [ "$(calls 'apt-get install .* cmake ')" = 1 ]
 check index-fails "wine32 still tried" [ "$(calls 'apt-get install .*wine32:i386')" = 1 ]
-check index-fails "wine32's reason in one line" said "setup: Wine's 32-bit side (wine32:i386) cannot be installed now: E: Unable to correct problems, you have held broken packages.; wine32:i386 : Depends: libwine:i386 (= 8.0~repack-4) but it is not going to be installed (and 1 more unmet dependencies)."
+check index-fails "wine32's reason in one line" said "setup: Wine's 32-bit side (wine32:i386) cannot be installed now: E: Unable to correct problems, you have held broken packages; wine32:i386 : Depends: libwine:i386 (= 8.0~repack-4) but it is not going to be installed (and 1 more unmet dependencies)."
 
 run_setup index-fails-once plain FAKE_UPDATE_FAILURES=1
 check index-fails-once "exit 0" [ "$STATUS" = 0 ]
