@@ -82,9 +82,12 @@ configure_and_build() {  # preset
 }
 
 mkdir -p out
-stage "the set-up against stand-ins of the package tools"
-bash tests/setup/setup_test.sh >out/setup_test.log 2>&1 || { cat out/setup_test.log; exit 1; }
-tail -1 out/setup_test.log
+stage "the scripts' own tests: set-up against stand-ins, clang-tidy's cache"
+for script in tests/setup/setup_test.sh tests/lint/tidy_cache_test.sh; do
+  log=out/$(basename "$script" .sh).log
+  bash "$script" >"$log" 2>&1 || { cat "$log"; exit 1; }
+  tail -1 "$log"
+done
 
 if [ "${FIX_SKIP_LINT:-0}" = 1 ]; then
   echo "== static analysis left out (FIX_SKIP_LINT=1)"

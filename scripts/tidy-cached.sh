@@ -9,9 +9,11 @@
 # CMake's lint build runs it as its clang-tidy (CMAKE_CXX_CLANG_TIDY). A
 # file is taken as clean without running clang-tidy only when everything its
 # analysis reads is the same as on a clean run: clang-tidy's version, its
-# options, every .clang-tidy of the sources, the compile command and the
+# options, every .clang-tidy of the sources, the compile command, the
 # source as the preprocessor gives it with every header it includes and
-# every comment (NOLINT) kept. The folder of the sources is written as "."
+# every comment (NOLINT) kept, and the text of the source and of each of
+# the project's headers it includes (the preprocessor drops the comments of
+# its directives). The folder of the sources is written as "."
 # in all of them, so that clones in other folders share the cache. A file
 # with any finding, or any word from clang-tidy but its count of the
 # warnings its checks left out, is never remembered.
@@ -39,12 +41,21 @@ for arg in "${compile[@]}"; do
   esac
 done
 
+# The project's own files the preprocessor read (-H names them) count as
+# they are: a NOLINT on a #define line is not in its output.
+headers=$(mktemp)
+trap 'rm -f "$headers"' EXIT
 key=$(
   {
     "$tidy" --version
     printf '%s\n' "${args[@]}"
     find "$root" -name .clang-tidy -not -path "$root/out/*" -print0 | sort -z | xargs -0 cat
-    "${preprocess[@]}" -E -C -o - || echo "preprocessing failed $$"
+    "${preprocess[@]}" -E -C -H -o - 2>"$headers" || echo "preprocessing failed $$"
+    sed -n 's/^\.\{1,\} //p' "$headers" | sort -u | while read -r file; do
+      case $(realpath -m "$file") in "$root"/*) printf '%s\n' "$file"; cat "$file" ;; esac
+    done
+    printf '%s\n' "${args[split - 1]}"
+    cat "${args[split - 1]}"
   } 2>&1 | sed "s|$root|.|g" | sha256sum | cut -d' ' -f1
 )
 [ -f "$cache/$key" ] && exit 0
