@@ -117,7 +117,7 @@ for arch in x86_64 i686; do
   configure_and_build "mingw-$arch"
 done
 
-stage "the dialog template and the version inside the Windows programs"
+stage "the dialog template, the version, the manifest and the imports inside the Windows programs"
 FIX_UPDATER_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe \
 FIX_WINDOWS_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe:out/x86_64/tools/fixpack.exe:out/i686/tools/fixpack.exe \
   out/native/fix_tests --gtest_filter='CompiledFiles/*' --gtest_brief=1

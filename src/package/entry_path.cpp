@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "package/file_names.h"
 #include "stream/cp932_path.h"
 #include "stream/wrap_around.h"
 
@@ -104,6 +105,32 @@ FIX_WRAPS_AROUND uint64_t NameHash(const std::string& name) {
   return hash;
 }
 
+// The spelling of a name hashed into its temporary names: ASCII letters in
+// lower case, / as \, the dots and spaces at the end of each component
+// dropped, double-byte characters as they stand. It stays as it was, so that
+// a run finds the temporaries an earlier one left.
+std::string FoldEntryName(const char* name) {
+  std::string folded;
+  size_t componentStart = 0;
+  for (const char* p = name;; ++p) {
+    if (IsCp932LeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+      folded += p[0];
+      folded += *++p;
+      continue;
+    }
+    if (IsSeparator(*p) || *p == '\0') {
+      while (folded.size() > componentStart && (folded.back() == '.' || folded.back() == ' '))
+        folded.pop_back();
+      if (*p == '\0') break;
+      folded += '\\';
+      componentStart = folded.size();
+      continue;
+    }
+    folded += LowerAscii(*p);
+  }
+  return folded;
+}
+
 }  // namespace
 
 std::string TempEntryName(const char* name, bool keep) {
@@ -155,29 +182,7 @@ const char* CheckEntryNames(const char* oldName, const char* newName) {
   return refused;
 }
 
-std::string FoldEntryName(const char* name) {
-  std::string folded;
-  size_t componentStart = 0;
-  for (const char* p = name;; ++p) {
-    if (IsCp932LeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
-      folded += p[0];
-      folded += *++p;
-      continue;
-    }
-    if (IsSeparator(*p) || *p == '\0') {
-      while (folded.size() > componentStart && (folded.back() == '.' || folded.back() == ' '))
-        folded.pop_back();
-      if (*p == '\0') break;
-      folded += '\\';
-      componentStart = folded.size();
-      continue;
-    }
-    folded += LowerAscii(*p);
-  }
-  return folded;
-}
-
-bool SameEntryName(const char* one, const char* other) { return FoldEntryName(one) == FoldEntryName(other); }
+bool SameEntryName(const char* one, const char* other) { return CompareFileNames(one, other) == 0; }
 
 bool FolderNeedsSeparator(const char* folder) {
   return folder != nullptr && folder[0] != '\0' && !EndsInBackslash(folder);

@@ -17,7 +17,8 @@ extern const char TempKeepSuffix[];  // ".fix-old"
 
 // The name, relative to the install folder, of a temporary file of the entry
 // whose target is `name`: in the target's own folder, "~fix", 16 hexadecimal
-// digits of a hash of the target's file name (as FoldEntryName spells it)
+// digits of a hash of the target's file name (ASCII letters in lower case,
+// trailing dots and spaces dropped)
 // and ".new" for the new content while it is built (a leftover is a
 // half-made file and can be removed) or, with `keep`, ".old" for the content
 // the target had while the finished file moves in (a leftover standing where
@@ -45,16 +46,9 @@ const char* CheckEntryName(const char* name);
 // two files, or a reason when SameEntryName says they denote one.
 const char* CheckEntryNames(const char* oldName, const char* newName);
 
-// The one spelling of a name under which Windows finds its file: ASCII
-// letters in lower case, / as \, and the dots and spaces at the end of each
-// component dropped. Double-byte characters are kept as they stand (a 0x5C
-// second byte is no separator). Windows trims trailing dots and spaces only
-// from the last component (and a single dot from the others); dropping them
-// everywhere may call two distinct names one, which only ever refuses more.
-std::string FoldEntryName(const char* name);
-
-// True when the two names denote one file on Windows: their folded
-// spellings are equal.
+// True when Windows takes the two names for one file (CompareFileNames):
+// letters in any case, full-width ones included, trailing dots and spaces,
+// the second code of a character the code page holds twice.
 bool SameEntryName(const char* one, const char* other);
 
 // True when a separator goes between the folder and a name: the folder is

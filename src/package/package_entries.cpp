@@ -24,12 +24,12 @@
 #include "book/divided_book.h"
 #include "package/entry_path.h"
 #include "package/package_files.h"
+#include "package/patient_package_files.h"
+#include "package/script_reader.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
 
 namespace {
-
-constexpr int32_t EndOfScript = 1;  // a clean end between entries
 
 struct Entry {
   PackageFiles* files;
@@ -53,48 +53,6 @@ struct Entry {
     return result;
   }
 };
-
-// Reads one length byte and the name behind it into `name` (up to its first
-// NUL). EndOfScript for a length of 0 or the end of the data there.
-int32_t ReadName(ByteStream* package, std::string* name, const char** cause) {
-  const int32_t length = package->ReadU8();
-  if (length < 1) return EndOfScript;
-  char bytes[256];
-  const int32_t got = package->Read(reinterpret_cast<uint8_t*>(bytes), length);
-  if (got != length) {
-    bytes[got > 0 ? got : 0] = '\0';
-    name->assign(bytes);
-    *cause = "a name is cut short by the end of the script";
-    return ApplyDamaged;
-  }
-  bytes[length] = '\0';
-  name->assign(bytes);
-  if (bytes[length - 1] != '\0') {
-    *cause = "a name does not end with its NUL";
-    return ApplyDamaged;
-  }
-  return 0;
-}
-
-// What remains of the package behind its position, found without reading.
-uint32_t Remaining(ByteStream* package) {
-  const uint32_t here = static_cast<uint32_t>(package->Tell());
-  package->Seek(0, true);
-  const uint32_t end = static_cast<uint32_t>(package->Tell());
-  package->Seek(static_cast<int32_t>(here), false);
-  return end > here ? end - here : 0;
-}
-
-// True when the KindFile payload at the package's position lies wholly inside
-// the script. The position is left where it was.
-bool PayloadFits(ByteStream* package) {
-  const uint32_t remaining = Remaining(package);
-  if (remaining < 4) return false;
-  const int32_t here = package->Tell();
-  const uint32_t length = static_cast<uint32_t>(package->ReadU32());
-  package->Seek(here, false);
-  return length <= remaining - 4;
-}
 
 int32_t WriteContent(ByteStream* package, Entry* entry, ByteStream* source, ByteStream* target) {
   if (entry->kind == KindFile) {
@@ -165,6 +123,45 @@ int32_t PutNew(Entry* entry) {
   return 0;
 }
 
+// The present file moves to oldName and the new file into the freed name:
+// the two renames that a read-only present file, a running program's file
+// or a system without links takes.
+int32_t RenameAndPut(Entry* entry) {
+  PackageFiles* files = entry->files;
+  const char* oldPath = entry->oldPath.c_str();
+  const char* newPath = entry->newPath.c_str();
+  if (files->Rename(newPath, oldPath) != 0) {
+    return entry->Fail(ApplyWriteFailed, "the present file cannot be renamed to the old name");
+  }
+  if (files->Rename(entry->tempPath.c_str(), newPath) != 0) {
+    files->Rename(oldPath, newPath);
+    return entry->Fail(ApplyWriteFailed, NotMoved);
+  }
+  return 0;
+}
+
+// The replace was refused because the present file is in use, and oldName,
+// its second name, could not be removed again either. That is a program
+// running from the file: Windows renames and links such a file but removes
+// none of its names. oldName keeps the present content already; the name
+// under newName steps aside to keepPath and the new file takes it. keepPath
+// is then a third name of the same file, and stays when it cannot be removed
+// yet: the next run removes it (ClearLeftovers), with nothing lost meanwhile.
+int32_t PutBesideRunning(Entry* entry) {
+  PackageFiles* files = entry->files;
+  const char* newPath = entry->newPath.c_str();
+  const char* keepPath = entry->keepPath.c_str();
+  if (files->Rename(newPath, keepPath) != 0) {
+    return entry->Fail(ApplyWriteFailed, "the present file is in use and cannot be set aside");
+  }
+  if (files->Rename(entry->tempPath.c_str(), newPath) != 0) {
+    files->Rename(keepPath, newPath);
+    return entry->Fail(ApplyWriteFailed, NotMoved);
+  }
+  files->Remove(keepPath);
+  return 0;
+}
+
 // oldName is free: whatever the present file holds, even exactly the new
 // content (as on a second application of a package that made it), it is
 // kept under oldName and newName is written afresh.
@@ -172,23 +169,18 @@ int32_t KeepAndPut(Entry* entry) {
   PackageFiles* files = entry->files;
   const char* oldPath = entry->oldPath.c_str();
   const char* newPath = entry->newPath.c_str();
-  const char* tempPath = entry->tempPath.c_str();
   const int32_t linked = files->IsReadOnly(newPath) ? FilesCannot : files->Link(newPath, oldPath);
   if (linked < 0) return entry->Fail(ApplyWriteFailed, "the present file cannot be kept under the old name");
   if (linked == 0) {
-    const int32_t replaced = files->Replace(tempPath, newPath);
+    const int32_t replaced = files->Replace(entry->tempPath.c_str(), newPath);
     if (replaced == 0) return 0;
-    files->Remove(oldPath);  // the second name of the present file
-    if (replaced < 0) return entry->Fail(ApplyWriteFailed, NotMoved);
+    const int32_t unlinked = files->Remove(oldPath);  // the second name of the present file
+    // A file in use that cannot be replaced may still be renamed, as a
+    // read-only one: it takes the two renames once oldName is free again.
+    if (replaced == FilesInUse && unlinked != 0) return PutBesideRunning(entry);
+    if (replaced < 0 && replaced != FilesInUse) return entry->Fail(ApplyWriteFailed, NotMoved);
   }
-  if (files->Rename(newPath, oldPath) != 0) {
-    return entry->Fail(ApplyWriteFailed, "the present file cannot be renamed to the old name");
-  }
-  if (files->Rename(tempPath, newPath) != 0) {
-    files->Rename(oldPath, newPath);
-    return entry->Fail(ApplyWriteFailed, NotMoved);
-  }
-  return 0;
+  return RenameAndPut(entry);
 }
 
 // oldName already keeps an earlier content (a second application, or what
@@ -251,7 +243,10 @@ int32_t ClearLeftoverPair(Entry* entry, const char* keepPath, const char* tempPa
       if (files->Rename(keepPath, entry->newPath.c_str()) != 0) {
         return entry->Fail(ApplyWriteFailed, "a file set aside by an earlier update cannot be put back");
       }
-    } else if (RemoveTemporary(files, keepPath) != 0) {
+    } else if (RemoveTemporary(files, keepPath) != 0 &&
+               files->Identity(keepPath, entry->oldPath.c_str()) != FilesLinked) {
+      // A second name of the file kept under oldName (PutBesideRunning)
+      // loses nothing by staying while its program still runs.
       return entry->Fail(ApplyWriteFailed, cannot);
     }
   } else if (keep == PathOther && files->Remove(keepPath) != 0) {
@@ -334,38 +329,47 @@ int32_t CarryOut(ByteStream* package, Entry* entry) {
   return result;
 }
 
-// Reads the entry's names and checks them, and builds its paths: all that
-// comes before the first file operation. EndOfScript for a clean end.
-int32_t ReadEntryNames(ByteStream* package, Entry* entry, std::string* oldName, std::string* newName,
-                       int32_t entriesApplied) {
-  int32_t result = ReadName(package, oldName, &entry->cause);
-  if (result == 0) result = ReadName(package, newName, &entry->cause);
-  if (result != 0) return result;
-  if (entriesApplied >= MaxPackageEntries) {
-    return entry->Fail(ApplyDamaged, "the script holds more entries than a package may");
-  }
-  if (const char* refused = CheckEntryNames(oldName->c_str(), newName->c_str())) {
-    return entry->Fail(ApplyUnsafeName, refused);
-  }
-  if (entry->kind == KindFile && !PayloadFits(package)) {
-    return entry->Fail(ApplyDamaged, "the payload runs past the end of the script");
-  }
+// A path of the entry's own temporary files. Their names are 24 bytes long
+// whatever the entry's names are, so where the entry's own paths just fit
+// the system's limit (a folder of 248 characters and joseki.dat) theirs may
+// not: they then take the long form that reaches the file at any length.
+// The entry's own paths never do; a name the products could not open
+// either fails the entry as it stands.
+std::string TemporaryPath(PackageFiles* files, std::string path) {
+  if (path.size() <= PlainPathLimit) return path;
+  std::string longForm = files->LongForm(path.c_str());
+  if (longForm.empty()) return path;
+  return longForm;
+}
+
+// Reads the entry's head and checks it (the script's own reader), and
+// builds its paths: all that comes before the first file operation.
+// EntryEndsScript for a clean end.
+int32_t ReadEntryNames(ByteStream* package, Entry* entry, EntryHead* head, int32_t entriesApplied,
+                       ScriptNames* names) {
+  const int32_t result = ReadCheckedEntry(package, entriesApplied, names, head, &entry->cause);
+  entry->kind = head->kind;
+  if (result != 0) return result == EntryEndsScript ? result : entry->Fail(result, entry->cause);
   const char* folder = entry->folder;
-  entry->oldPath = EntryPath(folder, entry->separator, oldName->c_str());
-  entry->newPath = EntryPath(folder, entry->separator, newName->c_str());
-  entry->tempPath = EntryPath(folder, entry->separator, TempEntryName(newName->c_str(), false).c_str());
-  entry->keepPath = EntryPath(folder, entry->separator, TempEntryName(newName->c_str(), true).c_str());
-  entry->earlierTempPath = entry->newPath + TempNewSuffix;
-  entry->earlierKeepPath = entry->newPath + TempKeepSuffix;
+  const char* newName = head->newName.bytes.c_str();
+  entry->oldPath = EntryPath(folder, entry->separator, head->oldName.bytes.c_str());
+  entry->newPath = EntryPath(folder, entry->separator, newName);
+  PackageFiles* files = entry->files;
+  entry->tempPath =
+      TemporaryPath(files, EntryPath(folder, entry->separator, TempEntryName(newName, false).c_str()));
+  entry->keepPath =
+      TemporaryPath(files, EntryPath(folder, entry->separator, TempEntryName(newName, true).c_str()));
+  entry->earlierTempPath = TemporaryPath(files, entry->newPath + TempNewSuffix);
+  entry->earlierKeepPath = TemporaryPath(files, entry->newPath + TempKeepSuffix);
   return 0;
 }
 
 // ReadEntryNames, with memory that runs out failing the entry: nothing has
 // been touched yet, so the entry fails cleanly.
-int32_t ReadEntry(ByteStream* package, Entry* entry, std::string* oldName, std::string* newName,
-                  int32_t entriesApplied) {
+int32_t ReadEntry(ByteStream* package, Entry* entry, EntryHead* head, int32_t entriesApplied,
+                  ScriptNames* names) {
   try {
-    return ReadEntryNames(package, entry, oldName, newName, entriesApplied);
+    return ReadEntryNames(package, entry, head, entriesApplied, names);
   } catch (const std::bad_alloc&) {
     errno = ENOMEM;
     return entry->Fail(ApplyWriteFailed, "the entry's names cannot be held");
@@ -376,10 +380,10 @@ int32_t ReadEntry(ByteStream* package, Entry* entry, std::string* oldName, std::
 
 int32_t CopyPayload(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
   (void)oldFile;
-  if (!PayloadFits(package)) return ApplyDamaged;
+  if (!FilePayloadFits(package)) return ApplyDamaged;
   const uint32_t length = static_cast<uint32_t>(package->ReadU32());
   if (length == 0) return 0;
-  // PayloadFits has bounded the length by the script, which is in memory;
+  // FilePayloadFits has bounded the length by the script, which is in memory;
   // the copy still may not find the memory for a second block of that size.
   std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[length]);
   if (!block) return ApplyWriteFailed;
@@ -395,26 +399,26 @@ int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport
   if (report == nullptr) report = &unused;
   *report = ApplyReport();
   if (files == nullptr) files = SystemPackageFiles();
+  PatientPackageFiles patient(files);
+  files = &patient;
   const bool separator = FolderNeedsSeparator(folder);
 
   if (package->AtEnd() != 0) return ApplyOk;
+  ScriptNames names;  // those of the entries so far
   for (;;) {
     Entry entry;
     entry.files = files;
     entry.folder = folder;
     entry.separator = separator;
-    entry.kind = package->ReadU32();
-    if (entry.kind < KindBook || entry.kind > KindFile) return ApplyOk;
-
-    std::string oldName, newName;
-    int32_t result = ReadEntry(package, &entry, &oldName, &newName, report->entriesApplied);
-    if (result == EndOfScript) return ApplyOk;
+    EntryHead head;
+    int32_t result = ReadEntry(package, &entry, &head, report->entriesApplied, &names);
+    if (result == EntryEndsScript) return ApplyOk;
     if (result == 0) result = CarryOut(package, &entry);
     if (result != 0) {
       report->failedKind = entry.kind;
       try {
-        report->oldName = oldName;
-        report->newName = newName;
+        report->oldName = head.oldName.Text();
+        report->newName = head.newName.Text();
       } catch (const std::bad_alloc&) {
         report->oldName.clear();  // the failure is told without its names
         report->newName.clear();

@@ -13,7 +13,8 @@ class PackageFiles;
 
 // Applies the entries from the read stream's position to its end, as
 // ApplyPackage does but without the check beforehand: each entry is checked
-// as it is reached. Returns one of the Apply results; `report`, when given,
+// as it is reached, with the script's own reader (script_reader.h), against
+// the names of the entries before it too. Returns one of the Apply results; `report`, when given,
 // is filled in; `files` defaults to SystemPackageFiles().
 int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport* report = nullptr,
                             PackageFiles* files = nullptr);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "stream/byte_stream.h"
+#include "thread/worker_thread.h"
 
 #ifdef _WIN32
 #include <fcntl.h>  // _O_CREAT, _O_EXCL
@@ -277,6 +278,13 @@ class SystemFiles final : public PackageFiles {
 };
 
 }  // namespace
+
+void PackageFiles::Pause(int32_t milliseconds) { PauseThread(milliseconds); }
+
+std::string PackageFiles::LongForm(const char* path) {
+  (void)path;
+  return std::string();
+}
 
 PackageFiles* SystemPackageFiles() {
   static SystemFiles files;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class ByteStream;
 
@@ -30,6 +31,13 @@ enum FileIdentity : int32_t {
 // them; nothing has been done then, and the caller takes the longer way.
 constexpr int32_t FilesCannot = 1;
 
+// The result of Rename, Link, Replace and Remove when another program has
+// the file open and refuses the step for now: a virus scanner or the search
+// indexer reading a file just written, or a program running from the file,
+// which Windows lets be renamed and linked but neither replaced nor removed.
+// Nothing has been done; the same step may succeed a moment later.
+constexpr int32_t FilesInUse = -2;
+
 class PackageFiles {
  public:
   virtual ~PackageFiles() = default;
@@ -48,7 +56,8 @@ class PackageFiles {
   // earlier read or write on it failed. The stream still has to be released.
   virtual int32_t Close(ByteStream* file) = 0;
   // Renames `from` to `to` and never replaces: when something already stands
-  // under `to`, nothing moves and the result is -1. 0 when moved.
+  // under `to`, nothing moves and the result is -1. 0 when moved. Rename,
+  // Link, Replace and Remove may also give FilesInUse.
   virtual int32_t Rename(const char* from, const char* to) = 0;
   // Gives the file under `present` the second name `second` as well (a hard
   // link: one content under two names), never replacing anything under
@@ -81,7 +90,22 @@ class PackageFiles {
   // volume and its number there), not by the paths' spellings. Never fails;
   // FilesApart where the platform cannot tell.
   virtual FileIdentity Identity(const char* one, const char* other) = 0;
+  // Lets the calling thread wait about `milliseconds` before a step refused
+  // with FilesInUse is tried again. The system's own sleeps; the tests'
+  // folders count the time instead.
+  virtual void Pause(int32_t milliseconds);
+  // The path in a form that reaches the file however long it is (Windows'
+  // \\?\ form of the full path), for the applier's own temporary files whose
+  // plain path is longer than the system takes; empty where there is no
+  // such form or no need of one (the default).
+  virtual std::string LongForm(const char* path);
 };
+
+// The longest plain path, in bytes, that every system the updater runs on
+// takes: Windows' MAX_PATH, 260 with the terminator. A double-byte character
+// counts as one of Windows' characters but two bytes, so the bytes only ever
+// overstate the length.
+constexpr size_t PlainPathLimit = 259;
 
 // The real file operations of this machine. Lives as long as the program.
 PackageFiles* SystemPackageFiles();

@@ -81,6 +81,63 @@ TEST(PackageRefusalTest, AnEntryThatWouldLoseThePresentFileChangesNothing) {
   }
 }
 
+// Names that Windows takes for one file, in code page 932 bytes: ｒｅａｄｍｅ
+// and ＲＥＡＤＭＥ in full-width letters, and an undefined pair, which Windows
+// reads as ・ (0x81 0x45).
+const std::string FullWidthLower = "\x82\x92\x82\x85\x82\x81\x82\x84\x82\x8D\x82\x85.txt";
+const std::string FullWidthUpper = "\x82\x71\x82\x64\x82\x60\x82\x63\x82\x6C\x82\x64.txt";
+const std::string UndefinedPair = "a\x83\x7F.txt";
+const std::string MiddleDot = "a\x81\x45.txt";
+
+// One name that plays two roles across the script, as Windows compares
+// names, is refused before anything is touched: were the later entry
+// carried out, it would take the file an earlier one wrote for the present
+// one, find its old name taken and keep nothing, or keep a file where an
+// earlier one writes. A repetition of an entry changes nothing more.
+TEST(PackageRefusalTest, ANameInTwoRolesAcrossTheScriptChangesNothing) {
+  struct Case {
+    const char* what;
+    Script script;
+    int32_t failedEntry;  // 0: applied
+  } cases[] = {
+      {"an old name that is an earlier new name in another case",
+       Script().File("readme.old", "readme.txt", Text("1")).File("README.TXT", "bantoki.ini", Text("2")), 2},
+      {"the same with a trailing dot",
+       Script().File("readme.old", "readme.txt", Text("1")).File("readme.txt.", "bantoki.ini", Text("2")), 2},
+      {"the same in full-width letters",
+       Script().File("readme.old", FullWidthLower, Text("1")).File(FullWidthUpper, "bantoki.ini", Text("2")), 2},
+      {"the same through an undefined pair",
+       Script().File("readme.old", MiddleDot, Text("1")).File(UndefinedPair, "bantoki.ini", Text("2")), 2},
+      {"one entry's two names in full-width letters", Script().File(FullWidthLower, FullWidthUpper, Text("1")),
+       1},
+      {"a new name that is an earlier old name",
+       Script().File("readme.old", "readme.txt", Text("1")).File("b.old", "README.OLD", Text("2")), 2},
+      {"two files kept under one old name",
+       Script().File("a.old", "readme.txt", Text("1")).File("A.OLD", "bantoki.ini", Text("2")), 2},
+      {"a repetition", Script().File("a.old", "readme.txt", Text("1")).File("a.old", "readme.txt", Text("2")), 0},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchFolder folder;
+    folder.Put("readme.txt", Text("present readme"));
+    folder.Put("bantoki.ini", Text("present ini"));
+    const Snapshot before = folder.Take();
+    ApplyReport report;
+    const int32_t result = package_test::Apply(c.script, folder.Path(), &report);
+    if (c.failedEntry == 0) {
+      EXPECT_EQ(result, ApplyOk) << (report.cause ? report.cause : "");
+      EXPECT_EQ(folder.Take(), (Snapshot{{"a.old", Text("present readme")},
+                                         {"bantoki.ini", Text("present ini")},
+                                         {"readme.txt", Text("2")}}));
+      continue;
+    }
+    EXPECT_EQ(result, ApplyUnsafeName);
+    EXPECT_EQ(report.failedEntry, c.failedEntry);
+    EXPECT_EQ(report.entriesApplied, 0);
+    EXPECT_EQ(folder.Take(), before);
+  }
+}
+
 // A link or a FIFO under a temporary name of the entry, whether this
 // updater's or an earlier one's, is removed as it stands: nothing is written
 // where a link leads, and nothing waits on the FIFO.

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "package/entry_path.h"
+#include "package/file_names.h"
 #include "package/update_package.h"
 #include "publish/package_writer.h"
 #include "stream/cp932_path.h"
@@ -92,7 +93,8 @@ bool ParseManifest(const std::string& text, const std::string& folder, std::vect
         "(Shift-JIS, ANSI in Notepad)";
     return false;
   }
-  std::map<std::string, uint32_t> usedNames;  // folded name -> its entry's line
+  // Each name with its entry's line, names compared as Windows compares them.
+  std::map<std::string, uint32_t, FileNameOrder> usedNames;
   uint32_t line = 0;
   for (size_t begin = 0; begin < text.size();) {
     size_t end = text.find('\n', begin);
@@ -118,15 +120,15 @@ bool ParseManifest(const std::string& text, const std::string& folder, std::vect
     // applies the package to a folder made from the manifest, which cannot
     // say what an earlier entry left under a shared name.
     for (const std::string* name : {&entry.oldName, &entry.newName}) {
-      const auto used = usedNames.find(FoldEntryName(name->c_str()));
+      const auto used = usedNames.find(*name);
       if (used != usedNames.end()) {
         *error = std::to_string(line) + ": the name '" + *name + "' is used by the entry on line " +
                  std::to_string(used->second) + " already";
         return false;
       }
     }
-    usedNames.emplace(FoldEntryName(entry.oldName.c_str()), line);
-    usedNames.emplace(FoldEntryName(entry.newName.c_str()), line);
+    usedNames.emplace(entry.oldName, line);
+    usedNames.emplace(entry.newName, line);
     entries->push_back(entry);
   }
   if (entries->empty()) {

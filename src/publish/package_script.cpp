@@ -3,14 +3,17 @@
 #include "book/book_format.h"
 #include "book/divided_book.h"
 #include "package/entry_path.h"
-#include "package/script_check.h"
+#include "package/script_reader.h"
 #include "package/update_package.h"
+#include "stream/byte_stream.h"
 
 namespace {
 
 class Walker {
  public:
-  Walker(const uint8_t* script, uint32_t size) : script_(script), size_(size) {}
+  Walker(const uint8_t* script, uint32_t size) : script_(script), size_(size) {
+    stream_.Attach(const_cast<uint8_t*>(script), size, true);  // read only
+  }
 
   ScriptWalk Run() {
     while (at_ < size_ && Entry()) {
@@ -38,29 +41,30 @@ class Walker {
            " bytes from here on are never applied";
   }
 
-  bool Name(const char* which, std::string* name) {
-    const uint32_t start = at_;
-    if (Left() < 1)
-      return Stop(start, std::string("the script ends where the ") + which + " name's length belongs");
-    const uint32_t length = script_[at_];
-    if (length == 0)
-      return Stop(start, std::string("the ") + which + " name's length is 0" + NeverApplied(entryStart_));
-    if (Left() - 1 < length)
-      return Stop(start, std::string("the ") + which + " name is cut short by the end of the script");
-    const char* bytes = reinterpret_cast<const char*>(script_ + at_ + 1);
-    at_ += 1 + length;
-    if (bytes[length - 1] != '\0') {
-      name->assign(bytes, length);
-      return Stop(start,
-                  std::string("the ") + which + " name does not end with a NUL" + NeverApplied(entryStart_));
+  // A name as the reader left it: the stop its ending makes, or the
+  // problems of a name read whole.
+  bool Name(const char* which, const ScriptName& read, HeadEnding ending, std::string* name) {
+    const std::string the = std::string("the ") + which + " name";
+    switch (ending) {
+      case HeadEndsBeforeLength:
+        return Stop(read.at, "the script ends where " + the + "'s length belongs");
+      case HeadEndsByLength:
+        return Stop(read.at, the + "'s length is 0" + NeverApplied(entryStart_));
+      case HeadNameCutShort:
+        return Stop(read.at, the + " is cut short by the end of the script");
+      case HeadNameWithoutNul:
+        return Stop(read.at, the + " does not end with a NUL" + NeverApplied(entryStart_));
+      default:
+        break;
     }
-    name->assign(bytes);  // up to the first NUL, as the updater takes it
+    *name = read.Text();  // up to the first NUL, as the updater takes it
+    const uint32_t length = static_cast<uint32_t>(read.length);
     if (name->size() + 1 != length) {
-      Problem(start, std::string("the ") + which + " name '" + *name + "' is followed by " +
-                         std::to_string(length - 1 - name->size()) + " hidden bytes behind its NUL");
+      Problem(read.at, the + " '" + *name + "' is followed by " + std::to_string(length - 1 - name->size()) +
+                           " hidden bytes behind its NUL");
     }
     if (const char* refused = CheckEntryName(name->c_str())) {
-      Problem(start, std::string("the updater refuses the ") + which + " name '" + *name + "': " + refused);
+      Problem(read.at, std::string("the updater refuses the ") + which + " name '" + *name + "': " + refused);
     }
     return true;
   }
@@ -129,20 +133,25 @@ class Walker {
   bool Entry() {
     entryStart_ = at_;
     ++entry_;
-    if (Left() < 4) {
+    stream_.Seek(static_cast<int32_t>(at_), false);
+    EntryHead head;
+    const HeadEnding ending = ReadEntryHead(&stream_, &head);
+    if (ending == HeadEndsBeforeKind) {
       return Stop(at_,
                   std::to_string(Left()) + " stray bytes at the end of the script, too few for an entry");
     }
+    if (ending == HeadEndsByKind) {
+      return Stop(at_, "kind " + std::to_string(head.kind) + " is none of 0 (book), 1 (divided book), 2 (file)" +
+                           NeverApplied(at_));
+    }
     ScriptEntry entry;
     entry.offset = at_;
-    const uint32_t kind = LoadU32(script_ + at_);
-    if (kind > static_cast<uint32_t>(KindFile)) {
-      return Stop(at_, "kind " + std::to_string(static_cast<int32_t>(kind)) +
-                           " is none of 0 (book), 1 (divided book), 2 (file)" + NeverApplied(at_));
+    entry.kind = head.kind;
+    if (!Name("old", head.oldName, head.inNewName ? HeadRead : ending, &entry.oldName) ||
+        !Name("new", head.newName, ending, &entry.newName)) {
+      return false;
     }
-    entry.kind = static_cast<int32_t>(kind);
-    at_ += 4;
-    if (!Name("old", &entry.oldName) || !Name("new", &entry.newName)) return false;
+    at_ = static_cast<uint32_t>(stream_.Tell());
     if (entry_ > MaxPackageEntries) {
       return Stop(entry.offset, "the updater takes at most " + std::to_string(MaxPackageEntries) +
                                     " entries in one package; this one and all behind it are refused");
@@ -150,6 +159,9 @@ class Walker {
     if (SameEntryName(entry.oldName.c_str(), entry.newName.c_str())) {
       Problem(entry.offset, "both names denote the same file, '" + entry.newName +
                                 "'; writing it would cut the file to be read");
+    } else if (CheckEntryNames(entry.oldName.c_str(), entry.newName.c_str()) == nullptr) {
+      if (const char* refused = names_.Add(entry.oldName, entry.newName))
+        Problem(entry.offset, std::string("the updater refuses the entry: ") + refused);
     }
     entry.payloadOffset = at_;
     if (!Payload(&entry)) return false;
@@ -163,6 +175,8 @@ class Walker {
   uint32_t at_ = 0;
   uint32_t entryStart_ = 0;
   int32_t entry_ = 0;
+  MemoryStream stream_;  // the reader's view of the script
+  ScriptNames names_;    // those of the entries so far
   ScriptWalk walk_;
 };
 

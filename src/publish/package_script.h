@@ -1,6 +1,7 @@
-// Walks an unpacked package script entry by entry, as the updater reads it,
-// and tells what it holds and where it is not well formed. Nothing is
-// applied. Used to inspect and to verify update data files.
+// Walks an unpacked package script entry by entry with the updater's own
+// reader (package/script_reader.h), and tells what it holds and where it is
+// not well formed. Nothing is applied. Used to inspect and to verify update
+// data files.
 #pragma once
 
 #include <cstdint>
@@ -43,8 +44,8 @@ struct ScriptWalk {
 // Reads every entry from the start of the script. A well-formed script is
 // a run of complete entries that ends exactly at the end of the bytes: every
 // kind is 0 to 2, every name 1 to 254 bytes ending in its only NUL and
-// accepted by the updater, the two names of an entry different, every
-// BookDiff list ended by its terminator, every file payload inside the
-// script. The walk goes on past problems that leave the layout clear and
+// accepted by the updater, the two names of an entry different, no name
+// playing two roles across the script (ScriptNames), every BookDiff list
+// ended by its terminator, every file payload inside the script. The walk goes on past problems that leave the layout clear and
 // stops at the first one that does not.
 ScriptWalk WalkScript(const uint8_t* script, uint32_t size);

@@ -33,6 +33,10 @@ void AwaitWorkerSignal(WorkerSignal* signal);
 
 void FreeWorkerSignal(WorkerSignal* signal);
 
+// Lets the calling thread sleep for about `milliseconds` (0 or less: not at
+// all).
+void PauseThread(int32_t milliseconds);
+
 // The number of processors the system offers this process, at least 1.
 int32_t ProcessorCount();
 

@@ -3,6 +3,7 @@
 #include "thread/worker_thread.h"
 
 #include <condition_variable>
+#include <chrono>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -61,4 +62,8 @@ void FreeWorkerSignal(WorkerSignal* signal) { delete signal; }
 int32_t ProcessorCount() {
   const unsigned count = std::thread::hardware_concurrency();
   return count > 0 && count < 1024 ? static_cast<int32_t>(count) : 1;
+}
+
+void PauseThread(int32_t milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

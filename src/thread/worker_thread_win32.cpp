@@ -79,3 +79,7 @@ int32_t ProcessorCount() {
              ? static_cast<int32_t>(info.dwNumberOfProcessors)
              : 1;
 }
+
+void PauseThread(int32_t milliseconds) {
+  if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
+}

@@ -26,6 +26,13 @@
 //       other than T (or the empty one) may show meanwhile.
 //   driver hold PATH SENTINEL       keeps PATH open without any sharing
 //                                   while the file SENTINEL exists
+//   driver scan PATH MS             reads PATH as a virus scanner does,
+//                                   sharing reading and writing but not
+//                                   deletion, and lets go MS after the
+//                                   file got a second name (the updater
+//                                   keeping it and waiting to replace it),
+//                                   or after 20 s; prints the file's names
+//                                   at that moment ("names 2")
 //   driver break-dialog EXE         spoils the dialog template 102 in EXE
 //   driver msgbox --caption C [--text T] [--press ok] [--timeout MS]
 //       Waits for a message box with caption C, checks its text and, with
@@ -37,6 +44,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -404,6 +412,30 @@ int Hold(const wchar_t* path, const wchar_t* sentinel) {
   return 0;
 }
 
+int Scan(const wchar_t* path, const wchar_t* ms) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    Print("cannot open " + Utf8(path) + ": error " + std::to_string(GetLastError()));
+    return 1;
+  }
+  Print("held");
+  const DWORD start = GetTickCount();
+  DWORD linked = 0;  // when the second name came, 0 while it has not
+  BY_HANDLE_FILE_INFORMATION information = {};
+  for (;;) {
+    if (!GetFileInformationByHandle(file, &information)) break;
+    const DWORD now = GetTickCount();
+    if (linked == 0 && information.nNumberOfLinks > 1) linked = now == 0 ? 1 : now;
+    if (linked != 0 && now - linked >= static_cast<DWORD>(_wtoi(ms))) break;
+    if (now - start > 20000) break;
+    Sleep(10);
+  }
+  Print("names " + std::to_string(information.nNumberOfLinks));
+  CloseHandle(file);
+  return 0;
+}
+
 // Replaces the update dialog's template in a copy of the program by one
 // whose only control has a class that no one registered, so that the
 // dialog cannot be made.
@@ -495,6 +527,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"close" && argc == 2) return Close();
   if (command == L"where" && argc == 3) return Where(argv[2]);
   if (command == L"hold" && argc == 4) return Hold(argv[2], argv[3]);
+  if (command == L"scan" && argc == 4) return Scan(argv[2], argv[3]);
   if (command == L"break-dialog" && argc == 3) return BreakDialog(argv[2]);
   if (!ParseOptions(argc, argv, 2, &options)) return 2;
   if (command == L"wait") return Wait(options);

@@ -7,7 +7,11 @@
 # the same exit statuses and the same output (stdout and stderr; the
 # Windows program ends its lines with CR LF, as text written on Windows
 # does). Its help must read well in a Windows console: plain ASCII lines of
-# at most 79 columns, each ended by CR LF.
+# at most 79 columns, each ended by CR LF. A package whose one entry names
+# one file twice, ｒｅａｄｍｅ.txt and ＲＥＡＤＭＥ.txt, which Windows takes for
+# one, is refused alike, with the file kept. And the rule of code page 932 by
+# which the native programs compare names must part every one-character
+# name as the system does (file_names_check.exe).
 #
 #   tests/e2e/fixpack_exe.sh [--arch x86_64|i686]...   (both when none is given)
 #
@@ -46,6 +50,7 @@ COMMANDS=(
   "dump 新定跡.dat -o 新定跡の中身.txt"
   "apply upda.dat 盤燈ソ"
   "apply upda.dat 盤燈ソ --threads 3"
+  "apply 全角.dat 全角"
   "verify 盤燈ソ/分割/表.dat"
   "inspect 壊れた.dat"
   "verify 壊れた.dat"
@@ -80,6 +85,45 @@ book    定跡.bak      定跡.dat     旧定跡.dat  新定跡.dat
 divided 分割\旧表.dat 分割\表.dat  分割旧.dat  分割新.dat
 file    説明.old      説明.txt     新しい説明.txt
 ' >"$folder/更新.txt"
+  # One entry, ｒｅａｄｍｅ.txt kept and ＲＥＡＤＭＥ.txt written: one file on Windows.
+  {
+    printf '\x02\x00\x00\x00\x11'
+    to_cp932 'ｒｅａｄｍｅ.txt'
+    printf '\x00\x11'
+    to_cp932 'ＲＥＡＤＭＥ.txt'
+    printf '\x00\x0d\x00\x00\x00version 1.1\r\n'
+  } >"$WORK/全角-script.bin"
+  stored_data_file "$WORK/全角-script.bin" "$folder/全角.dat"
+}
+
+# The four bytes of a u32 as printf escapes: little-endian, or with "be"
+# big-endian.
+u32_escapes() {  # value [be]
+  local shifts="0 8 16 24" shift out=
+  [ "${2:-}" = be ] && shifts="24 16 8 0"
+  for shift in $shifts; do out+=$(printf '\\x%02x' $(($1 >> shift & 255))); done
+  printf '%s' "$out"
+}
+
+# An update data file holding the script in a zlib stream of one stored
+# block (header 78 01, the block, the Adler-32 of the script), made here
+# since fixpack build refuses what this one holds.
+stored_data_file() {  # script-file data-file
+  local size a=1 b=0 byte
+  size=$(wc -c <"$1")
+  for byte in $(od -An -v -tu1 "$1"); do
+    a=$(((a + byte) % 65521))
+    b=$(((b + a) % 65521))
+  done
+  {
+    # shellcheck disable=SC2059
+    printf "$(u32_escapes $((size + 11)))$(u32_escapes "$size")\\x78\\x01\\x01"
+    # shellcheck disable=SC2059
+    printf "$(u32_escapes $((size | (~size & 0xFFFF) << 16)))"
+    cat "$1"
+    # shellcheck disable=SC2059
+    printf "$(u32_escapes $((b << 16 | a)) be)"
+  } >"$2"
 }
 
 # Copies a folder, turning every name with `convert`.
@@ -103,6 +147,8 @@ lay_out_install_folder() {  # side
   cp "$(side_name "$1" 旧定跡.dat)" "$folder/$(side_name "$1" 定跡.dat)"
   cp "$(side_name "$1" 分割旧.dat)" "$divided/$(side_name "$1" 表.dat)"
   printf 'version 1.0\r\n' >"$folder/$(side_name "$1" 説明.txt)"
+  mkdir -p "$(side_name "$1" 全角)"
+  printf 'version 1.0\r\n' >"$(side_name "$1" 全角)/$(side_name "$1" ＲＥＡＤＭＥ.txt)"
   head -c 100 "$(side_name "$1" 新定跡.dat)" >"$(side_name "$1" 壊れた.dat)"
 }
 
@@ -196,6 +242,7 @@ main() {
   [ -x "$FIXPACK" ] || { log "build out/native first (fixpack)"; exit 2; }
   for arch in "${arches[@]}"; do
     [ -f "$E2E_BUILDS/$arch/tools/fixpack.exe" ] || { log "build out/$arch first (fixpack.exe)"; exit 2; }
+    [ -f "$E2E_BUILDS/$arch/bin/file_names_check.exe" ] || { log "build out/$arch first (file_names_check.exe)"; exit 2; }
   done
   local ground
   ground_check "${arches[@]}" || { ground=$?; log "fixpack.exe not run"; exit "$ground"; }
@@ -217,7 +264,12 @@ main() {
     cp -r "$WORK/inputs" "$WORK/$arch/定跡"
     cp "$E2E_BUILDS/$arch/tools/fixpack.exe" "$WORK/$arch/fixpack.exe"
     run_side "$arch" "$WORK/$arch/fixpack.exe"
-    if compare_side "$arch" && check_help "$WORK/$arch/fixpack.exe"; then
+    local names
+    names=$(wine "$E2E_BUILDS/$arch/bin/file_names_check.exe" | tr -d '\r')
+    local names_status=${PIPESTATUS[0]}
+    log "  file_names_check.exe ($arch): $names"
+    [ "$names_status" = 0 ] || fail "the rule of code page 932 parts names otherwise than the system"
+    if [ "$names_status" = 0 ] && compare_side "$arch" && check_help "$WORK/$arch/fixpack.exe"; then
       log "ok   fixpack.exe ($arch) gives the native fixpack's files and output ($((SECONDS - start)) s)"
     else
       log "FAIL fixpack.exe ($arch)"

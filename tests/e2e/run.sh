@@ -18,6 +18,8 @@ REPO=$(cd "$(dirname "$0")/../.." && pwd)
 source "$REPO/tests/e2e/lib.sh"
 # shellcheck source=tests/e2e/products.sh
 source "$REPO/tests/e2e/products.sh"
+# shellcheck source=tests/e2e/files_in_use.sh
+source "$REPO/tests/e2e/files_in_use.sh"
 
 # The texts the updater shows, as a Japanese Windows shows them.
 GREETING='本修正モジュールを実行する前に、盤燈や他のアプリケーションが終了していることを確認してください。よろしければ、ＯＫボタンを押してください。'
@@ -487,7 +489,8 @@ proven() {  # scenario
 }
 
 ALL=(no_data only_updc cancel close_box close_while_applying keys not_registered picked
-     damaged so_folder held_file held_data read_only no_template)
+     damaged so_folder held_file held_data read_only no_template scanned_file running_product
+     long_folder)
 
 main() {
   local arches=() names=() arch
@@ -519,6 +522,14 @@ main() {
   # driver would find their dialogs.
   wine_stop
   wine_start
+  # Without Wine's 32-bit side a 32-bit program does not start, and wine
+  # still exits with 0 and not a word: every check of the driver would pass
+  # unseen. The driver without a command ends with 2 once it has run.
+  for arch in "${arches[@]}"; do
+    use_arch "$arch"
+    drv >/dev/null 2>&1
+    [ $? = 2 ] || { log "Wine runs no $arch program here (for i686: is wine32:i386 installed?)"; exit 2; }
+  done
   # Entries left by the demo or by a run cut short.
   REGISTERED=(BantokiA.exe BantokiB.exe BantokiC.exe BantokiD.exe)
 

@@ -8,6 +8,9 @@
 #include "fixpack/command_line.h"
 #include "fixpack/fixpack_commands.h"
 #include "package/update_package.h"
+#ifdef _WIN32
+#include "app/platform.h"  // PlatformPackageFiles
+#endif
 
 const char ApplyHelp[] =
     "usage: fixpack apply DATAFILE FOLDER [--threads N]\n\n"
@@ -73,8 +76,17 @@ int RunApply(int argc, char** argv) {
            systemError != 0 ? SystemErrorText(systemError) : "");
     return 1;
   }
+#ifdef _WIN32
+  // The updater's own file layer (src/app/win32/package_files_win32.cpp):
+  // the system's renames, links and file identities, as fixmodule.exe has
+  // them, rather than the C runtime's.
+  PackageFiles* files = PlatformPackageFiles();
+#else
+  PackageFiles* files = nullptr;  // the C runtime's and POSIX's (SystemPackageFiles)
+#endif
   ApplyReport report;
-  const int32_t result = ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report);
+  const int32_t result =
+      ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report, files);
   if (result == ApplyOk) {
     printf("%s: applied %d entr%s to %s\n", dataFile, report.entriesApplied,
            report.entriesApplied == 1 ? "y" : "ies", folder);

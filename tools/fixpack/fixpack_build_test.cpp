@@ -183,6 +183,12 @@ TEST(FixpackBuildTest, RefusesManifestsAtTheirLine) {
       {"file \"lpt1 .dat\" a.txt src\n", "the name is one Windows opens as a device"},
       {"file a.bak \"~FIX0123456789ABCDEF.new\" src\n", "the name ends like a temporary file of an update"},
       {"file a b src\nfile c B src\n", "manifest.txt:2: the name 'B' is used by the entry on line 1"},
+      // ｒｅａｄｍｅ.txt and ＲＥＡＤＭＥ.txt; a・.txt and a with an undefined pair
+      {"file \x82\x92\x82\x85.txt \x82\x71\x82\x64.txt src\n", "OLDNAME and NEWNAME denote the same file"},
+      {"file a.bak \x82\x92\x82\x85.txt src\nfile \x82\x71\x82\x64.txt b.ini src\n",
+       "manifest.txt:2: the name '\x82\x71\x82\x64.txt' is used by the entry on line 1"},
+      {"file a.bak a\x81\x45.txt src\nfile a\x83\x7F.txt b.ini src\n",
+       "manifest.txt:2: the name 'a\x83\x7F.txt' is used by the entry on line 1"},
       {"file \"a b src\n", "no closing quote"},
       {"file a b absent\n", "manifest.txt:1: "},
       {"book a b src absent\n", "absent: cannot be opened"},

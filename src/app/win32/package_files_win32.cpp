@@ -7,11 +7,18 @@
 // then handed to the runtime's streams: the runtime's own look at a path
 // takes a last byte 0x5C for a separator even where it is the second byte of
 // a double-byte character (一覧表, ソ), and would see the folder instead of
-// the file. The flush, the close and the streams stay the runtime's.
+// the file. The flush, the close and the streams stay the runtime's. The
+// calls are the wide ones (system_paths_win32.h), so that the applier's own
+// temporary files reach the disk in the long form where a plain path would
+// be too long.
+//
+// A virus scanner, the indexer or a product still running may hold a file:
+// the step it refuses is reported as FilesInUse, and the applier waits or
+// takes the renames a running program's file allows.
 //
 // Files copied from a CD-ROM often carry the read-only attribute. Windows
-// renames such a file, but refuses to remove it (DeleteFileA), to replace it
-// (MoveFileExA with MOVEFILE_REPLACE_EXISTING) and to open it for writing,
+// renames such a file, but refuses to remove it (DeleteFileW), to replace it
+// (MoveFileExW with MOVEFILE_REPLACE_EXISTING) and to open it for writing,
 // and every hard link of it shares the attribute. The attribute is reported
 // here and the applier takes its way around it; the only attribute changed
 // here is that of the applier's own temporary files, as it asks.
@@ -21,23 +28,14 @@
 #include <io.h>     // _open_osfhandle, _close
 
 #include <cstdio>
+#include <string>
 
 #include "app/platform.h"
+#include "app/win32/system_paths_win32.h"
 #include "package/package_files.h"
 #include "stream/byte_stream.h"
 
 namespace {
-
-using CreateHardLinkFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
-
-// Looked up at run time: the Windows 9x family has no hard links, and a
-// program that imported the function would not even start there.
-CreateHardLinkFunction FindCreateHardLink() {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == nullptr) return nullptr;
-  return reinterpret_cast<CreateHardLinkFunction>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "CreateHardLinkA")));
-}
 
 // Errors that say the volume or the system has no such operation (FAT and
 // some network shares have no hard links; 9x has no MoveFileExA), as
@@ -47,26 +45,45 @@ bool NotAvailable(DWORD error) {
          error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_NOT_SAME_DEVICE;
 }
 
+bool HasReadOnlyMark(const char* path) {
+  const DWORD attributes = AttributesAt(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// The result of a rename, replace, link or removal the system refused with
+// `error`: FilesInUse when another program has the file open for now (a
+// virus scanner or the indexer reading it, the product running from it),
+// which the applier waits for; -1 otherwise. A read-only mark on `markedFile`
+// (the file a replace or a removal would end) explains an access denied by
+// itself, and the applier takes its own road around such files.
+int32_t Refused(DWORD error, const char* markedFile) {
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return FilesInUse;
+  if (error == ERROR_ACCESS_DENIED && (markedFile == nullptr || !HasReadOnlyMark(markedFile))) {
+    return FilesInUse;
+  }
+  return -1;
+}
+
 // A reparse point that stands for another name (a symbolic link, a
 // junction) is no file of the folder's own; others (deduplicated or cloud
-// files) are files. FindFirstFileA tells the tag (dwReserved0) of the name
-// itself, as GetFileAttributesA tells its attributes, without following.
+// files) are files. FindFirstFileW tells the tag (dwReserved0) of the name
+// itself, as GetFileAttributesW tells its attributes, without following.
 bool IsNameSurrogate(const char* path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(path, &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileAt(path, &found);
   if (search == INVALID_HANDLE_VALUE) return true;
   FindClose(search);
   return (found.dwReserved0 & 0x20000000) != 0;  // IsReparseTagNameSurrogate
 }
 
-// The attributes that SetFileAttributesA takes; the others (compressed,
+// The attributes that SetFileAttributesW takes; the others (compressed,
 // sparse, encrypted and the like) are the system's to keep.
 constexpr DWORD SettableAttributes =
     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
     FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_TEMPORARY;
 
 PathState StateOf(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = AttributesAt(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathAbsent;
   if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) return PathOther;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsNameSurrogate(path)) return PathOther;
@@ -106,8 +123,8 @@ struct FileNumber {
 FileNumber NumberOf(const char* path) {
   FileNumber number = {};
   HANDLE file =
-      CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileAt(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE) return number;
   number.known = GetFileInformationByHandle(file, &number.information) != 0;
   CloseHandle(file);
@@ -116,41 +133,45 @@ FileNumber NumberOf(const char* path) {
 
 class Win32PackageFiles final : public PackageFiles {
  public:
-  explicit Win32PackageFiles(PackageFiles* runtime)
-      : runtime_(runtime), createHardLink_(FindCreateHardLink()) {}
+  explicit Win32PackageFiles(PackageFiles* runtime) : runtime_(runtime) {}
 
   // Looked at first, so that nothing but a file is ever opened. Others may
   // go on reading and writing it, as with the runtime's own open.
   ByteStream* OpenForReading(const char* path) override {
     if (StateOf(path) != PathFile) return nullptr;
-    return StreamOver(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-                      true);
+    return StreamOver(
+        CreateFileAt(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL),
+        true);
   }
 
   // CREATE_NEW fails on any name that is taken; with
   // FILE_FLAG_OPEN_REPARSE_POINT a symbolic link there counts as taken
   // rather than being followed to wherever it leads.
   ByteStream* OpenForWriting(const char* path) override {
-    return StreamOver(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr),
+    return StreamOver(CreateFileAt(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT),
                       false);
   }
+
+  std::string LongForm(const char* path) override { return LongFormOf(path); }
 
   int32_t Commit(ByteStream* file) override { return runtime_->Commit(file); }
   int32_t Close(ByteStream* file) override { return runtime_->Close(file); }
 
-  // DeleteFileA removes a symbolic link itself, never its target. It
+  // DeleteFileW removes a symbolic link itself, never its target. It
   // refuses a read-only file; the applier takes the attribute off its own
   // temporary files first, and never removes a product file.
-  int32_t Remove(const char* path) override { return DeleteFileA(path) ? 0 : -1; }
+  int32_t Remove(const char* path) override {
+    if (DeleteFileAt(path)) return 0;
+    return Refused(GetLastError(), path);
+  }
 
   PathState Exists(const char* path) override { return StateOf(path); }
 
-  // GetFileAttributesA tells the attributes of the name itself; a symbolic
+  // GetFileAttributesW tells the attributes of the name itself; a symbolic
   // link is never taken for the file it leads to.
   bool IsReadOnly(const char* path) override {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = AttributesAt(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
            StateOf(path) == PathFile;
   }
@@ -159,12 +180,12 @@ class Win32PackageFiles final : public PackageFiles {
   // none at all, and is valid only alone.
   int32_t MarkReadOnly(const char* path, bool readOnly) override {
     if (StateOf(path) != PathFile) return -1;
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = AttributesAt(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return -1;
     DWORD wanted = attributes & SettableAttributes;
     wanted = readOnly ? (wanted | FILE_ATTRIBUTE_READONLY)
                       : (wanted & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    return SetFileAttributesA(path, wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL) ? 0 : -1;
+    return SetAttributesAt(path, wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL) ? 0 : -1;
   }
 
   FileIdentity Identity(const char* one, const char* other) override {
@@ -183,27 +204,30 @@ class Win32PackageFiles final : public PackageFiles {
     return FilesOneName;
   }
 
-  // MoveFileA never replaces an existing file. A read-only file is renamed
+  // MoveFileExW without flags never replaces an existing file. A read-only file is renamed
   // as any other, and keeps its attribute.
-  int32_t Rename(const char* from, const char* to) override { return MoveFileA(from, to) ? 0 : -1; }
+  int32_t Rename(const char* from, const char* to) override {
+    if (MoveFileAt(from, to, 0)) return 0;
+    return Refused(GetLastError(), nullptr);
+  }
 
-  // CreateHardLinkA refuses a name that is taken.
+  // CreateHardLinkW refuses a name that is taken.
   int32_t Link(const char* present, const char* second) override {
-    if (createHardLink_ == nullptr) return FilesCannot;
-    if (createHardLink_(second, present, nullptr)) return 0;
-    return NotAvailable(GetLastError()) ? FilesCannot : -1;
+    if (CreateHardLinkAt(second, present)) return 0;
+    const DWORD error = GetLastError();
+    return NotAvailable(error) ? FilesCannot : Refused(error, nullptr);
   }
 
   // Refused (access denied) when the file under `to` is read-only; the
   // applier never asks that.
   int32_t Replace(const char* from, const char* to) override {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
-    return NotAvailable(GetLastError()) ? FilesCannot : -1;
+    if (MoveFileAt(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    const DWORD error = GetLastError();
+    return NotAvailable(error) ? FilesCannot : Refused(error, to);
   }
 
  private:
   PackageFiles* runtime_;
-  CreateHardLinkFunction createHardLink_;
 };
 
 }  // namespace

@@ -2,14 +2,12 @@
 // compiled resource scripts and, when FIX_WINDOWS_EXES names them (paths
 // separated by ':'), from the built executables: the project's version, the
 // product's Japanese name and each program's own names.
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/win32/testing/compiled_files.h"
 #include "app/win32/testing/dialog_resource.h"
 #include "app/win32/testing/version_resource.h"
 
@@ -39,7 +37,7 @@ struct Source {
 };
 
 const Program* ProgramOf(const std::string& path) {
-  const std::string name = path.substr(path.find_last_of("/\\") + 1);
+  const std::string name = FileNameOf(path);
   for (const Program& program : Programs) {
     if (name == program.file) return &program;
   }
@@ -48,24 +46,8 @@ const Program* ProgramOf(const std::string& path) {
 
 std::vector<Source> VersionSources() {
   std::vector<Source> sources = {{FIX_UPDATE_DIALOG_RES, &Programs[0]}, {FIX_FIXPACK_RES, &Programs[1]}};
-  if (const char* exes = std::getenv("FIX_WINDOWS_EXES")) {
-    const std::string list = exes;
-    for (size_t start = 0; start <= list.size();) {
-      size_t end = list.find(':', start);
-      if (end == std::string::npos) end = list.size();
-      if (end > start) {
-        const std::string path = list.substr(start, end - start);
-        sources.push_back({path, ProgramOf(path)});
-      }
-      start = end + 1;
-    }
-  }
+  for (const std::string& path : CompiledWindowsPrograms()) sources.push_back({path, ProgramOf(path)});
   return sources;
-}
-
-std::vector<uint8_t> ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // "1.0.0" as the four numbers of the fixed part and as UTF-16 text.
@@ -93,7 +75,7 @@ std::u16string ProjectVersionText() {
 class ProgramVersion : public testing::TestWithParam<Source> {
  protected:
   VersionResource Load() {
-    const std::vector<uint8_t> file = ReadWhole(GetParam().path);
+    const std::vector<uint8_t> file = ReadWholeFile(GetParam().path);
     EXPECT_FALSE(file.empty()) << "cannot read " << GetParam().path;
     std::vector<uint8_t> data;
     EXPECT_TRUE(FindResourceData(file, RtVersion, VersionInfoId, LangJapanese, &data))
@@ -141,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(CompiledFiles, ProgramVersion, testing::ValuesIn(Versio
 
 // The reader refuses every version resource cut short.
 TEST(VersionResourceReader, RefusesCutResources) {
-  const std::vector<uint8_t> file = ReadWhole(FIX_FIXPACK_RES);
+  const std::vector<uint8_t> file = ReadWholeFile(FIX_FIXPACK_RES);
   std::vector<uint8_t> data;
   ASSERT_TRUE(FindResourceData(file, RtVersion, VersionInfoId, LangJapanese, &data));
   VersionResource v;

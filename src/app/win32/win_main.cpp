@@ -3,11 +3,36 @@
 #include <windows.h>
 #include <process.h>
 
+#include "app/dll_search.h"
 #include "app/update_dialog.h"
 #include "app/update_run.h"
 #include "app/update_texts.h"
 
 namespace {
+
+// Both are looked up rather than imported, so that a system without them
+// (SetDefaultDllDirectories needs Windows 7 with KB2533623) still starts the
+// program; kernel32 itself is always loaded, from the system folder.
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+using SetDllDirectoryFunction = BOOL(WINAPI*)(LPCSTR);
+SetDefaultDllDirectoriesFunction setDefaultDllDirectories = nullptr;
+SetDllDirectoryFunction setDllDirectory = nullptr;
+
+int32_t CallSetDefaultDllDirectories(uint32_t flags) { return setDefaultDllDirectories(flags) ? 1 : 0; }
+int32_t CallSetDllDirectory(const char* path) { return setDllDirectory(path) ? 1 : 0; }
+
+void LimitDllLoads() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (kernel != nullptr) {
+    setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    setDllDirectory = reinterpret_cast<SetDllDirectoryFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+  }
+  const DllSearchCalls calls = {setDefaultDllDirectories != nullptr ? CallSetDefaultDllDirectories : nullptr,
+                                setDllDirectory != nullptr ? CallSetDllDirectory : nullptr};
+  LimitDllSearch(calls);
+}
 
 // The runtime's own thread start prepares its per-thread state, which the
 // worker needs for stdio and sprintf; its matching end releases it.
@@ -46,6 +71,9 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
+  // Before anything can load a DLL (the dialog, the Open dialog, the
+  // common controls): from here on only the system folder is searched.
+  LimitDllLoads();
   AppInstance = instance;
   HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, UpdateDialogProc, 0);
   DialogWindow = dialog;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "app/win32/testing/pe_image.h"
 #include "app/win32/testing/resource_cursor.h"
 
 namespace {
@@ -47,23 +48,6 @@ bool FindInRes(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, u
   return false;
 }
 
-struct Section {
-  uint32_t virtualAddress, virtualSize, rawOffset, rawSize;
-};
-
-// Maps a relative virtual address of the image to its offset in the file.
-bool RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint64_t* offset) {
-  for (const Section& s : sections) {
-    const uint32_t span = s.virtualSize > s.rawSize ? s.virtualSize : s.rawSize;
-    if (rva >= s.virtualAddress && rva - s.virtualAddress < span) {
-      if (rva - s.virtualAddress >= s.rawSize) return false;  // not stored in the file
-      *offset = static_cast<uint64_t>(s.rawOffset) + (rva - s.virtualAddress);
-      return true;
-    }
-  }
-  return false;
-}
-
 // One level of the resource directory: the offset (from the directory's
 // start) of the entry whose numeric id is `id`, with its subdirectory bit.
 bool FindDirectoryEntry(const std::vector<uint8_t>& file, uint64_t root, uint32_t directory, uint16_t id,
@@ -85,42 +69,11 @@ bool FindDirectoryEntry(const std::vector<uint8_t>& file, uint64_t root, uint32_
 
 bool FindInPe(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, uint16_t language,
               std::vector<uint8_t>* data) {
-  if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') return false;
-  ResourceCursor c(file.data(), file.size());
-  c.seek(0x3C);
-  const uint32_t peOffset = c.u32();
-  c.seek(peOffset);
-  if (c.u32() != 0x00004550) return false;  // "PE\0\0"
-  c.u16();                                  // machine
-  const uint16_t sectionCount = c.u16();
-  c.seek(c.pos() + 12);
-  const uint16_t optionalSize = c.u16();
-  c.u16();  // characteristics
-  const size_t optional = c.pos();
-  const uint16_t magic = c.u16();
-  // The data directories follow 96 (PE32) or 112 (PE32+) bytes of fields;
-  // the resource directory is the third.
-  const size_t directories = optional + (magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0);
-  if (directories == optional) return false;
-  c.seek(directories - 4);
-  const uint32_t directoryCount = c.u32();
-  if (!c.ok() || directoryCount < 3 || optionalSize < directories - optional + 3 * 8) return false;
-  c.seek(directories + 2 * 8);
-  const uint32_t resourceRva = c.u32();
-  c.seek(optional + optionalSize);
-  std::vector<Section> sections;
-  for (uint16_t i = 0; i < sectionCount && c.ok(); ++i) {
-    c.seek(c.pos() + 8);  // name
-    Section s;
-    s.virtualSize = c.u32();
-    s.virtualAddress = c.u32();
-    s.rawSize = c.u32();
-    s.rawOffset = c.u32();
-    c.seek(c.pos() + 16);
-    sections.push_back(s);
-  }
+  PeImage image;
+  if (!ParsePeImage(file, &image) || image.directories.size() <= PeResourceDirectory) return false;
+  const uint32_t resourceRva = image.directories[PeResourceDirectory].first;
   uint64_t root = 0;
-  if (!c.ok() || resourceRva == 0 || !RvaToOffset(sections, resourceRva, &root)) return false;
+  if (resourceRva == 0 || !PeRvaToOffset(image, resourceRva, &root)) return false;
 
   // Three levels: type, name, language; the first two lead to directories,
   // the last to a data entry.
@@ -135,7 +88,7 @@ bool FindInPe(const std::vector<uint8_t>& file, uint16_t type, uint16_t name, ui
   const uint32_t dataRva = d.u32();
   const uint32_t dataSize = d.u32();
   uint64_t offset = 0;
-  return d.ok() && RvaToOffset(sections, dataRva, &offset) && CopyRange(file, offset, dataSize, data);
+  return d.ok() && PeRvaToOffset(image, dataRva, &offset) && CopyRange(file, offset, dataSize, data);
 }
 
 }  // namespace

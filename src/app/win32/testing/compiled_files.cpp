@@ -1,0 +1,26 @@
+#include "app/win32/testing/compiled_files.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+std::vector<std::string> CompiledWindowsPrograms() {
+  std::vector<std::string> paths;
+  const char* exes = std::getenv("FIX_WINDOWS_EXES");
+  if (exes == nullptr) return paths;
+  const std::string list = exes;
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    if (end > start) paths.push_back(list.substr(start, end - start));
+    start = end + 1;
+  }
+  return paths;
+}
+
+std::string FileNameOf(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
