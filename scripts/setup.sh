@@ -21,7 +21,7 @@ set -uo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache
-  zlib1g-dev libgtest-dev libgmock-dev googletest
+  zlib1g-dev libgtest-dev libgmock-dev googletest libcli11-dev
   clang-14 libclang-rt-14-dev clang-tidy-14
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686

@@ -10,8 +10,8 @@
 #include "app/status_messages.h"
 #include "app/update_texts.h"
 #include "testing/fake_platform.h"
+#include "testing/package_builder.h"
 #include "testing/scratch_folder.h"
-#include "testing/update_data_writer.h"
 
 namespace {
 
@@ -79,20 +79,18 @@ class RunUpdatesTest : public FakePlatformTest {
   }
   // The data file `name` beside the updater, holding `script`.
   void PlaceDataFile(const std::string& name, const std::vector<uint8_t>& script) {
-    ASSERT_TRUE(WriteUpdateDataFile((root / "updater" / name).string(), script));
+    test_support::WriteBytes((root / "updater" / name).string(), package_test::DataFile(script));
     fake.presentFiles.insert(updaterFolder + name);
   }
   // A package that rewrites readme.txt, keeping the old one as readme.bak.
   static std::vector<uint8_t> NewReadme(const std::string& content) {
-    std::vector<uint8_t> script;
-    AppendFileEntry(&script, "readme.bak", "readme.txt", content);
-    return script;
+    package_test::Script script;
+    return script.File("readme.bak", "readme.txt", test_support::Text(content)).bytes();
   }
   // A package whose book entry finds no book under either name.
   static std::vector<uint8_t> MissingBook() {
-    std::vector<uint8_t> script;
-    AppendBookEntry(&script, "joseki.old", "joseki.dat");
-    return script;
+    package_test::Script script;
+    return script.Head(KindBook, "joseki.old", "joseki.dat").U32(0).bytes();  // an empty diff list
   }
   Strings DataPaths(std::initializer_list<const char*> names) const {
     Strings paths;
@@ -265,7 +263,7 @@ TEST_F(RunUpdatesTest, EachPackageIsReportedAndTheLastDecides) {
 TEST_F(RunUpdatesTest, DamagedDataFileFailsAndChangesNothing) {
   std::string good;
   {
-    ASSERT_TRUE(WriteUpdateDataFile((root / "good.dat").string(), NewReadme("A2")));
+    test_support::WriteBytes((root / "good.dat").string(), package_test::DataFile(NewReadme("A2")));
     good = ReadFile(root / "good.dat");
   }
   std::string flipped = good;

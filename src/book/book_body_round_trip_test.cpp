@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "book/book_body.h"
-#include "book/book_test_support.h"
 #include "stream/byte_stream.h"
+#include "testing/table_dump.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "book/book_test_support.h"
 #include "stream/byte_stream.h"
+#include "testing/table_dump.h"
 
 namespace {
 

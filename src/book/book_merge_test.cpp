@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "book/merge_test_support.h"
 #include "stream/byte_stream.h"
+#include "testing/book_model.h"
 
 namespace {
 

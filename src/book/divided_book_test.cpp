@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "book/merge_test_support.h"
 #include "stream/byte_stream.h"
+#include "testing/book_model.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "book/book_merge.h"
 #include "book/divided_book.h"
-#include "book/merge_test_support.h"
 #include "stream/byte_stream.h"
+#include "testing/book_model.h"
 
 namespace {
 

@@ -4,18 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "package/package_test_support.h"
 #include "package/update_package.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::Codes;
-using package_test::LoadBlock;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 constexpr uint32_t Terminator = 0xFFFFFFFF;
 

@@ -5,18 +5,13 @@
 #include <vector>
 
 #include "package/package_entries.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::Codes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 TEST(ApplyPackageTest, TheTwentyFourByteFileEntry) {
   ScratchFolder folder;

@@ -13,17 +13,13 @@
 
 #include "package/entry_path.h"
 #include "package/package_files.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 enum Operation { OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename, OpRemove, OpLink, OpReplace };
 
@@ -140,12 +136,6 @@ bool FaultyStream::Fails(Operation operation) {
   return true;
 }
 
-Script Concatenate(const std::vector<Script>& entries, size_t count) {
-  Script script;
-  for (size_t i = 0; i < count; ++i) script.Raw(const_cast<Script&>(entries[i]).bytes());
-  return script;
-}
-
 // Runs the package once for every k and checks each outcome.
 void FailEveryOperation(const std::vector<Script>& entries, const Snapshot& start, bool links,
                         const std::set<Operation>& kinds) {
@@ -189,54 +179,25 @@ void FailEveryOperation(const std::vector<Script>& entries, const Snapshot& star
   EXPECT_EQ(failedKinds, kinds);
 }
 
-constexpr uint32_t Terminator = 0xFFFFFFFF;
-
-// Entries of all three kinds: a book, a divided book in a subfolder and a
-// file.
-std::vector<Script> Entries() {
-  std::vector<Script> entries(3);
-  entries[0]
-      .Head(KindBook, "joseki.bak", "joseki.dat")
-      .Group(0x40, 0, 9)
-      .Group(0x41, 1, 5, true)
-      .U32(Terminator);
-  entries[1].Head(KindDividedBook, "book\\div.bak", "book\\div.dat").U32(0);
-  for (uint32_t k = 0; k < 64; ++k) {
-    if (k % 16 == 3) entries[1].Group(0x100 + k, k, 2);
-    entries[1].U32(Terminator);
-  }
-  entries[2].File("a.bak", "a.txt", Text("a new, longer than before"));
-  return entries;
-}
-
-Snapshot Install() {
-  std::vector<Bytes> divisions;
-  for (uint32_t k = 0; k < 64; ++k)
-    divisions.push_back(package_test::RawBook({{{0x100 + k, k}, {{5, 0, 0}}}}));
-  return {{"joseki.dat", package_test::BookFile(package_test::RawBook(
-                             {{{0x40, 0}, {{5, 1, 7}}}, {{0x41, 1}, {{5, 0, 0}, {6, 0, 0}}}}))},
-          {"book/div.dat", package_test::DividedFile(divisions)},
-          {"a.txt", Text("a old")},
-          {"other.txt", Text("not in the package")}};
-}
-
 TEST(PackageFaultTest, FirstApplication) {
-  FailEveryOperation(Entries(), Install(), true,
+  FailEveryOperation(EveryKindEntries(), EveryKindInstall(), true,
                      {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpLink, OpReplace});
-  FailEveryOperation(Entries(), Install(), false, {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename});
+  FailEveryOperation(EveryKindEntries(), EveryKindInstall(), false,
+                     {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename});
 }
 
 // Applied over the result of a first application, every entry finds its old
 // name taken and replaces the present file, which takes more steps.
 TEST(PackageFaultTest, SecondApplication) {
   ScratchFolder folder("_first");
-  folder.Restore(Install());
-  Script script = Concatenate(Entries(), 3);
+  folder.Restore(EveryKindInstall());
+  Script script = Concatenate(EveryKindEntries(), 3);
   ASSERT_EQ(package_test::Apply(script, folder.Path()), ApplyOk);
   Snapshot applied = folder.Take();
   applied["a.txt"].push_back('!');  // so that rewriting it shows
-  FailEveryOperation(Entries(), applied, true, {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpReplace});
-  FailEveryOperation(Entries(), applied, false,
+  FailEveryOperation(EveryKindEntries(), applied, true,
+                     {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpReplace});
+  FailEveryOperation(EveryKindEntries(), applied, false,
                      {OpOpen, OpRead, OpWrite, OpFlush, OpClose, OpRename, OpRemove});
 }
 

@@ -11,14 +11,12 @@
 
 #include "package/memory_package_files.h"
 #include "package/package_files.h"
-#include "package/package_test_support.h"
 #include "stream/byte_stream.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Text;
+using namespace package_test;
 
 // A folder behind one implementation: its files are set up by name and
 // read back through the operations themselves.

@@ -5,14 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "package/package_test_support.h"
 #include "stream/byte_stream.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::ScratchFolder;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 TEST(RenameNoReplaceTest, MovesOnlyToAFreeName) {
   ScratchFolder folder;

@@ -15,17 +15,13 @@
 
 #include "package/entry_path.h"
 #include "package/package_files.h"
-#include "package/package_test_support.h"
 #include "package/patient_package_files.h"
 #include "package/update_package.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 std::string NameOf(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
 

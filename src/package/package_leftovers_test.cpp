@@ -7,16 +7,12 @@
 #include <string>
 
 #include "package/entry_path.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 // The folder before the update: a.bak keeps what an earlier update kept, so
 // the file entry replaces a.txt.

@@ -11,16 +11,12 @@
 #include <string>
 
 #include "package/entry_path.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 enum Thing { Folder, LinkToFolder, Fifo, LinkToPresent, Nothing };
 

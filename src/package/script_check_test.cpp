@@ -11,18 +11,14 @@
 #include "package/entry_path.h"
 #include "package/package_entries.h"
 #include "package/package_files.h"
-#include "package/package_test_support.h"
 #include "package/script_check.h"
 #include "package/update_package.h"
 #include "stream/byte_stream.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 constexpr uint32_t Terminator = 0xFFFFFFFF;
 

@@ -5,15 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "package/package_test_support.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 // What the run does with a data file: read it, and apply it only when read.
 int32_t ReadAndApply(const std::string& dataFile, const std::string& folder) {

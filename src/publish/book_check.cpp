@@ -56,7 +56,8 @@ void CheckMoves(const uint8_t* records, uint32_t count, const std::string& place
 
 }  // namespace
 
-void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Findings* findings) {
+void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Findings* findings,
+                  int32_t division) {
   if (size < HeaderBytes) {
     findings->Violation(place,
                         "the raw body has " + std::to_string(size) + " bytes, fewer than its 12-byte header");
@@ -148,6 +149,10 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
     if (IsListEnd(key.low)) {
       findings->Warning(where, "no diff can name this position (its low word is below 64 or 0xFFFFFFFF)");
     }
+    if (division >= 0 && static_cast<int32_t>(key.high >> 26) != division) {
+      findings->Warning(where, "the top six bits of its high word name division " + std::to_string(key.high >> 26) +
+                                   ", where the product looks for it");
+    }
     if (firstMove + count <= movesHere)
       CheckMoves(raw + movesAt + MoveBytes * firstMove, count, where, findings);
     firstMove += count;
@@ -159,12 +164,12 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
 }
 
 uint64_t CheckBookBlock(const uint8_t* data, uint64_t available, uint64_t offset, const std::string& place,
-                        Findings* findings) {
+                        Findings* findings, int32_t division) {
   std::vector<uint8_t> raw;
   const BlockCheck check = UnpackBlock(data, available, &raw);
   const std::string where = place + " (block at offset " + std::to_string(offset) + ")";
   if (check.fault != BlockSound) findings->Violation(where, DescribeBlock(check, available));
-  if (BlockUsable(check)) CheckRawBody(raw.data(), raw.size(), place, findings);
+  if (BlockUsable(check)) CheckRawBody(raw.data(), raw.size(), place, findings, division);
   if (check.fault == BlockShortHeader || check.fault == BlockPastEnd) return 0;
   return 8 + static_cast<uint64_t>(check.packedSize);
 }
@@ -211,7 +216,7 @@ void CheckDividedBook(const std::vector<uint8_t>& file, Findings* findings, void
                                      std::to_string(file.size()) + " bytes)");
     } else {
       const uint64_t length =
-          CheckBookBlock(file.data() + offset, file.size() - offset, offset, place, findings);
+          CheckBookBlock(file.data() + offset, file.size() - offset, offset, place, findings, k);
       if (length > 0) blocks.push_back(Block{offset, offset + length, k});
     }
     if (progress != nullptr) progress(k + 1, context);

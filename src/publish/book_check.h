@@ -13,9 +13,12 @@ class Findings;
 // a bucket count above 0; each node in the bucket of its key and its chain
 // strictly descending; 1 to 255 moves per node and no code twice in one.
 // Warnings: moves not sorted by code (the merge sorts them), positions and
-// moves that no diff can name or put. `place` begins every place
-// ("division 3").
-void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Findings* findings);
+// moves that no diff can name or put, and for division `division` of a
+// divided book (-1 for none) positions whose key's top six bits name
+// another division, where the product looks for them. `place` begins every
+// place ("division 3").
+void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Findings* findings,
+                  int32_t division = -1);
 
 // Checks the BookBody block at the start of `data` (`available` bytes to the
 // end of the file, `offset` its place in the file): its zlib stream must
@@ -23,7 +26,7 @@ void CheckRawBody(const uint8_t* raw, size_t size, const std::string& place, Fin
 // body must pass CheckRawBody. Returns the block's length, 8 + packedSize,
 // or 0 when its sizes are missing or reach past the end of the file.
 uint64_t CheckBookBlock(const uint8_t* data, uint64_t available, uint64_t offset, const std::string& place,
-                        Findings* findings);
+                        Findings* findings, int32_t division = -1);
 
 // A whole single book file: magic, one body, nothing after it.
 void CheckSingleBook(const std::vector<uint8_t>& file, Findings* findings);

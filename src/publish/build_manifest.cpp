@@ -5,13 +5,17 @@
 #include "package/entry_path.h"
 #include "package/file_names.h"
 #include "package/update_package.h"
+#include "publish/name_encoding.h"
 #include "publish/package_writer.h"
 #include "stream/cp932_path.h"
 
 namespace {
 
+const char SaveAdvice[] = "save the manifest in code page 932 (Shift-JIS, ANSI in Notepad)";
+
 // Splits a line into words; a word in double quotes may hold spaces and #.
-bool SplitWords(const std::string& line, std::vector<std::string>* words, std::string* cause) {
+// `cutByHash` tells that a # right behind a word's last character ended it.
+bool SplitWords(const std::string& line, std::vector<std::string>* words, bool* cutByHash, std::string* cause) {
   size_t i = 0;
   while (i < line.size()) {
     const char c = line[i];
@@ -30,6 +34,7 @@ bool SplitWords(const std::string& line, std::vector<std::string>* words, std::s
     } else {
       size_t j = i;
       while (j < line.size() && line[j] != ' ' && line[j] != '\t' && line[j] != '\r' && line[j] != '#') ++j;
+      if (j < line.size() && line[j] == '#') *cutByHash = true;
       words->push_back(line.substr(i, j - i));
       i = j;
     }
@@ -37,8 +42,8 @@ bool SplitWords(const std::string& line, std::vector<std::string>* words, std::s
   return true;
 }
 
-bool ParseEntry(const std::vector<std::string>& words, const std::string& folder, ManifestEntry* entry,
-                std::string* cause) {
+bool ParseEntry(const std::vector<std::string>& words, bool cutByHash, const std::string& folder,
+                ManifestEntry* entry, std::string* cause) {
   const std::string& keyword = words[0];
   size_t expected;
   if (keyword == "book" || keyword == "divided") {
@@ -55,7 +60,8 @@ bool ParseEntry(const std::vector<std::string>& words, const std::string& folder
     *cause = keyword +
              (entry->kind == KindFile ? " takes OLDNAME NEWNAME SOURCE"
                                       : " takes OLDNAME NEWNAME OLDBOOK NEWBOOK") +
-             ", " + std::to_string(words.size() - 1) + " words given";
+             ", " + std::to_string(words.size() - 1) + (words.size() == 2 ? " word" : " words") + " given";
+    if (cutByHash) *cause += "; a # starts a comment even inside a word: put a name holding # in double quotes";
     return false;
   }
   entry->oldName = words[1];
@@ -63,6 +69,10 @@ bool ParseEntry(const std::vector<std::string>& words, const std::string& folder
   for (const std::string* name : {&entry->oldName, &entry->newName}) {
     if (const char* refused = CheckPackageName(*name)) {
       *cause = "the name '" + *name + "' cannot stand in a package: " + refused;
+      return false;
+    }
+    if (const char* wrong = CheckNameEncoding(*name)) {
+      *cause = "the name '" + *name + "' would reach users' folders garbled: " + wrong + "; " + SaveAdvice;
       return false;
     }
   }
@@ -84,13 +94,14 @@ bool ParseEntry(const std::vector<std::string>& words, const std::string& folder
 bool ParseManifest(const std::string& text, const std::string& folder, std::vector<ManifestEntry>* entries,
                    std::string* error) {
   entries->clear();
-  // Editors on Windows save UTF-8 with a byte order mark, and names in
-  // UTF-8 would be garbled on the user's system: they go into the package
-  // byte for byte, and the updater takes them as code page 932.
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    *error =
-        "1: the manifest is saved in UTF-8 (it begins with a byte order mark); save it in code page 932 "
-        "(Shift-JIS, ANSI in Notepad)";
+  // Editors on Windows save UTF-8 with a byte order mark and UTF-16 as
+  // "Unicode"; names in either would be garbled on the user's system: they
+  // go into the package byte for byte, and the updater takes them as code
+  // page 932.
+  if (const char* encoding = UnicodeEncodingOf(text)) {
+    const bool utf16 = encoding[4] == '1';
+    *error = std::string("1: the manifest is saved in ") + encoding +
+             (utf16 ? " (Unicode in Notepad)" : " (it begins with a byte order mark)") + "; " + SaveAdvice;
     return false;
   }
   // Each name with its entry's line, names compared as Windows compares them.
@@ -104,8 +115,9 @@ bool ParseManifest(const std::string& text, const std::string& folder, std::vect
     std::string cause;
     ManifestEntry entry;
     entry.line = line;
-    if (!SplitWords(text.substr(begin, end - begin), &words, &cause) ||
-        (!words.empty() && !ParseEntry(words, folder, &entry, &cause))) {
+    bool cutByHash = false;
+    if (!SplitWords(text.substr(begin, end - begin), &words, &cutByHash, &cause) ||
+        (!words.empty() && !ParseEntry(words, cutByHash, folder, &entry, &cause))) {
       *error = std::to_string(line) + ": " + cause;
       return false;
     }

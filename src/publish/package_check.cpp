@@ -6,10 +6,8 @@
 #include "package/update_package.h"
 #include "publish/book_diff.h"
 
-namespace {
-
 // The book the update left, compared with the book to reach body by body.
-bool SameBook(const std::vector<uint8_t>& result, const BookImage& wanted, std::string* cause) {
+bool SameBookContent(const std::vector<uint8_t>& result, const BookImage& wanted, std::string* cause) {
   BookImage made;
   if (!ParseBookImage(result, &made, cause)) return false;
   if (made.layout != wanted.layout) {
@@ -40,14 +38,12 @@ bool SameBook(const std::vector<uint8_t>& result, const BookImage& wanted, std::
       AppendDiffText(first, &still);
       still.pop_back();
       *cause = name + ": the updated book differs from the new book in " + std::to_string(records.size()) +
-               " moves; the first position would still need " + still;
+               (records.size() == 1 ? " move" : " moves") + "; the first position would still need " + still;
       return false;
     }
   }
   return true;
 }
-
-}  // namespace
 
 bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedEntry>& plan,
                   std::string* error) {
@@ -98,7 +94,7 @@ bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedE
       cause = "nothing stands under " + entry.newName + " afterwards";
     } else if (entry.kind == KindFile) {
       if (*now != *entry.content) cause = entry.newName + " does not hold the new content afterwards";
-    } else if (!SameBook(*now, *entry.newBook, &cause)) {
+    } else if (!SameBookContent(*now, *entry.newBook, &cause)) {
       cause = entry.newName + ": " + cause;
     }
     if (cause.empty() && (kept == nullptr || *kept != before)) {

@@ -19,6 +19,11 @@ struct PlannedEntry {
   std::string label;                              // begins every cause ("manifest.txt:3")
 };
 
+// True when the book file `result` holds what `wanted` holds: the same
+// layout, bucket counts, positions and moves (compared after the merge's
+// sort). Otherwise false, with the body and the first difference.
+bool SameBookContent(const std::vector<uint8_t>& result, const BookImage& wanted, std::string* cause);
+
 // Applies the script with ApplyPackage to a memory folder that holds each
 // book entry's old book under its new name, and a present file of other
 // content under each file entry's new name. True when the applier ran every

@@ -8,15 +8,14 @@
 #include <vector>
 
 #include "package/memory_package_files.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
 #include "publish/build_manifest.h"
 #include "publish/package_script.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Script;
-using package_test::Text;
+using namespace package_test;
 
 // `count` entries, each writing a file of its own.
 Script ManyFiles(int32_t count) {

@@ -32,6 +32,31 @@ inline void WriteBytes(const std::string& path, const Bytes& bytes) {
 
 inline Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+// Every file under `folder`.
+inline Snapshot TakeFolder(const std::string& folder) {
+  Snapshot files;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
+    if (!item.is_regular_file()) continue;
+    files[std::filesystem::relative(item.path(), folder).generic_string()] = ReadBytes(item.path().string());
+  }
+  return files;
+}
+
+// The names under which two folders differ, each marked extra, differs or
+// missing, for a readable failure; empty when they hold the same files.
+inline std::string Differences(const Snapshot& got, const Snapshot& wanted) {
+  std::string names;
+  for (const auto& [name, bytes] : got) {
+    const auto other = wanted.find(name);
+    if (other == wanted.end()) names += " " + name + " (extra)";
+    else if (other->second != bytes) names += " " + name + " (differs)";
+  }
+  for (const auto& item : wanted) {
+    if (got.count(item.first) == 0) names += " " + item.first + " (missing)";
+  }
+  return names;
+}
+
 // A fresh, empty folder named after the running test; removed at the end.
 class ScratchFolder {
  public:
@@ -62,14 +87,7 @@ class ScratchFolder {
   Bytes Get(const std::string& name) const { return ReadBytes(*this / name); }
   bool Has(const std::string& name) const { return std::filesystem::exists(path_ / name); }
 
-  Snapshot Take() const {
-    Snapshot files;
-    for (const auto& item : std::filesystem::recursive_directory_iterator(path_)) {
-      if (!item.is_regular_file()) continue;
-      files[std::filesystem::relative(item.path(), path_).generic_string()] = ReadBytes(item.path().string());
-    }
-    return files;
-  }
+  Snapshot Take() const { return TakeFolder(Path()); }
   // Puts the folder back to exactly the snapshot.
   void Restore(const Snapshot& files) const {
     for (const auto& item : std::filesystem::directory_iterator(path_))

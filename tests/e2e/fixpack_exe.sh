@@ -49,7 +49,12 @@ COMMANDS=(
   "inspect 分割新.dat"
   "dump 新定跡.dat -o 新定跡の中身.txt"
   "apply upda.dat 盤燈ソ"
-  "apply upda.dat 盤燈ソ --threads 3"
+  "apply upda.dat 盤燈ソ --threads=3 --expect 新版"
+  "apply 旧定跡.dat 盤燈ソ"
+  "pack 旧定跡.txt -o ./旧定跡.txt"
+  "build 更新.txt -o旧定跡.dat"
+  "help build"
+  "biuld 更新.txt"
   "apply 全角.dat 全角"
   "verify 盤燈ソ/分割/表.dat"
   "inspect 壊れた.dat"
@@ -129,6 +134,9 @@ stored_data_file() {  # script-file data-file
 # Copies a folder, turning every name with `convert`.
 copy_renamed() {  # from to convert
   local from=$1 to=$2 convert=$3 path target
+  # The names are bytes of either encoding: read them byte for byte, as
+  # bash's read in a UTF-8 locale may drop a name that is not UTF-8.
+  local LC_ALL=C
   mkdir -p "$to"
   (cd "$from" && find . -mindepth 1 -print0 | sort -z) | while IFS= read -r -d '' path; do
     target=$to/$("$convert" "${path#./}")
@@ -140,13 +148,19 @@ copy_renamed() {  # from to convert
 # file entry, the divided book in a subfolder as 表.dat. And a book cut
 # short, for the failures.
 lay_out_install_folder() {  # side
-  local folder divided
+  local folder divided release
   folder=$(side_name "$1" 盤燈ソ)
   divided=$folder/$(side_name "$1" 分割)
   mkdir -p "$divided"
   cp "$(side_name "$1" 旧定跡.dat)" "$folder/$(side_name "$1" 定跡.dat)"
   cp "$(side_name "$1" 分割旧.dat)" "$divided/$(side_name "$1" 表.dat)"
   printf 'version 1.0\r\n' >"$folder/$(side_name "$1" 説明.txt)"
+  # The release the update is to reach, for apply --expect.
+  release=$(side_name "$1" 新版)
+  mkdir -p "$release/$(side_name "$1" 分割)"
+  cp "$(side_name "$1" 新定跡.dat)" "$release/$(side_name "$1" 定跡.dat)"
+  cp "$(side_name "$1" 分割新.dat)" "$release/$(side_name "$1" 分割)/$(side_name "$1" 表.dat)"
+  cp "$(side_name "$1" 新しい説明.txt)" "$release/$(side_name "$1" 説明.txt)"
   mkdir -p "$(side_name "$1" 全角)"
   printf 'version 1.0\r\n' >"$(side_name "$1" 全角)/$(side_name "$1" ＲＥＡＤＭＥ.txt)"
   head -c 100 "$(side_name "$1" 新定跡.dat)" >"$(side_name "$1" 壊れた.dat)"
@@ -170,7 +184,9 @@ run_side() {  # side program
       arguments=()
       for word in "${words[@]}"; do arguments+=("$(side_name "$side" "$word")"); done
       if [ "$side" = native ]; then
-        "$program" "${arguments[@]}" >"$output/$index.out" 2>"$output/$index.err"
+        # Not a UTF-8 terminal: names stay code page 932, as fixpack.exe
+        # writes them to a file.
+        LC_ALL=C "$program" "${arguments[@]}" >"$output/$index.out" 2>"$output/$index.err"
       else
         wine "$program" "${arguments[@]}" >"$output/$index.out" 2>"$output/$index.err"
       fi

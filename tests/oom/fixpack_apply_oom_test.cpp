@@ -120,8 +120,11 @@ TEST(FixpackApplyOutOfMemory, EveryAllocationFailingLeavesWholeEntries) {
         EXPECT_EQ(outcome.status, 1) << where;
         // Said once: the step that failed, then the cause.
         EXPECT_EQ(Occurrences(outcome.output, "not enough memory"), 1) << where;
-        EXPECT_EQ(outcome.output.find("fixpack apply: not enough memory"), std::string::npos)
-            << where << " (the failure got past the package step)";
+        // Only a failure before the package step (reading the command line)
+        // may end in the program's own memory message, with nothing touched.
+        if (outcome.output.find("fixpack apply: not enough memory") != std::string::npos) {
+          EXPECT_EQ(state, 0) << where << " (the failure got past the package step)";
+        }
         EXPECT_LT(state, last) << where;
         // Whatever the failure left, a clean run finishes the update.
         Command::Capture();

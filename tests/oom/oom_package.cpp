@@ -2,59 +2,14 @@
 
 namespace oom_test {
 
-namespace {
-
-constexpr uint32_t Terminator = 0xFFFFFFFF;
-
-// The names under which two folders differ.
-std::string Differences(const Snapshot& got, const Snapshot& wanted) {
-  std::string names;
-  for (const auto& [name, bytes] : got) {
-    const auto other = wanted.find(name);
-    if (other == wanted.end()) names += " " + name + " (extra)";
-    else if (other->second != bytes) names += " " + name + " (differs)";
-  }
-  for (const auto& item : wanted) {
-    if (got.count(item.first) == 0) names += " " + item.first + " (missing)";
-  }
-  return names;
-}
-
-}  // namespace
-
+// The package of every kind and a file of its own.
 std::vector<Script> Entries() {
-  std::vector<Script> entries(4);
-  entries[0]
-      .Head(KindBook, "joseki.bak", "joseki.dat")
-      .Group(0x40, 0, 9)
-      .Group(0x41, 1, 5, true)
-      .U32(Terminator);
-  entries[1].Head(KindDividedBook, "book\\div.bak", "book\\div.dat").U32(0);
-  for (uint32_t k = 0; k < 64; ++k) {
-    if (k % 16 == 3) entries[1].Group(0x100 + k, k, 2);
-    entries[1].U32(Terminator);
-  }
-  entries[2].File("a.bak", "a.txt", package_test::Text("a new, longer than before"));
-  entries[3].File("n.bak", "n.txt", package_test::Text("a file of its own"));
+  std::vector<Script> entries = EveryKindEntries();
+  entries.emplace_back().File("n.bak", "n.txt", package_test::Text("a file of its own"));
   return entries;
 }
 
-Script Concatenate(const std::vector<Script>& entries, size_t j) {
-  Script script;
-  for (size_t i = 0; i < j; ++i) script.Raw(const_cast<Script&>(entries[i]).bytes());
-  return script;
-}
-
-Snapshot Install() {
-  std::vector<Bytes> divisions;
-  for (uint32_t k = 0; k < 64; ++k)
-    divisions.push_back(package_test::RawBook({{{0x100 + k, k}, {{5, 0, 0}}}}));
-  return {{"joseki.dat", package_test::BookFile(package_test::RawBook(
-                             {{{0x40, 0}, {{5, 1, 7}}}, {{0x41, 1}, {{5, 0, 0}, {6, 0, 0}}}}))},
-          {"book/div.dat", package_test::DividedFile(divisions)},
-          {"a.txt", package_test::Text("a old")},
-          {"other.txt", package_test::Text("not in the package")}};
-}
+Snapshot Install() { return EveryKindInstall(); }
 
 std::vector<Snapshot> States(const std::vector<Script>& entries, const Snapshot& start,
                              const ScratchFolder& folder) {

@@ -7,20 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "package/package_test_support.h"
+#include "testing/package_builder.h"
 
 namespace oom_test {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
+using namespace package_test;
 
 // The package's entries, one script each.
 std::vector<Script> Entries();
-
-// The first j entries as one script.
-Script Concatenate(const std::vector<Script>& entries, size_t j);
 
 // The install folder before the update: both books, the file to be
 // replaced and one the package does not name.

@@ -8,9 +8,13 @@
 #include <vector>
 
 struct OptionRule {
-  const char* name;  // as typed: "-o", "--buckets"
-  bool takesValue;   // the next argument is its value
+  const char* name;                // as typed: "-o", "--buckets"; the key of its value
+  bool takesValue;                 // it takes a value: "-o FILE", "-oFILE", "--threads=4"
+  const char* longName = nullptr;  // another name for it: "--output" for -o
 };
+
+// The output option of the commands that write a file.
+constexpr OptionRule OutputOption = {"-o", true, "--output"};
 
 struct CommandArguments {
   std::vector<std::string> positional;
@@ -23,14 +27,17 @@ struct CommandArguments {
   }
 };
 
-// Sorts argv into positional words and the options in `options`. A lone "-"
-// and anything after "--" are positional. False, with a message, for an
-// unknown option, an option given twice or a missing value.
+// Sorts argv into positional words and the options in `options`, as
+// publishers' other tools take them (CLI11): a value behind its option, or
+// joined to it ("-ox.dat", "--threads=4"); a lone "-" and anything after
+// "--" are positional. False, with a one-line message, for an unknown
+// option, an option given twice or a missing value.
 bool ParseArguments(int argc, char** argv, const std::vector<OptionRule>& options,
                     CommandArguments* arguments, std::string* error);
 
-// Prints "fixpack COMMAND: MESSAGE" and the command's help to stderr and
-// returns the usage exit status, 2.
+// Prints "fixpack COMMAND: MESSAGE", the command's usage line (the first
+// line of its help) and where to read more to stderr, and returns the usage
+// exit status, 2.
 int UsageError(const char* command, const std::string& message, const char* help);
 
 // Prints "fixpack COMMAND: MESSAGE" to stderr and returns the failure exit
@@ -41,6 +48,10 @@ int Failure(const char* command, const std::string& message);
 // message: "not enough memory" for ENOMEM, otherwise the runtime's own text
 // (strerror). Allocates nothing.
 const char* SystemErrorText(int error);
+
+// A count with its noun in agreement: "1 entry", "2 entries", "0 puts".
+// `many` defaults to `one` with an s.
+std::string Counted(uint64_t count, const char* one, const char* many = nullptr);
 
 // Parses a decimal count from `min` to `max`. False when it is not one.
 bool ParseCount(const std::string& text, uint32_t min, uint32_t max, uint32_t* value);

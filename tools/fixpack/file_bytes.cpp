@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fixpack/command_line.h"
+#include "publish/packed_block.h"
 #include "stream/cp932_path.h"
 
 namespace {
@@ -102,4 +103,16 @@ int ReadFileOperand(const char* command, const CommandArguments& arguments, cons
   if (!ReadFileBytes(*path, bytes, &error)) return Failure(command, error);
   if (!asked) *kind = DetectFileKind(*bytes);
   return 0;
+}
+
+int RefuseNeitherKind(const char* command, const std::string& path, const std::vector<uint8_t>& bytes) {
+  // A zlib header behind the two sizes (deflate with a window of at most
+  // 32 KiB, its check bits right) makes it a data file, damaged or not,
+  // whose faults the command itself names.
+  // Too short to tell, it is checked as a data file.
+  if (bytes.size() < 10 || BeginsZlibStream(&bytes[8])) return 0;
+  std::vector<uint8_t> script;
+  const BlockCheck check = UnpackBlock(bytes.data(), bytes.size(), &script);
+  return Failure(command, path + " is neither a book (it has no JoSeKi5 or JSKDIV1 magic) nor an update data file (" +
+                              DescribeBlock(check, bytes.size()) + "); --as tells what it is meant to be");
 }

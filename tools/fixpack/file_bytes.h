@@ -38,3 +38,17 @@ bool ReadBookImage(const std::string& path, BookImage* image, std::string* error
 // that cannot be read), already reported under `command`.
 int ReadFileOperand(const char* command, const CommandArguments& arguments, const char* help,
                     std::string* path, std::vector<uint8_t>* bytes, FileKind* kind);
+
+// True when the two bytes begin a zlib stream: deflate with a window of at
+// most 32 KiB and its check bits right, as every update data file holds
+// behind its two sizes.
+inline bool BeginsZlibStream(const uint8_t* two) {
+  return (two[0] & 0x0F) == 8 && (two[0] >> 4) <= 7 && (two[0] * 256 + two[1]) % 31 == 0;
+}
+
+// For a file that carries no book magic: 0 when a zlib stream begins
+// behind its two sizes, as in every update data file, or when it is too
+// short to tell (under 10 bytes); otherwise ExitFailed,
+// after saying under `command` that the file is neither a book nor an update
+// data file (a text given by mistake would read as absurd sizes).
+int RefuseNeitherKind(const char* command, const std::string& path, const std::vector<uint8_t>& bytes);

@@ -12,15 +12,11 @@
 #include "book/book_body.h"
 #include "book/joseki_table.h"
 #include "fixpack/fixpack_commands.h"
-#include "package/package_test_support.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 
 struct Outcome {
   int status;
@@ -34,7 +30,7 @@ Outcome RunCommand(std::vector<std::string> arguments) {
   ::testing::internal::CaptureStderr();
   const int status = RunApply(static_cast<int>(argv.size()), argv.data());
   Outcome outcome{status, ::testing::internal::GetCapturedStdout()};
-  ::testing::internal::GetCapturedStderr();
+  outcome.output += ::testing::internal::GetCapturedStderr();
   return outcome;
 }
 
@@ -164,6 +160,34 @@ TEST(FixpackApplyTest, AFullDiskIsNamed) {
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.output.find(std::string(": ") + strerror(ENOSPC)), std::string::npos) << outcome.output;
   EXPECT_EQ(folder.Take(), before);
+}
+
+TEST(FixpackApplyTest, SaysWhatIsWrongInWords) {
+  ScratchFolder folder;
+  folder.Put("install/a.txt", Text("old"));
+  Script script;
+  script.File("a.bak", "a.txt", Text("new")).File("b.bak", "sub\\b.txt", Text("b"));
+  folder.Put("upda.dat", package_test::DataFile(script.bytes()));
+  folder.Put("book.dat", Text(std::string("JSKDIV1\0", 8) + std::string(300, '\0')));
+  folder.Put("readme.txt", Text("a readme, given for the data file\r\n"));
+  const struct {
+    std::string data, into, said;
+  } cases[] = {
+      {"upda.dat", "absent", "fixpack apply: " + folder / "absent" + ": no such folder\n"},
+      {"book.dat", "install", "fixpack apply: " + folder / "book.dat" + " is a divided book, not an update data file\n"},
+      {"readme.txt", "install", "is not an update data file: no zlib stream begins behind its two sizes\n"},
+      {"upda.dat", "install",
+       "entry 2 (file b.bak -> sub\\b.txt) in " + folder / "install" +
+           ": its folder sub is missing; the updater makes no folders, so the install must hold it; 1 entry "
+           "before it stays applied\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.data + " " + c.into);
+    const Outcome outcome = RunCommand({folder / c.data, folder / c.into});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.output.find(c.said), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.output.find("result"), std::string::npos) << outcome.output;
+  }
 }
 
 TEST(FixpackApplyTest, WrongArgumentsAreAUsageError) {

@@ -8,8 +8,10 @@
 
 #include "fixpack/command_line.h"
 #include "fixpack/file_bytes.h"
+#include "fixpack/file_identity.h"
 #include "fixpack/fixpack_commands.h"
 #include "fixpack/progress.h"
+#include "fixpack/terminal_text.h"
 #include "package/update_package.h"
 #include "publish/book_file_diff.h"
 #include "publish/book_image.h"
@@ -38,13 +40,20 @@ const char BuildHelp[] =
     "old book. The written file is read back with the updater's reader. The\n"
     "same manifest and files always give the same bytes.\n\n"
     "options:\n"
-    "  -o DATAFILE   the update data file to write (required)\n" FIXPACK_THREADS_HELP
+    "  -o, --output DATAFILE  the update data file to write (required)\n" FIXPACK_THREADS_HELP
     "\n"
     "Prints the entries it wrote. Exit status: 0 when written, 1 when refused\n"
     "(the manifest line, the file and the cause are named; nothing is\n"
     "written), 2 for a usage error.\n";
 
 namespace {
+
+bool IsUpdaterDataFileName(const std::string& name) {
+  if (name.size() != 8) return false;
+  std::string lower = name;
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return lower.compare(0, 3, "upd") == 0 && lower[3] >= 'a' && lower[3] <= 'd' && lower.compare(4, 4, ".dat") == 0;
+}
 
 // The files behind one manifest entry, held for the check.
 struct EntryFiles {
@@ -86,13 +95,12 @@ bool AddEntry(const ManifestEntry& entry, EntryFiles* files, std::vector<uint8_t
 
 void PrintEntry(size_t index, const ManifestEntry& entry, const EntryFiles& files) {
   const char* kind = entry.kind == KindBook ? "book" : entry.kind == KindDividedBook ? "divided" : "file";
-  printf("  %zu %-7s %s -> %s: ", index, kind, entry.oldName.c_str(), entry.newName.c_str());
+  Say(stdout, "  %zu %-7s %s -> %s: ", index, kind, entry.oldName.c_str(), entry.newName.c_str());
   if (entry.kind == KindFile) {
-    printf("%zu bytes\n", files.content.size());
+    Say(stdout, "%s\n", Counted(files.content.size(), "byte").c_str());
   } else {
-    printf("%llu groups, %llu puts, %llu deletes\n", static_cast<unsigned long long>(files.counts.groups),
-           static_cast<unsigned long long>(files.counts.puts),
-           static_cast<unsigned long long>(files.counts.deletes));
+    Say(stdout, "%s, %s, %s\n", Counted(files.counts.groups, "group").c_str(),
+        Counted(files.counts.puts, "put").c_str(), Counted(files.counts.deletes, "delete").c_str());
   }
 }
 
@@ -101,7 +109,7 @@ void PrintEntry(size_t index, const ManifestEntry& entry, const EntryFiles& file
 int RunBuild(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"-o", true}, ThreadsOption}, &arguments, &error) ||
+  if (!ParseArguments(argc, argv, {OutputOption, ThreadsOption}, &arguments, &error) ||
       !TakeThreadsOption(arguments, &error)) {
     return UsageError("build", error, BuildHelp);
   }
@@ -110,12 +118,30 @@ int RunBuild(int argc, char** argv) {
     return UsageError("build", "give the data file to write with -o DATAFILE", BuildHelp);
   const std::string manifestPath = arguments.positional[0];
   const std::string output = arguments.Value("-o");
+  const std::string outputFolder = FolderOf(output);
+  if (!outputFolder.empty() && !IsFolder(outputFolder))
+    return Failure("build", outputFolder.substr(0, outputFolder.size() - 1) + ": no such folder");
 
   std::vector<uint8_t> bytes;
   if (!ReadFileBytes(manifestPath, &bytes, &error)) return Failure("build", error);
   std::vector<ManifestEntry> entries;
   if (!ParseManifest(std::string(bytes.begin(), bytes.end()), FolderOf(manifestPath), &entries, &error)) {
     return Failure("build", manifestPath + ":" + error);
+  }
+  // The data file, and the file it is first written to, may be none of the
+  // files it is made from.
+  std::vector<CommandInput> inputs = {{manifestPath, "the manifest"}};
+  for (const ManifestEntry& entry : entries) {
+    const std::string line = manifestPath + ":" + std::to_string(entry.line) + ": ";
+    if (entry.kind == KindFile) {
+      inputs.push_back({entry.source, line + "SOURCE"});
+    } else {
+      inputs.push_back({entry.oldBook, line + "OLDBOOK"});
+      inputs.push_back({entry.newBook, line + "NEWBOOK"});
+    }
+  }
+  for (const std::string& written : {output, output + ".part"}) {
+    if (OutputIsInput(written, inputs, &error)) return Failure("build", error);
   }
 
   std::vector<uint8_t> script;
@@ -141,6 +167,12 @@ int RunBuild(int argc, char** argv) {
   }
 
   if (!CheckPackage(script, plan, &error)) return Failure("build", "refused: " + error);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].kind != KindFile && files[i]->counts.groups == 0) {
+      Say(stderr, "fixpack build: warning: %s:%u: OLDBOOK and NEWBOOK hold the same positions and moves; the entry only repacks the book\n",
+          manifestPath.c_str(), entries[i].line);
+    }
+  }
 
   std::vector<uint8_t> dataFile;
   if (!MakeUpdateDataFile(script, &dataFile))
@@ -160,8 +192,12 @@ int RunBuild(int argc, char** argv) {
     return Failure("build", error);
   }
 
-  printf("%s: %zu entr%s, script %zu bytes packed to %zu; applied in memory and checked\n", output.c_str(),
-         entries.size(), entries.size() == 1 ? "y" : "ies", script.size(), dataFile.size());
+  Say(stdout, "%s: %s, script %s packed to %zu; applied in memory and checked\n", output.c_str(),
+      Counted(entries.size(), "entry", "entries").c_str(), Counted(script.size(), "byte").c_str(), dataFile.size());
   for (size_t i = 0; i < entries.size(); ++i) PrintEntry(i + 1, entries[i], *files[i]);
+  if (!IsUpdaterDataFileName(output.substr(FolderOf(output).size()))) {
+    Say(stderr, "fixpack build: warning: the updater reads only upda.dat, updb.dat, updc.dat and updd.dat; ship %s under one of those names\n",
+        output.c_str());
+  }
   return ExitOk;
 }

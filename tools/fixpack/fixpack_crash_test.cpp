@@ -26,17 +26,14 @@
 
 #include "book/joseki_table.h"
 #include "fixpack/fixpack_commands.h"
-#include "fixpack/killing_package_files.h"
 #include "package/entry_path.h"
-#include "package/package_test_support.h"
 #include "package/update_package.h"
+#include "testing/killing_package_files.h"
+#include "testing/package_builder.h"
 
 namespace {
 
-using package_test::Bytes;
-using package_test::Script;
-using package_test::Snapshot;
-using package_test::Text;
+using namespace package_test;
 using Clock = std::chrono::steady_clock;
 
 // A raw body of `positions` positions with two moves each, spread over
@@ -87,20 +84,6 @@ const std::vector<Product> Products = {
     {"new.txt", "new.bak"},            // a file that did not stand before
     {"a.txt", "a.bak"},                // its old name keeps an earlier content
 };
-
-// The names under which two folders differ, for a readable failure.
-std::string Differences(const Snapshot& got, const Snapshot& wanted) {
-  std::string names;
-  for (const auto& [name, bytes] : got) {
-    const auto other = wanted.find(name);
-    if (other == wanted.end()) names += " " + name + " (extra)";
-    else if (other->second != bytes) names += " " + name + " (differs)";
-  }
-  for (const auto& [name, bytes] : wanted) {
-    if (got.count(name) == 0) names += " " + name + " (missing)";
-  }
-  return names;
-}
 
 // Runs `fixpack apply` in a child process; returns its pid.
 pid_t StartApply(const std::string& dataFile, const std::string& folder) {
@@ -157,16 +140,6 @@ class RunFolder {
  private:
   std::filesystem::path path_;
 };
-
-Snapshot TakeFolder(const std::string& folder) {
-  Snapshot files;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
-    if (!item.is_regular_file()) continue;
-    files[std::filesystem::relative(item.path(), folder).generic_string()] =
-        package_test::ReadBytes(item.path().string());
-  }
-  return files;
-}
 
 void PutFolder(const std::string& folder, const Snapshot& files) {
   std::filesystem::remove_all(folder);

@@ -11,6 +11,7 @@
 #include "fixpack/file_bytes.h"
 #include "fixpack/fixpack_commands.h"
 #include "fixpack/progress.h"
+#include "fixpack/terminal_text.h"
 #include "package/update_package.h"
 #include "publish/book_image.h"
 #include "publish/file_check.h"
@@ -89,13 +90,13 @@ void PrintHistogram(const BodyFigures& figures) {
     if (figures.bins[i] != 0) last = i;
   }
   if (last < 0) return;
-  printf("  moves per position:\n");
+  Say(stdout, "  moves per position:\n");
   for (int i = 0; i <= last; ++i) {
     const int low = i == 0 ? 1 : (1 << (i - 1)) + 1;
     const int high = i == BinCount - 1 ? 255 : 1 << i;
     const std::string range =
         low == high ? std::to_string(low) : std::to_string(low) + "-" + std::to_string(high);
-    printf("    %-8s %12llu\n", range.c_str(), static_cast<unsigned long long>(figures.bins[i]));
+    Say(stdout, "    %-8s %12llu\n", range.c_str(), static_cast<unsigned long long>(figures.bins[i]));
   }
 }
 
@@ -105,9 +106,9 @@ int InspectBook(const std::string& path, std::vector<uint8_t> bytes) {
   const size_t size = bytes.size();
   if (!ParseBookImage(std::move(bytes), &image, &error)) return Failure("inspect", path + ": " + error);
   const bool divided = image.layout == LayoutDivided;
-  printf("%s: %s, %zu bytes\n", path.c_str(), divided ? "divided book of 64 divisions" : "single book", size);
+  Say(stdout, "%s: %s, %zu bytes\n", path.c_str(), divided ? "divided book of 64 divisions" : "single book", size);
   if (divided) {
-    printf("  %8s %10s %10s %10s %6s %8s %10s %10s\n", "division", "offset", "packed", "raw", "ratio",
+    Say(stdout, "  %8s %10s %10s %10s %6s %8s %10s %10s\n", "division", "offset", "packed", "raw", "ratio",
            "buckets", "positions", "moves");
   }
   BodyFigures total;
@@ -118,7 +119,7 @@ int InspectBook(const std::string& path, std::vector<uint8_t> bytes) {
     const uint32_t offset = BookBodyOffset(image, body);
     const BodyFigures figures = Measure(*table, image.bytes.data() + offset);
     if (divided) {
-      printf("  %8d %10u %10llu %10llu %6s %8llu %10llu %10llu\n", body, offset,
+      Say(stdout, "  %8d %10u %10llu %10llu %6s %8llu %10llu %10llu\n", body, offset,
              static_cast<unsigned long long>(figures.packed), static_cast<unsigned long long>(figures.raw),
              Ratio(figures.packed, figures.raw).c_str(), static_cast<unsigned long long>(figures.buckets),
              static_cast<unsigned long long>(figures.positions),
@@ -127,9 +128,9 @@ int InspectBook(const std::string& path, std::vector<uint8_t> bytes) {
     total.Add(figures);
     progress.Update(static_cast<uint64_t>(body) + 1);
   }
-  printf("  packed %llu bytes, raw %llu bytes (%s)\n", static_cast<unsigned long long>(total.packed),
+  Say(stdout, "  packed %llu bytes, raw %llu bytes (%s)\n", static_cast<unsigned long long>(total.packed),
          static_cast<unsigned long long>(total.raw), Ratio(total.packed, total.raw).c_str());
-  printf("  buckets %llu (%llu empty, longest chain %llu), positions %llu, moves %llu\n",
+  Say(stdout, "  buckets %llu (%llu empty, longest chain %llu), positions %llu, moves %llu\n",
          static_cast<unsigned long long>(total.buckets), static_cast<unsigned long long>(total.emptyBuckets),
          static_cast<unsigned long long>(total.longestChain),
          static_cast<unsigned long long>(total.positions), static_cast<unsigned long long>(total.moves));
@@ -145,33 +146,32 @@ std::string ListFigures(const std::vector<ScriptList>& lists) {
     if (list.counts.groups != 0) ++changed;
   }
   std::string text;
-  if (lists.size() > 1)
-    text += std::to_string(lists.size()) + " lists (" + std::to_string(changed) + " with groups), ";
-  return text + std::to_string(counts.groups) + " groups, " + std::to_string(counts.puts) + " puts, " +
-         std::to_string(counts.deletes) + " deletes";
+  if (lists.size() > 1) text += Counted(lists.size(), "list") + " (" + std::to_string(changed) + " with groups), ";
+  return text + Counted(counts.groups, "group") + ", " + Counted(counts.puts, "put") + ", " +
+         Counted(counts.deletes, "delete");
 }
 
 int InspectDataFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::vector<uint8_t> script;
   const BlockCheck check = UnpackBlock(bytes.data(), bytes.size(), &script);
-  printf("%s: update data file, %zu bytes\n", path.c_str(), bytes.size());
+  Say(stdout, "%s: update data file, %zu bytes\n", path.c_str(), bytes.size());
   if (!BlockUsable(check)) {
     return Failure("inspect",
                    path + ": not a book, and its envelope is damaged: " + DescribeBlock(check, bytes.size()));
   }
-  printf("  script: packed %u bytes, raw %u bytes (%s)\n", check.packedSize, check.rawSize,
+  Say(stdout, "  script: packed %u bytes, raw %u bytes (%s)\n", check.packedSize, check.rawSize,
          Ratio(check.packedSize, check.rawSize).c_str());
   const ScriptWalk walk = WalkScript(script.data(), static_cast<uint32_t>(script.size()));
-  printf("  %zu entr%s:\n", walk.entries.size(), walk.entries.size() == 1 ? "y" : "ies");
+  Say(stdout, "  %s:\n", Counted(walk.entries.size(), "entry", "entries").c_str());
   for (size_t i = 0; i < walk.entries.size(); ++i) {
     const ScriptEntry& entry = walk.entries[i];
     const char* kind = entry.kind == KindBook ? "book" : entry.kind == KindDividedBook ? "divided" : "file";
-    printf("    %zu %-7s %s -> %s: payload %u bytes", i + 1, kind, entry.oldName.c_str(),
+    Say(stdout, "    %zu %-7s %s -> %s: payload %u bytes", i + 1, kind, entry.oldName.c_str(),
            entry.newName.c_str(), entry.payloadSize);
     if (entry.kind == KindFile) {
-      printf(", content %u bytes\n", entry.fileSize);
+      Say(stdout, ", content %u bytes\n", entry.fileSize);
     } else {
-      printf(", %s\n", ListFigures(entry.lists).c_str());
+      Say(stdout, ", %s\n", ListFigures(entry.lists).c_str());
     }
   }
   if (walk.problems.empty()) return ExitOk;
@@ -192,6 +192,9 @@ int RunInspect(int argc, char** argv) {
   FileKind kind = FileDataFile;
   if (const int status = ReadFileOperand("inspect", arguments, InspectHelp, &path, &bytes, &kind))
     return status;
+  if (kind == FileDataFile && !arguments.Has("--as")) {
+    if (const int status = RefuseNeitherKind("inspect", path, bytes)) return status;
+  }
   if (kind == FileDataFile) return InspectDataFile(path, bytes);
   // A book read --as the other layout is read by the layout asked for.
   if (bytes.size() >= 8 && kind != DetectFileKind(bytes)) {

@@ -5,8 +5,10 @@
 
 #include "fixpack/command_line.h"
 #include "fixpack/file_bytes.h"
+#include "fixpack/file_identity.h"
 #include "fixpack/fixpack_commands.h"
 #include "fixpack/progress.h"
+#include "fixpack/terminal_text.h"
 #include "publish/book_file_diff.h"
 #include "publish/book_image.h"
 
@@ -29,18 +31,22 @@ const char DiffHelp[] =
     "position; an OLD book whose chains the updater could not search. A\n"
     "position with more than 255 records is split into several groups.\n\n"
     "options:\n"
-    "  -o DIFF   write the payload bytes to DIFF\n\n"
+    "  -o, --output DIFF   write the payload bytes to DIFF\n\n"
     "Exit status: 0 when the diff was made, 1 when it cannot be, 2 for a\n"
     "usage error.\n";
 
 int RunDiff(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"-o", true}}, &arguments, &error))
+  if (!ParseArguments(argc, argv, {OutputOption}, &arguments, &error))
     return UsageError("diff", error, DiffHelp);
   if (arguments.positional.size() != 2) return UsageError("diff", "give OLD and NEW", DiffHelp);
   const std::string oldPath = arguments.positional[0];
   const std::string newPath = arguments.positional[1];
+  if (arguments.Has("-o")) {
+    const std::string output = arguments.Value("-o");
+    if (OutputIsInput(output, {{oldPath, "the old book"}, {newPath, "the new book"}}, &error)) return Failure("diff", error);
+  }
 
   BookImage from, to;
   if (!ReadBookImage(oldPath, &from, &error) || !ReadBookImage(newPath, &to, &error))
@@ -57,15 +63,16 @@ int RunDiff(int argc, char** argv) {
       return Failure("diff", error);
     }
   }
-  const std::string summary = std::to_string(counts.groups) + " groups, " + std::to_string(counts.puts) +
-                              " puts, " + std::to_string(counts.deletes) + " deletes";
+  const std::string summary =
+      Counted(counts.groups, "group") + ", " + Counted(counts.puts, "put") + ", " + Counted(counts.deletes, "delete");
   if (asText) {
-    printf("# diff %s -> %s: %s\n%s", oldPath.c_str(), newPath.c_str(), summary.c_str(), text.c_str());
+    Say(stdout, "# diff %s -> %s: %s\n", oldPath.c_str(), newPath.c_str(), summary.c_str());
+    fwrite(text.data(), 1, text.size(), stdout);
     return fflush(stdout) == 0 ? ExitOk : Failure("diff", "stdout cannot be written");
   }
   const std::string output = arguments.Value("-o");
   if (!WriteFileBytes(output, payload, &error)) return Failure("diff", error);
-  printf("%s: %s -> %s: %s, %llu bytes\n", output.c_str(), oldPath.c_str(), newPath.c_str(), summary.c_str(),
-         static_cast<unsigned long long>(payload.size()));
+  Say(stdout, "%s: %s -> %s: %s, %s\n", output.c_str(), oldPath.c_str(), newPath.c_str(), summary.c_str(),
+      Counted(payload.size(), "byte").c_str());
   return ExitOk;
 }

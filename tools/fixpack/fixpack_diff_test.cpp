@@ -13,15 +13,7 @@
 
 namespace {
 
-using fixpack_test::BodyText;
-using fixpack_test::BookMaker;
-using fixpack_test::Bytes;
-using fixpack_test::Contains;
-using fixpack_test::Outcome;
-using fixpack_test::Position;
-using fixpack_test::RunTool;
-using fixpack_test::ScratchFolder;
-using package_test::Text;
+using namespace fixpack_test;
 
 std::string Single(uint32_t buckets, const std::vector<Position>& positions) {
   return "buckets " + std::to_string(buckets) + "\n" + BodyText(positions);
@@ -191,7 +183,7 @@ TEST(FixpackDiffTest, TextNamesEveryRecordAndTheDivision) {
   Pack(folder, "new", "division 3 buckets 1\n00000040 00000000 0002:0000:00000009 0005:0001:00000000\n");
   const Outcome outcome = RunTool(RunDiff, {folder / "old", folder / "new"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_TRUE(Contains(outcome.out, "1 groups, 2 puts, 1 deletes")) << outcome.out;
+  EXPECT_TRUE(Contains(outcome.out, "1 group, 2 puts, 1 delete")) << outcome.out;
   EXPECT_TRUE(
       Contains(outcome.out, "division 3\n00000040 00000000 -0001 +0002:0000:00000009 +0005:0001:00000000\n"))
       << outcome.out;

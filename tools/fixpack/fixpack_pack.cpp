@@ -3,17 +3,21 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 #include <utility>
 
+#include "book/book_format.h"
 #include "book/divided_book.h"
 #include "book/ordered_work.h"
 #include "book/parallel_deflate.h"
 #include "fixpack/command_line.h"
 #include "fixpack/file_bytes.h"
+#include "fixpack/file_identity.h"
 #include "fixpack/fixpack_commands.h"
 #include "fixpack/progress.h"
+#include "fixpack/terminal_text.h"
 #include "publish/book_image.h"
 #include "publish/book_text.h"
 
@@ -32,7 +36,7 @@ const char PackHelp[] =
     "code:aux:data, all hexadecimal. A text with division lines makes a\n"
     "divided book; divisions it leaves out are empty.\n\n"
     "options:\n"
-    "  -o FILE       the book to write (required)\n"
+    "  -o, --output FILE  the book to write (required)\n"
     "  --buckets B   the bucket count of every body whose count the text does\n"
     "                not give (default 1021)\n"
     "  --divided     make a divided book from a text without division lines:\n"
@@ -131,7 +135,7 @@ class BodyPacking : public OrderedWork {
 int RunPack(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
-  if (!ParseArguments(argc, argv, {{"-o", true}, {"--buckets", true}, {"--divided", false}, ThreadsOption},
+  if (!ParseArguments(argc, argv, {OutputOption, {"--buckets", true}, {"--divided", false}, ThreadsOption},
                       &arguments, &error) ||
       !TakeThreadsOption(arguments, &error)) {
     return UsageError("pack", error, PackHelp);
@@ -146,6 +150,7 @@ int RunPack(int argc, char** argv) {
   }
   const std::string textPath = arguments.positional[0];
   const std::string output = arguments.Value("-o");
+  if (OutputIsInput(output, {{textPath, "the text"}}, &error)) return Failure("pack", error);
 
   std::vector<uint8_t> bytes;
   if (!ReadFileBytes(textPath, &bytes, &error)) return Failure("pack", error);
@@ -155,6 +160,20 @@ int RunPack(int argc, char** argv) {
   }
   bytes.clear();
   bytes.shrink_to_fit();
+  // Such positions pack and load, but no diff can name them: a later
+  // release that changes one cannot be built.
+  std::set<uint32_t> unnamable;  // the lines of such positions
+  for (const TextBody& body : book.bodies) {
+    for (const TextMove& move : body.moves) {
+      if (IsListEnd(move.key.low)) unnamable.insert(move.line);
+    }
+  }
+  if (!unnamable.empty()) {
+    Say(stderr,
+        "fixpack pack: warning: %s:%u: a low word below 64 or 0xFFFFFFFF (%s): no diff can name such a "
+        "position, so diff and build refuse to change it in a later release\n",
+        textPath.c_str(), *unnamable.begin(), Counted(unnamable.size(), "position").c_str());
+  }
   if (optionBuckets != 0 && book.bucketCount != 0 && optionBuckets != book.bucketCount) {
     return Failure("pack", textPath + ":" + std::to_string(book.bucketsLine) + ": the text gives " +
                                std::to_string(book.bucketCount) + " buckets, --buckets " +
@@ -191,8 +210,7 @@ int RunPack(int argc, char** argv) {
   }
   blocks.clear();
   if (!WriteFileBytes(output, file, &error)) return Failure("pack", error);
-  printf("%s: %s, %llu positions, %llu moves, %llu bytes\n", output.c_str(),
-         divided ? "divided book of 64 divisions" : "single book", static_cast<unsigned long long>(positions),
-         static_cast<unsigned long long>(moves), static_cast<unsigned long long>(file.size()));
+  Say(stdout, "%s: %s, %s, %s, %s\n", output.c_str(), divided ? "divided book of 64 divisions" : "single book",
+      Counted(positions, "position").c_str(), Counted(moves, "move").c_str(), Counted(file.size(), "byte").c_str());
   return ExitOk;
 }

@@ -14,15 +14,14 @@
 
 #include "book/book_format.h"
 #include "book/joseki_table.h"
-#include "package/package_test_support.h"
 #include "publish/book_text.h"
 #include "publish/packed_block.h"
+#include "testing/package_builder.h"
 #include "testing/raw_body.h"
 
 namespace fixpack_test {
 
-using package_test::Bytes;
-using package_test::ScratchFolder;
+using namespace package_test;
 
 struct Outcome {
   int status;

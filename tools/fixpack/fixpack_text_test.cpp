@@ -11,14 +11,7 @@
 
 namespace {
 
-using fixpack_test::BodyText;
-using fixpack_test::BookMaker;
-using fixpack_test::Bytes;
-using fixpack_test::Contains;
-using fixpack_test::Outcome;
-using fixpack_test::RunTool;
-using fixpack_test::ScratchFolder;
-using package_test::Text;
+using namespace fixpack_test;
 
 std::string String(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 

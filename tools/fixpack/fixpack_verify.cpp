@@ -8,6 +8,7 @@
 #include "fixpack/file_bytes.h"
 #include "fixpack/fixpack_commands.h"
 #include "fixpack/progress.h"
+#include "fixpack/terminal_text.h"
 #include "publish/file_check.h"
 #include "publish/findings.h"
 
@@ -52,6 +53,9 @@ int RunVerify(int argc, char** argv) {
   FileKind kind = FileDataFile;
   if (const int status = ReadFileOperand("verify", arguments, VerifyHelp, &path, &bytes, &kind))
     return status;
+  if (kind == FileDataFile && !arguments.Has("--as")) {
+    if (const int status = RefuseNeitherKind("verify", path, bytes)) return status;
+  }
 
   Findings findings(arguments.Has("--all") ? 0 : DefaultShown);
   {
@@ -59,20 +63,20 @@ int RunVerify(int argc, char** argv) {
     CheckFile(bytes, kind, &findings, Progress::Report, &progress);
   }
   for (const Finding& finding : findings.kept()) {
-    printf("%s: %s: %s: %s\n", path.c_str(), finding.place.c_str(),
+    Say(stdout, "%s: %s: %s: %s\n", path.c_str(), finding.place.c_str(),
            finding.level == FindingViolation ? "error" : "warning", finding.text.c_str());
   }
   if (findings.dropped() > 0) {
-    printf("%s: %llu more findings not shown (--all shows them)\n", path.c_str(),
+    Say(stdout, "%s: %llu more findings not shown (--all shows them)\n", path.c_str(),
            static_cast<unsigned long long>(findings.dropped()));
   }
   const unsigned long long warnings = findings.warnings();
   if (findings.violations() == 0) {
-    printf("%s: sound %s, %llu warning%s\n", path.c_str(), FileKindName(kind), warnings,
+    Say(stdout, "%s: sound %s, %llu warning%s\n", path.c_str(), FileKindName(kind), warnings,
            warnings == 1 ? "" : "s");
     return ExitOk;
   }
-  printf("%s: unsound %s: %llu error%s, %llu warning%s\n", path.c_str(), FileKindName(kind),
+  Say(stdout, "%s: unsound %s: %llu error%s, %llu warning%s\n", path.c_str(), FileKindName(kind),
          static_cast<unsigned long long>(findings.violations()), findings.violations() == 1 ? "" : "s",
          warnings, warnings == 1 ? "" : "s");
   return ExitFailed;

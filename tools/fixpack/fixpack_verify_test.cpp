@@ -14,15 +14,7 @@
 
 namespace {
 
-using fixpack_test::Bytes;
-using fixpack_test::Contains;
-using fixpack_test::Outcome;
-using fixpack_test::Position;
-using fixpack_test::RawBody;
-using fixpack_test::RunTool;
-using fixpack_test::ScratchFolder;
-using fixpack_test::SingleFile;
-using package_test::Text;
+using namespace fixpack_test;
 
 const Position P44{{0x44, 0}, {{1, 0, 0}, {2, 0, 0}}};
 const Position P42{{0x42, 0}, {{3, 0, 0}}};
@@ -165,6 +157,13 @@ TEST(FixpackVerifyTest, NamesEveryFaultOfADividedLayout) {
       {"order", swapped, 0, "warning: the blocks are not laid out as the updater writes them"},
   };
   EXPECT_EQ(Verify(folder, sound).status, 0);
+  folder.Put("misplaced.txt", Text("division 5 buckets 2\n40 4000000 1:0:0\n"));
+  ASSERT_EQ(RunTool(RunPack, {folder / "misplaced.txt", "-o", folder / "misplaced"}).status, 0);
+  const Verdict misplaced = Verify(folder, folder.Get("misplaced"));
+  EXPECT_EQ(misplaced.status, 0);
+  EXPECT_TRUE(Contains(misplaced.out, "division 5, bucket 0, node 0 (position 00000040 04000000): warning: the "
+                                      "top six bits of its high word name division 1"))
+      << misplaced.out;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Verdict verdict = Verify(folder, c.file);
@@ -306,7 +305,7 @@ TEST(FixpackInspectTest, TellsTheFiguresOfBooksAndPackages) {
   const Outcome package = RunTool(RunInspect, {folder / "upd"});
   ASSERT_EQ(package.status, 0) << package.err;
   EXPECT_TRUE(Contains(package.out, "2 entries:\n    1 book    j.bak -> j.dat: payload ")) << package.out;
-  EXPECT_TRUE(Contains(package.out, ", 2 groups, 1 puts, 2 deletes\n")) << package.out;
+  EXPECT_TRUE(Contains(package.out, ", 2 groups, 1 put, 2 deletes\n")) << package.out;
   EXPECT_TRUE(Contains(package.out, "    2 file    r.old -> r.txt: payload ")) << package.out;
 
   Bytes damaged = folder.Get("upd");

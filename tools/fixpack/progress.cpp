@@ -19,8 +19,20 @@ Progress::Progress(std::string task, const char* unit, uint64_t total)
 
 // Lines are cleared with spaces rather than an escape sequence, which not
 // every Windows console understands.
+Progress* Progress::drawing_ = nullptr;
+
 Progress::~Progress() {
-  if (drawn_) fprintf(stderr, "\r%*s\r", width_, "");
+  if (drawing_ == this) ClearShown();
+  if (drawing_ == this) drawing_ = nullptr;
+}
+
+void Progress::ClearShown() {
+  Progress* shown = drawing_;
+  if (shown == nullptr || !shown->drawn_) return;
+  fprintf(stderr, "\r%*s\r", shown->width_, "");
+  fflush(stderr);
+  shown->drawn_ = false;
+  drawing_ = nullptr;
 }
 
 void Progress::Report(int32_t done, void* progress) {
@@ -42,4 +54,5 @@ void Progress::Update(uint64_t done) {
   if (length > width_) width_ = length;
   fflush(stderr);
   drawn_ = true;
+  drawing_ = this;
 }

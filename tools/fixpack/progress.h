@@ -24,6 +24,11 @@ class Progress {
   // `progress` is the Progress, `done` the count finished.
   static void Report(int32_t done, void* progress);
 
+  // Clears the line that a progress draws on the terminal, if one stands
+  // there, so that a result line begins on a clean line; the progress draws
+  // it again at its next update.
+  static void ClearShown();
+
  private:
   std::string task_;
   const char* unit_;
@@ -32,4 +37,5 @@ class Progress {
   bool drawn_ = false;  // a line stands on the terminal
   int width_ = 0;       // the longest line drawn so far
   std::chrono::steady_clock::time_point next_;
+  static Progress* drawing_;  // the progress whose line stands, or null
 };

@@ -12,9 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/win32/testing/compiled_files.h"
-#include "app/win32/testing/dialog_resource.h"
-#include "app/win32/testing/pe_image.h"
+#include "testing/compiled_files.h"
+#include "testing/dialog_resource.h"
+#include "testing/pe_image.h"
+#include "testing/scratch_folder.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ class ProgramManifest : public testing::TestWithParam<std::string> {};
 
 TEST_P(ProgramManifest, AsksForItsRightsAndNamesItsSystems) {
   const bool updater = IsUpdater(GetParam());
-  const std::vector<uint8_t> file = ReadWholeFile(GetParam());
+  const std::vector<uint8_t> file = test_support::ReadBytes(GetParam());
   ASSERT_FALSE(file.empty()) << "cannot read " << GetParam();
   std::vector<uint8_t> data;
   ASSERT_TRUE(FindResourceData(file, RtManifest, ProcessManifestId, LangNeutral, &data))
@@ -82,7 +83,7 @@ class ProgramImports : public testing::TestWithParam<std::string> {};
 // The system's known DLLs, which it loads from its own folder only; the
 // updater needs no other, and fixpack.exe fewer.
 TEST_P(ProgramImports, NameOnlyTheSystemsKnownDlls) {
-  const std::vector<uint8_t> file = ReadWholeFile(GetParam());
+  const std::vector<uint8_t> file = test_support::ReadBytes(GetParam());
   ASSERT_FALSE(file.empty()) << "cannot read " << GetParam();
   std::vector<std::string> dlls;
   ASSERT_TRUE(ReadPeImports(file, &dlls)) << GetParam();

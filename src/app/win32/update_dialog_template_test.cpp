@@ -2,16 +2,15 @@
 // resource script and, when FIX_UPDATER_EXES names them (paths separated by
 // ':'), from the built executables.
 #include <cstddef>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/update_dialog_ids.h"
-#include "app/win32/testing/dialog_resource.h"
+#include "testing/compiled_files.h"
+#include "testing/dialog_resource.h"
+#include "testing/scratch_folder.h"
 
 namespace {
 
@@ -42,15 +41,7 @@ const ExpectedItem ExpectedItems[] = {
 
 std::vector<std::string> TemplateSources() {
   std::vector<std::string> files = {FIX_UPDATE_DIALOG_RES};
-  if (const char* exes = std::getenv("FIX_UPDATER_EXES")) {
-    std::string list = exes;
-    for (size_t start = 0; start <= list.size();) {
-      size_t end = list.find(':', start);
-      if (end == std::string::npos) end = list.size();
-      if (end > start) files.push_back(list.substr(start, end - start));
-      start = end + 1;
-    }
-  }
+  for (const std::string& path : CompiledWindowsPrograms("FIX_UPDATER_EXES")) files.push_back(path);
   return files;
 }
 
@@ -58,8 +49,7 @@ class UpdateDialogTemplate : public testing::TestWithParam<std::string> {
  protected:
   // Reads the template out of the file under test.
   DialogTemplate Load() {
-    std::ifstream in(GetParam(), std::ios::binary);
-    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> file = test_support::ReadBytes(GetParam());
     EXPECT_FALSE(file.empty()) << "cannot read " << GetParam();
     std::vector<uint8_t> data;
     EXPECT_TRUE(FindResourceData(file, RtDialog, IDD_UPDATE, LangJapanese, &data))

@@ -7,9 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/win32/testing/compiled_files.h"
-#include "app/win32/testing/dialog_resource.h"
-#include "app/win32/testing/version_resource.h"
+#include "testing/compiled_files.h"
+#include "testing/dialog_resource.h"
+#include "testing/scratch_folder.h"
+#include "testing/version_resource.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ std::u16string ProjectVersionText() {
 class ProgramVersion : public testing::TestWithParam<Source> {
  protected:
   VersionResource Load() {
-    const std::vector<uint8_t> file = ReadWholeFile(GetParam().path);
+    const std::vector<uint8_t> file = test_support::ReadBytes(GetParam().path);
     EXPECT_FALSE(file.empty()) << "cannot read " << GetParam().path;
     std::vector<uint8_t> data;
     EXPECT_TRUE(FindResourceData(file, RtVersion, VersionInfoId, LangJapanese, &data))
@@ -123,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(CompiledFiles, ProgramVersion, testing::ValuesIn(Versio
 
 // The reader refuses every version resource cut short.
 TEST(VersionResourceReader, RefusesCutResources) {
-  const std::vector<uint8_t> file = ReadWholeFile(FIX_FIXPACK_RES);
+  const std::vector<uint8_t> file = test_support::ReadBytes(FIX_FIXPACK_RES);
   std::vector<uint8_t> data;
   ASSERT_TRUE(FindResourceData(file, RtVersion, VersionInfoId, LangJapanese, &data));
   VersionResource v;

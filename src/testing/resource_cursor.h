@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/win32/testing/dialog_resource.h"
+#include "testing/dialog_resource.h"
 
 class ResourceCursor {
  public:

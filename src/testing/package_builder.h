@@ -22,12 +22,9 @@
 
 namespace package_test {
 
-using test_support::Bytes;
-using test_support::ReadBytes;
-using test_support::ScratchFolder;
-using test_support::Snapshot;
-using test_support::Text;
-using test_support::WriteBytes;
+// The package tests name these and test_support's helpers with one
+// `using namespace package_test;`.
+using namespace test_support;
 
 // Builds a package script byte by byte.
 class Script {
@@ -64,6 +61,7 @@ class Script {
   }
 
   Bytes& bytes() { return bytes_; }
+  const Bytes& bytes() const { return bytes_; }
   uint32_t size() const { return static_cast<uint32_t>(bytes_.size()); }
 
  private:
@@ -134,6 +132,43 @@ inline Bytes DividedFile(const std::vector<Bytes>& raws) {
   }
   for (const Bytes& block : blocks) file.Raw(block);
   return file.bytes();
+}
+
+// The first `count` entries as one script.
+inline Script Concatenate(const std::vector<Script>& entries, size_t count) {
+  Script script;
+  for (size_t i = 0; i < count; ++i) script.Raw(entries[i].bytes());
+  return script;
+}
+
+// Entries of all three kinds: a book, a divided book in a subfolder and a
+// file that replaces a present one.
+inline std::vector<Script> EveryKindEntries() {
+  constexpr uint32_t Terminator = 0xFFFFFFFF;
+  std::vector<Script> entries(3);
+  entries[0]
+      .Head(KindBook, "joseki.bak", "joseki.dat")
+      .Group(0x40, 0, 9)
+      .Group(0x41, 1, 5, true)
+      .U32(Terminator);
+  entries[1].Head(KindDividedBook, "book\\div.bak", "book\\div.dat").U32(0);
+  for (uint32_t k = 0; k < 64; ++k) {
+    if (k % 16 == 3) entries[1].Group(0x100 + k, k, 2);
+    entries[1].U32(Terminator);
+  }
+  entries[2].File("a.bak", "a.txt", Text("a new, longer than before"));
+  return entries;
+}
+
+// The install folder those entries are applied to: both books, the file to
+// be replaced and one the package does not name.
+inline Snapshot EveryKindInstall() {
+  std::vector<Bytes> divisions;
+  for (uint32_t k = 0; k < 64; ++k) divisions.push_back(RawBook({{{0x100 + k, k}, {{5, 0, 0}}}}));
+  return {{"joseki.dat", BookFile(RawBook({{{0x40, 0}, {{5, 1, 7}}}, {{0x41, 1}, {{5, 0, 0}, {6, 0, 0}}}}))},
+          {"book/div.dat", DividedFile(divisions)},
+          {"a.txt", Text("a old")},
+          {"other.txt", Text("not in the package")}};
 }
 
 // Reads the BookBody at `offset` of a book file back into a table, or null.

@@ -1,10 +1,10 @@
-#include "app/win32/testing/dialog_resource.h"
+#include "testing/dialog_resource.h"
 
 #include <cstddef>
 #include <cstring>
 
-#include "app/win32/testing/pe_image.h"
-#include "app/win32/testing/resource_cursor.h"
+#include "testing/pe_image.h"
+#include "testing/resource_cursor.h"
 
 namespace {
 

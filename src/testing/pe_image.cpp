@@ -1,6 +1,6 @@
-#include "app/win32/testing/pe_image.h"
+#include "testing/pe_image.h"
 
-#include "app/win32/testing/resource_cursor.h"
+#include "testing/resource_cursor.h"
 
 bool ParsePeImage(const std::vector<uint8_t>& file, PeImage* image) {
   if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') return false;

@@ -1,9 +1,9 @@
-#include "app/win32/testing/version_resource.h"
+#include "testing/version_resource.h"
 
 #include <cstddef>
 #include <utility>
 
-#include "app/win32/testing/resource_cursor.h"
+#include "testing/resource_cursor.h"
 
 namespace {
 

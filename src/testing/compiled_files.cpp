@@ -1,12 +1,10 @@
-#include "app/win32/testing/compiled_files.h"
+#include "testing/compiled_files.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
-std::vector<std::string> CompiledWindowsPrograms() {
+std::vector<std::string> CompiledWindowsPrograms(const char* variable) {
   std::vector<std::string> paths;
-  const char* exes = std::getenv("FIX_WINDOWS_EXES");
+  const char* exes = std::getenv(variable);
   if (exes == nullptr) return paths;
   const std::string list = exes;
   for (size_t start = 0; start <= list.size();) {
@@ -19,8 +17,3 @@ std::vector<std::string> CompiledWindowsPrograms() {
 }
 
 std::string FileNameOf(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
