@@ -59,11 +59,11 @@ stage_table() {
   local status=$? i
   stage_end "$([ "$status" = 0 ] && echo passed || echo FAILED)"
   echo "== the stages' times"
-  printf '%-60s %7s  %s\n' stage seconds result
+  printf '%-72s %7s  %s\n' stage seconds result
   for i in "${!stage_names[@]}"; do
-    printf '%-60s %7s  %s\n' "${stage_names[$i]}" "${stage_times[$i]}" "${stage_results[$i]}"
+    printf '%-72s %7s  %s\n' "${stage_names[$i]}" "${stage_times[$i]}" "${stage_results[$i]}"
   done
-  printf '%-60s %7s  (load average at the end: %s)\n' total "$SECONDS" "$(cut -d' ' -f1-3 /proc/loadavg)"
+  printf '%-72s %7s  (load average at the end: %s)\n' total "$SECONDS" "$(cut -d' ' -f1-3 /proc/loadavg)"
   [ -z "$left_out" ] || loud "$left_out"
 }
 trap stage_table EXIT
@@ -117,12 +117,12 @@ for arch in x86_64 i686; do
   configure_and_build "mingw-$arch"
 done
 
-stage "the dialog template, the version, the manifest and the imports inside the Windows programs"
+stage "the dialog, version, manifest and imports inside the Windows programs"
 FIX_UPDATER_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe \
 FIX_WINDOWS_EXES=out/x86_64/bin/fixmodule.exe:out/i686/bin/fixmodule.exe:out/x86_64/tools/fixpack.exe:out/i686/tools/fixpack.exe \
   out/native/fix_tests --gtest_filter='CompiledFiles/*' --gtest_brief=1
 
-stage "the x86_64 programs built again from another folder, byte for byte the same"
+stage "the x86_64 programs built again elsewhere, byte for byte the same"
 REPRODUCE_JOBS=$jobs bash scripts/reproduce.sh x86_64
 
 stage "the release archive, signed with a throwaway certificate"
@@ -134,7 +134,7 @@ else
   # Wine's 32-bit side may be missing (scripts/setup.sh says so when it
   # cannot install it): the x86_64 runs go on, the i686 ones are left out,
   # and the run says so loudly.
-  stage "what the Wine runs stand on (locale, Xvfb, Wine, Wine's 32-bit side, the prefix)"
+  stage "what the Wine runs stand on (locale, Xvfb, Wine, its 32-bit side)"
   wine_arches=(x86_64)
   ground=0
   bash tests/e2e/ground.sh x86_64 i686 2>&1 | tee out/e2e-ground.log || ground=$?

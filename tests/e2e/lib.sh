@@ -119,6 +119,8 @@ display_stop() {
 prefix_setup() {
   if [ -f "$WINEPREFIX/.fix-e2e-ready" ]; then
     [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] && return 0
+    # Without Wine's 32-bit side a new prefix would have none either.
+    [ -x "$WINE32_LOADER" ] || return 0
     log "== the Wine prefix $WINEPREFIX has no 32-bit side; making it again"
   fi
   log "== making the Wine prefix $WINEPREFIX (once)"
