@@ -27,6 +27,8 @@
 #include "book/book_format.h"
 #include "book/book_merge.h"
 #include "book/divided_book.h"
+#include "book/parallel_deflate.h"
+#include "book/table_packing.h"
 #include "publish/book_image.h"
 #include "stream/byte_stream.h"
 
@@ -93,8 +95,9 @@ void Merge(const std::string& oldPath, Bytes* payload, bool divided, const std::
   uint8_t magic[8];
   oldFile->Read(magic, 8);
   newFile->Write(divided ? DividedBookMagic : BookFileMagic, 8);
-  const bool merged = divided ? MergeDividedBook(package.get(), oldFile.get(), newFile.get()) == 0
-                              : MergeBookDiff(package.get(), oldFile.get(), newFile.get()) != MergeFailed;
+  const int32_t threads = DefaultPackThreads();
+  const bool merged = divided ? MergeDividedBook(package.get(), oldFile.get(), newFile.get(), threads) == 0
+                              : MergeBookDiff(package.get(), oldFile.get(), newFile.get(), threads) != MergeFailed;
   if (!merged || newFile->Close() != 0) Fail(newPath + ": the merge failed");
 }
 
@@ -138,8 +141,10 @@ int Repack(char** argv) {
     const uint32_t size = RawBodySize(LoadU32(&raw[at]), LoadU32(&raw[at + 4]), LoadU32(&raw[at + 8]));
     if (size > raw.size() - at) Fail("a raw body is cut short");
     Bytes block(8 + PackedBodyCapacity(size));
-    const uint32_t length = PackBody(&raw[at], size, block.data());
-    if (length == 0) Fail("a raw body does not pack");
+    uint32_t length = 0;
+    if (PackBody(&raw[at], size, block.data(), DefaultPackThreads(), &length) != PackDone) {
+      Fail("a raw body does not pack");
+    }
     block.resize(length);
     blocks.push_back(std::move(block));
     at += size;

@@ -34,6 +34,7 @@
 #ifdef __linux__
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -45,6 +46,7 @@
 #include "book/divided_book.h"
 #include "book/joseki_table.h"
 #include "book/parallel_deflate.h"
+#include "book/table_packing.h"
 #include "stream/byte_stream.h"
 
 namespace {
@@ -52,7 +54,12 @@ namespace {
 using bench::Bytes;
 using Clock = std::chrono::steady_clock;
 
-const uint8_t SingleMagic[8] = {'J', 'o', 'S', 'e', 'K', 'i', '5', 0};
+const uint8_t* const SingleMagic = BookFileMagic;
+
+// The threads the merges of this run are given (Threads(0): one per
+// processor, as the programs choose).
+int32_t mergeThreads = 1;
+int32_t Threads(int threads) { return threads > 0 ? threads : DefaultPackThreads(); }
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
@@ -193,7 +200,7 @@ double Median(std::vector<double> values) {
 void PrintFigures(const char* name, const Figures& f) {
   const double mb = f.rawBytes / 1e6;
   std::printf("%-19s %9u %7d %6.1f %4d %8.3f %8.3f %6.3f %6.3f %8.2f %6.1f %7.2f %+8.3f%% %7ld/%-7ld\n", name,
-              f.positions, PackThreads(f.threads), mb, f.runs, f.merge.wall, f.zlib.wall, Median(f.ratios),
+              f.positions, Threads(f.threads), mb, f.runs, f.merge.wall, f.zlib.wall, Median(f.ratios),
               Median(f.cpuRatios), f.peak < 0 ? -1.0 : f.peak / f.rawBytes, mb / f.merge.wall,
               f.merge.wall / f.positions * 1e6, 100 * (f.packedBytes / f.compressBytes - 1), f.merge.faults,
               f.zlib.faults);
@@ -350,8 +357,8 @@ void TimeSteps(const Paths& paths, const Bytes& package, int runs, Figures* figu
     table.reset();
     lap("destroy table");
     std::unique_ptr<uint8_t[]> packed(new uint8_t[8 + size_t{PackedBodyCapacity(size)}]);
-    const uint32_t blockLength = PackBody(raw.get(), size, packed.get());
-    if (blockLength == 0) Fail("cannot pack");
+    uint32_t blockLength = 0;
+    if (PackBody(raw.get(), size, packed.get(), mergeThreads, &blockLength) != PackDone) Fail("cannot pack");
     lap("pack");
     file = std::fopen(paths.newPath.c_str(), "wb");
     if (!file || std::fwrite(packed.get(), 1, blockLength, file) != blockLength || std::fclose(file) != 0) {
@@ -389,34 +396,31 @@ std::vector<uint32_t> BlockOffsets(const Bytes& file, bool divided) {
 }
 
 bool MergeSingle(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
-  const uint32_t written = MergeBookDiff(package, oldFile, newFile);
+  const uint32_t written = MergeBookDiff(package, oldFile, newFile, mergeThreads);
   return written != MergeFailed && newFile->Tell() == static_cast<int32_t>(8 + written);
 }
 
 bool MergeDivided(ByteStream* package, ByteStream* oldFile, ByteStream* newFile) {
-  return MergeDividedBook(package, oldFile, newFile) == 0;
+  return MergeDividedBook(package, oldFile, newFile, mergeThreads) == 0;
 }
 
-// The peak memory of one merge, run by this program started afresh with
-// --peak: a process that has merged before keeps freed memory for reuse,
-// which would count against the merge. -1 when it cannot be told.
-double MergePeak(const Paths& paths, const Bytes& package, bool divided, int threads) {
-  const std::string packagePath = paths.folder + "/package.bin";
-  WriteFile(packagePath, {&package});
-  // The child's words, each a buffer of its own for execv.
-  std::vector<std::vector<char>> words;
-  for (const std::string& word :
-       {std::string("/proc/self/exe"), std::string("--peak"), std::string(divided ? "divided" : "single"),
-        std::to_string(threads), paths.folder}) {
-    words.emplace_back(word.begin(), word.end());
-    words.back().push_back(0);
-  }
+// Runs this program afresh with `words` and returns what it printed; fails
+// with `failure` when it does not end well.
+std::string RunSelf(const std::vector<std::string>& words, const char* failure) {
+  // The words, each a buffer of its own for execv.
+  std::vector<std::vector<char>> buffers;
   std::vector<char*> argv;
-  for (std::vector<char>& word : words) argv.push_back(word.data());
+  const std::string self = "/proc/self/exe";
+  buffers.emplace_back(self.begin(), self.end());
+  for (const std::string& word : words) buffers.emplace_back(word.begin(), word.end());
+  for (std::vector<char>& buffer : buffers) {
+    buffer.push_back(0);
+    argv.push_back(buffer.data());
+  }
   argv.push_back(nullptr);
 
   int channel[2];
-  if (pipe(channel) != 0) return -1;
+  if (pipe(channel) != 0) Fail(failure);
   std::fflush(stdout);
   const pid_t child = fork();
   if (child == 0) {
@@ -433,8 +437,19 @@ double MergePeak(const Paths& paths, const Bytes& package, bool divided, int thr
   close(channel[0]);
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    Fail("the merge for the peak memory failed");
+    Fail(failure);
   }
+  return said;
+}
+
+// The peak memory of one merge, run by this program started afresh with
+// --peak: a process that has merged before keeps freed memory for reuse,
+// which would count against the merge. -1 when it cannot be told.
+double MergePeak(const Paths& paths, const Bytes& package, bool divided, int threads) {
+  const std::string packagePath = paths.folder + "/package.bin";
+  WriteFile(packagePath, {&package});
+  const std::string said = RunSelf({"--peak", divided ? "divided" : "single", std::to_string(threads), paths.folder},
+                                   "the merge for the peak memory failed");
   std::remove(packagePath.c_str());
   char* end = nullptr;
   const double peak = std::strtod(said.c_str(), &end);
@@ -446,7 +461,7 @@ double MergePeak(const Paths& paths, const Bytes& package, bool divided, int thr
 // resident memory the merge added at its peak.
 int RunPeak(char** argv) {
   const bool divided = std::strcmp(argv[2], "divided") == 0;
-  SetPackThreads(static_cast<int32_t>(std::strtol(argv[3], nullptr, 10)));
+  mergeThreads = Threads(static_cast<int>(std::strtol(argv[3], nullptr, 10)));
   const std::string folder = argv[4];
   const Paths paths{folder, folder + "/old.bin", folder + "/new.bin"};
   Bytes package = ReadFile(folder + "/package.bin");
@@ -458,6 +473,28 @@ int RunPeak(char** argv) {
   }
   std::printf("%.0f\n", peak.Bytes());
   return 0;
+}
+
+// Runs `work` and zlib alone in turns, `runs` times each, the first run of
+// `work` already done; keeps the best time of each and every run's ratio.
+// Which of the two goes first alternates, so that neither always runs in the
+// wake of the other (the written file, the freed memory).
+template <typename Work>
+void Alternate(int runs, const Timing& first, Work work, const ZlibAlone& zlib, Figures* figures) {
+  for (int run = 0; run < runs; ++run) {
+    Timing done, alone;
+    if (run % 2 == 0) {
+      done = run == 0 ? first : work();
+      alone = zlib.Run();
+    } else {
+      alone = zlib.Run();
+      done = work();
+    }
+    figures->merge.KeepBest(done);
+    figures->zlib.KeepBest(alone);
+    figures->ratios.push_back(done.wall / alone.wall);
+    figures->cpuRatios.push_back(done.cpu / alone.cpu);
+  }
 }
 
 // Runs the merge and zlib alone in turns, `runs` times each, keeping the best
@@ -476,70 +513,165 @@ void Measure(const Paths& paths, Bytes* package, bool divided, MergeFunction mer
   figures->packedBytes = zlib.PackedBytes();
   figures->compressBytes = zlib.CompressBytes();
   figures->newFile = newFile;
-  for (int run = 0; run < runs; ++run) {
-    // Which of the two goes first alternates, so that neither always runs
-    // in the wake of the other (the written file, the freed memory).
-    Timing merged, alone;
-    if (run % 2 == 0) {
-      merged = run == 0 ? first : TimeMerge(paths, package, magic, merge, &peak);
-      alone = zlib.Run();
-    } else {
-      alone = zlib.Run();
-      merged = TimeMerge(paths, package, magic, merge, &peak);
-    }
-    figures->merge.KeepBest(merged);
-    figures->zlib.KeepBest(alone);
-    figures->ratios.push_back(merged.wall / alone.wall);
-    figures->cpuRatios.push_back(merged.cpu / alone.cpu);
+  Alternate(runs, first, [&]() { return TimeMerge(paths, package, magic, merge, &peak); }, zlib, figures);
+}
+
+// Writes the old single book of `positions` to paths.oldPath; its diff list.
+Bytes MakeSingle(const Paths& paths, uint32_t positions, Figures* figures) {
+  Bytes package;
+  bench::GeneratedBook book = bench::GenerateBook(positions, BucketsFor(positions), 0x5EED0000u + positions);
+  bench::AppendDiff(book, positions / 10, 0xD1FF0000u + positions, &package);
+  figures->rawBytes = static_cast<double>(book.raw.size());
+  const Bytes magic(SingleMagic, SingleMagic + 8);
+  const Bytes body = bench::PackBody(book.raw);
+  WriteFile(paths.oldPath, {&magic, &body});
+  return package;
+}
+
+// Writes the old divided book of `positions` to paths.oldPath; its package
+// payload (the ignored word and the 64 lists).
+Bytes MakeDivided(const Paths& paths, uint32_t positions, Figures* figures) {
+  Bytes package(4, 0);  // the ignored word
+  Bytes file(DividedFirstBlock, 0);
+  std::memcpy(file.data(), DividedBookMagic, 8);
+  for (int k = 0; k < DivisionCount; ++k) {
+    const uint32_t share = positions / DivisionCount + (static_cast<uint32_t>(k) < positions % DivisionCount);
+    bench::GeneratedBook book = bench::GenerateBook(share, BucketsFor(positions) / DivisionCount, 0xD1F0000u + k);
+    bench::AppendDiff(book, share / 10, 0xD1FF000u + k, &package);
+    figures->rawBytes += static_cast<double>(book.raw.size());
+    const uint32_t at = static_cast<uint32_t>(file.size());
+    for (int i = 0; i < 4; ++i) file[8 + 4 * k + i] = static_cast<uint8_t>(at >> (8 * i));
+    const Bytes body = bench::PackBody(book.raw);
+    file.insert(file.end(), body.begin(), body.end());
+    file.resize((file.size() + 3) & ~size_t{3}, 0);
   }
+  WriteFile(paths.oldPath, {&file});
+  return package;
 }
 
 Figures RunSingle(const Paths& paths, uint32_t positions, int runs, int threads, bool steps) {
-  SetPackThreads(threads);
+  mergeThreads = Threads(threads);
   Figures figures;
   figures.positions = positions;
   figures.threads = threads;
-  Bytes package;
-  {
-    bench::GeneratedBook book =
-        bench::GenerateBook(positions, BucketsFor(positions), 0x5EED0000u + positions);
-    bench::AppendDiff(book, positions / 10, 0xD1FF0000u + positions, &package);
-    figures.rawBytes = static_cast<double>(book.raw.size());
-    const Bytes magic(SingleMagic, SingleMagic + 8);
-    const Bytes body = bench::PackBody(book.raw);
-    WriteFile(paths.oldPath, {&magic, &body});
-  }
+  Bytes package = MakeSingle(paths, positions, &figures);
   Measure(paths, &package, false, MergeSingle, runs, &figures);
   if (steps) TimeSteps(paths, package, runs, &figures);
   return figures;
 }
 
 Figures RunDivided(const Paths& paths, uint32_t positions, int runs, int threads) {
-  SetPackThreads(threads);
+  mergeThreads = Threads(threads);
   Figures figures;
   figures.positions = positions;
   figures.threads = threads;
-  Bytes package(4, 0);  // the ignored word
-  {
-    Bytes file(DividedFirstBlock, 0);
-    std::memcpy(file.data(), DividedBookMagic, 8);
-    for (int k = 0; k < DivisionCount; ++k) {
-      const uint32_t share =
-          positions / DivisionCount + (static_cast<uint32_t>(k) < positions % DivisionCount);
-      bench::GeneratedBook book =
-          bench::GenerateBook(share, BucketsFor(positions) / DivisionCount, 0xD1F0000u + k);
-      bench::AppendDiff(book, share / 10, 0xD1FF000u + k, &package);
-      figures.rawBytes += static_cast<double>(book.raw.size());
-      const uint32_t at = static_cast<uint32_t>(file.size());
-      for (int i = 0; i < 4; ++i) file[8 + 4 * k + i] = static_cast<uint8_t>(at >> (8 * i));
-      const Bytes body = bench::PackBody(book.raw);
-      file.insert(file.end(), body.begin(), body.end());
-      file.resize((file.size() + 3) & ~size_t{3}, 0);
-    }
-    WriteFile(paths.oldPath, {&file});
-  }
+  Bytes package = MakeDivided(paths, positions, &figures);
   Measure(paths, &package, true, MergeDivided, runs, &figures);
   return figures;
+}
+
+// --- fixpack apply, the whole process
+
+// The update data file of one book entry that keeps the present book as
+// joseki.100 and merges `payload` into joseki.dat.
+Bytes DataFileOf(bool divided, const Bytes& payload) {
+  Bytes script;
+  auto put32 = [&script](uint32_t value) {
+    for (int i = 0; i < 4; ++i) script.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  };
+  put32(divided ? 1 : 0);  // KindDividedBook or KindBook
+  for (const char* name : {"joseki.100", "joseki.dat"}) {
+    script.push_back(static_cast<uint8_t>(std::strlen(name) + 1));
+    script.insert(script.end(), name, name + std::strlen(name) + 1);
+  }
+  script.insert(script.end(), payload.begin(), payload.end());
+  uLongf packedLength = compressBound(script.size());
+  Bytes file(8 + packedLength);
+  if (compress(file.data() + 8, &packedLength, script.data(), script.size()) != Z_OK) Fail("compress failed");
+  file.resize(8 + packedLength);
+  for (int i = 0; i < 4; ++i) file[i] = static_cast<uint8_t>(packedLength >> (8 * i));
+  for (int i = 0; i < 4; ++i) file[4 + i] = static_cast<uint8_t>(script.size() >> (8 * i));
+  return file;
+}
+
+// --spawn PROGRAM ARGS...: runs the program, its output thrown away, and
+// prints its wall-clock and processor seconds, its page faults and its peak
+// resident memory in KiB. A process of its own, small when it forks: the
+// system counts into a child's peak whatever its parent held at the fork.
+int RunSpawn(char** argv) {
+  const Stopwatch watch;
+  const pid_t child = fork();
+  if (child == 0) {
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(126);
+    execv(argv[2], argv + 2);
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return 1;
+  }
+  const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::printf("%.6f %.6f %ld %ld\n", watch.Read().wall, cpu, usage.ru_minflt, usage.ru_maxrss);
+  return 0;
+}
+
+// Runs `fixpack apply DATAFILE FOLDER` through --spawn; its times and its
+// peak resident memory in bytes.
+Timing RunFixpackApply(const std::string& fixpack, const std::string& dataFile, const std::string& folder,
+                       double* peak) {
+  const std::string said = RunSelf({"--spawn", fixpack, "apply", dataFile, folder}, "fixpack apply failed");
+  Timing t;
+  long kb = 0;
+  if (std::sscanf(said.c_str(), "%lf %lf %ld %ld", &t.wall, &t.cpu, &t.faults, &kb) != 4) {
+    Fail("fixpack apply's figures cannot be read");
+  }
+  *peak = static_cast<double>(kb) * 1024.0;
+  return t;
+}
+
+// fixpack (built beside the benchmarks) applying the 1,000,000-position book
+// entry on its default threads, read, merge, write, flush and keep, against
+// zlib's uncompress + compress of the same bodies in the same run. Null
+// figures when fixpack is not built.
+bool RunApply(const Paths& paths, bool divided, int runs, Figures* figures) {
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return false;
+  std::string fixpack(self, static_cast<size_t>(length));
+  fixpack = fixpack.substr(0, fixpack.rfind('/')) + "/../tools/fixpack";
+  if (access(fixpack.c_str(), X_OK) != 0) return false;
+
+  figures->positions = 1000000;
+  figures->threads = 0;
+  figures->runs = runs;
+  const Bytes payload = divided ? MakeDivided(paths, 1000000, figures) : MakeSingle(paths, 1000000, figures);
+  const Bytes oldFile = ReadFile(paths.oldPath);
+  const Bytes dataFile = DataFileOf(divided, payload);
+  const std::string dataPath = paths.folder + "/upda.dat", install = paths.folder + "/install";
+  const std::string book = install + "/joseki.dat", kept = install + "/joseki.100";
+  WriteFile(dataPath, {&dataFile});
+  mkdir(install.c_str(), 0700);
+  auto apply = [&]() {
+    std::remove(kept.c_str());
+    WriteFile(book, {&oldFile});
+    double peak = 0;
+    const Timing t = RunFixpackApply(fixpack, dataPath, install, &peak);
+    if (peak > figures->peak) figures->peak = peak;
+    return t;
+  };
+  const Timing first = apply();
+  const Bytes newFile = ReadFile(book);
+  if (ReadFile(kept) != oldFile) Fail("fixpack apply did not keep the present book");
+  const ZlibAlone zlib(oldFile, BlockOffsets(oldFile, divided), newFile, BlockOffsets(newFile, divided));
+  figures->packedBytes = zlib.PackedBytes();
+  figures->compressBytes = zlib.CompressBytes();
+  figures->newFile = newFile;
+  Alternate(runs, first, apply, zlib, figures);
+  for (const std::string* path : {&book, &kept, &dataPath}) std::remove(path->c_str());
+  rmdir(install.c_str());
+  return true;
 }
 
 void RemoveData(const Paths& paths) {
@@ -552,6 +684,7 @@ void RemoveData(const Paths& paths) {
 
 int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "--peak") == 0) return RunPeak(argv);
+  if (argc > 2 && std::strcmp(argv[1], "--spawn") == 0) return RunSpawn(argv);
   const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
   const bool dividedProfile = argc > 1 && std::strcmp(argv[1], "--profile-divided") == 0;
   const bool profile = dividedProfile || (argc > 1 && std::strcmp(argv[1], "--profile") == 0);
@@ -618,7 +751,6 @@ int main(int argc, char** argv) {
       sameBytes = sameBytes && f.newFile == reference;
     }
   }
-  SetPackThreads(0);
 
   const Figures& single = growth[1];
   double peak = 0, size = 0;
@@ -628,7 +760,21 @@ int main(int argc, char** argv) {
     if (over > size) size = over;
   }
   auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
-  std::printf("\nGoals, on %d threads (median ratio of the runs):\n", PackThreads(0));
+  // The updater's whole work on a book entry, as fixpack apply does it: the
+  // new book must be the merge's, byte for byte.
+  std::printf("\nfixpack apply as a whole process (peak/raw: the whole process's peak resident memory):\n");
+  PrintHeader();
+  for (const bool isDivided : {false, true}) {
+    Figures f;
+    if (!RunApply(paths, isDivided, 3, &f)) {
+      std::printf("  fixpack is not built beside the benchmarks (tools/fixpack): left out\n");
+      break;
+    }
+    PrintFigures(isDivided ? "fixpack apply, div." : "fixpack apply, one", f);
+    sameBytes = sameBytes && f.newFile == (isDivided ? divided.newFile : growth[1].newFile);
+  }
+
+  std::printf("\nGoals, on %d threads (median ratio of the runs):\n", Threads(0));
   std::printf("  single body, 1,000,000 positions: %.3f x zlib alone (at most 0.60): %s\n",
               Median(single.ratios), verdict(Median(single.ratios) <= 0.60));
   std::printf("  divided, 1,000,000 positions:     %.3f x zlib alone (at most 0.55): %s\n",

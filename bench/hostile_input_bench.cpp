@@ -30,6 +30,7 @@
 
 #include "book/book_merge.h"
 #include "book/divided_book.h"
+#include "book/parallel_deflate.h"
 #include "stream/byte_stream.h"
 
 namespace {
@@ -92,9 +93,9 @@ long Merge(const Bytes& oldBook, Bytes diff, bool divided) {
   if (!oldFile || !newFile || !package) std::exit(1);
   long result;
   if (divided) {
-    result = MergeDividedBook(package.get(), oldFile.get(), newFile.get());
+    result = MergeDividedBook(package.get(), oldFile.get(), newFile.get(), DefaultPackThreads());
   } else {
-    result = static_cast<long>(MergeBookDiff(package.get(), oldFile.get(), newFile.get()));
+    result = static_cast<long>(MergeBookDiff(package.get(), oldFile.get(), newFile.get(), DefaultPackThreads()));
     if (result == static_cast<long>(MergeFailed)) result = -1;
   }
   std::remove(oldPath.c_str());

@@ -10,6 +10,7 @@
 #include "app/status_messages.h"
 #include "app/update_dialog.h"
 #include "app/update_texts.h"
+#include "book/parallel_deflate.h"
 #include "package/update_package.h"
 #include "stream/cp932_path.h"
 #include "stream/text_buffer.h"
@@ -42,17 +43,17 @@ void EnterUpdatingState() {
 // Reads the package of the data file at `path` and applies it to `folder`.
 // A data file that cannot be read or unpacked is never applied and counts
 // as a failed package.
-int32_t UpdateProduct(const char* path, const char* folder) {
+int32_t UpdateProduct(const char* path, const char* folder, int32_t threads) {
   std::vector<uint8_t> script;
   const int32_t read = ReadUpdatePackage(path, &script);
   if (read != 0) return read;
   return ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, nullptr,
-                      PlatformPackageFiles());
+                      PlatformPackageFiles(), threads);
 }
 
 }  // namespace
 
-int32_t RunUpdates() {
+int32_t RunUpdates(int32_t threads) {
   ShowPrompt(GreetingText, PromptAcknowledge);
 
   // On the stack: the run allocates nothing that it could not do without
@@ -86,7 +87,7 @@ int32_t RunUpdates() {
       return 1;
     }
     EnterUpdatingState();
-    result = UpdateProduct(path, folder.text);
+    result = UpdateProduct(path, folder.text, threads);
     ShowPrompt(result == 0 ? SucceededText : FailedText, PromptAcknowledge);
   }
   return result;
@@ -97,7 +98,7 @@ void UpdateWorker(void* /*unused*/) {
   // stand-in's strings) must still not end the worker without a word, nor
   // leave the dialog with nothing that could close it.
   try {
-    RunUpdates();
+    RunUpdates(DefaultPackThreads());
   } catch (...) {
     try {
       ShowPrompt(FailedText, PromptAcknowledge);

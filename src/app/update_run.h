@@ -16,10 +16,13 @@ constexpr uint32_t ModulePathSize = 8192;
 //   -1  the last package's data file cannot be read or unpacked;
 //   the package step's failure value (update_package.h) for the last
 //   package otherwise.
-int32_t RunUpdates();
+// Books are merged on `threads` threads; the bytes are the same for any
+// count.
+int32_t RunUpdates(int32_t threads = 1);
 
 // The worker thread's entry (the runtime's own thread start on Win32, whose
-// thread end follows when it returns): runs the update run, ignoring its
-// result, then asks the user-interface thread to end the program. The
+// thread end follows when it returns): runs the update run on one thread per
+// processor (at most eight), ignoring its result, then asks the
+// user-interface thread to end the program. The
 // argument plays no part.
 void UpdateWorker(void* unused);

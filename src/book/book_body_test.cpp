@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "book/book_format.h"
 #include "stream/byte_stream.h"
 #include "testing/table_dump.h"
 

@@ -1,17 +1,19 @@
 // The stored forms of the opening books and of the diff lists, in one
-// place: how their integers lie, the sizes of their records, their magics,
-// the rules that end a list and that make a record a delete, and how far a
-// packed block may claim to unpack.
+// place, as bytes and constants only: how their integers lie, the sizes of
+// their records, the files' magics and the divided book's layout, the rules
+// that end a list and that make a record a delete, and how far a packed
+// block may claim to unpack.
 //
 // Every integer of every format is little-endian, composed and split byte by
 // byte, so that the host's own order never matters.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "book/joseki_table.h"
-#include "book/byte_arrival.h"
 
 // --- integers
 
@@ -51,12 +53,54 @@ constexpr uint32_t BucketRecordSize = 6;  // u32 firstNode, u16 nodeCount
 constexpr uint32_t NodeRecordSize = 13;   // u32 low, u32 high, u32 firstMove, u8 moveCount
 constexpr uint32_t MoveRecordSize = 8;    // u16 code, u16 aux, u32 data
 
+// Move records are BookMove exactly as it lies in memory on a little-endian
+// host, so there whole runs of them are copied at once.
+#if (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_WIN32)
+constexpr bool HostIsLittleEndian = true;
+#else
+constexpr bool HostIsLittleEndian = false;
+#endif
+
+inline void LoadMoves(BookMove* moves, const uint8_t* records, size_t count) {
+  if (HostIsLittleEndian) {
+    if (count > 0) memcpy(moves, records, count * MoveRecordSize);
+    return;
+  }
+  for (size_t i = 0; i < count; ++i, records += MoveRecordSize) {
+    moves[i].code = static_cast<uint16_t>(LoadU16(records));
+    moves[i].aux = static_cast<uint16_t>(LoadU16(records + 2));
+    moves[i].data = LoadU32(records + 4);
+  }
+}
+
+inline void StoreMoves(uint8_t* records, const BookMove* moves, size_t count) {
+  if (HostIsLittleEndian) {
+    if (count > 0) memcpy(records, moves, count * MoveRecordSize);
+    return;
+  }
+  for (size_t i = 0; i < count; ++i, records += MoveRecordSize) {
+    StoreU16(records, moves[i].code);
+    StoreU16(records + 2, moves[i].aux);
+    StoreU32(records + 4, moves[i].data);
+  }
+}
+
 // --- the files
 
 // The 8-byte magic of a single opening-book file ("JoSeKi5" and its NUL).
-extern const uint8_t BookFileMagic[8];
+constexpr uint8_t BookFileMagic[8] = {'J', 'o', 'S', 'e', 'K', 'i', '5', 0};
 // The 8-byte magic of a divided opening-book file ("JSKDIV1" and its NUL).
-extern const uint8_t DividedBookMagic[8];
+constexpr uint8_t DividedBookMagic[8] = {'J', 'S', 'K', 'D', 'I', 'V', '1', 0};
+
+// A BookBody block: u32 packedSize, u32 rawSize, then the zlib stream.
+constexpr uint32_t BodyCountsSize = 8;
+
+// The divided book: its magic, a table of DivisionCount u32 absolute
+// offsets at DividedTableOffset, and one BookBody block per division.
+constexpr int32_t DivisionCount = 64;
+constexpr uint32_t DividedTableOffset = 8;                     // where the offset table stands
+constexpr uint32_t DividedTableSize = 4 * DivisionCount;       // its bytes
+constexpr uint32_t DividedFirstBlock = 8 + DividedTableSize;   // 264: directly behind the table
 
 // --- diff lists
 
@@ -76,24 +120,8 @@ inline bool IsDeleteMarker(const BookMove& move) {
 
 // Deflate spends at least two bits on a 258-byte match, so no zlib stream
 // unpacks to more than 1032 times its own length: a rawSize beyond that for
-// its packedSize cannot be right, and is refused before it is allocated.
+// its packedSize (with some slack for the stream's own header and end)
+// cannot be right, and is refused before it is allocated.
 constexpr uint64_t MaxInflateRatio = 1032;
-
-// The room behind its two counts that a packed body of `size` raw bytes is
-// given: the system's own rule, 0.2 % above the raw size plus 12 bytes, but
-// never below the most the packer can make of it (for a body of one chunk,
-// zlib's compressBound), so that packing cannot run short of room on a small
-// or incompressible body. 0 when it does not fit 32 bits.
-uint32_t PackedBodyCapacity(uint32_t size);
-
-// Packs `size` raw bytes into a whole BookBody block at `block`, which has
-// room for 8 + PackedBodyCapacity(size) bytes: u32 packedSize, u32 rawSize,
-// then one zlib stream at the default level, deflated a chunk at a time on
-// PackThreads(threads) threads (parallel_deflate.h), so that the same raw
-// bytes always give the same block whatever the threads. Every body the
-// system writes is packed here. Returns the block's length (8 +
-// packedSize), or 0 when the packing fails or the packed size would pass
-// what one stream write can take (2^31 - 9). With `arrival`, the raw bytes
-// are still being written (PackRawBody).
-uint32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block, int32_t threads = 0,
-                  ByteArrival* arrival = nullptr);
+constexpr uint64_t MaxInflateSlack = 1024;
+inline uint64_t MostUnpacked(uint32_t packedSize) { return packedSize * MaxInflateRatio + MaxInflateSlack; }

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "book/byte_block.h"
+#include "book/joseki_table.h"
 
 class ByteStream;
 
@@ -23,7 +24,9 @@ constexpr uint32_t MergeFailed = 0xFFFFFFFF;
 // every position's moves and writes the new body, packed by PackBody (one
 // zlib stream at the default level), to newFile. Returns the number of bytes
 // written, 8 + the new packed size; the package then stands behind the
-// list's terminator and oldFile behind the old body.
+// list's terminator and oldFile behind the old body. The merge runs on
+// PackThreads(threads) threads (merge_pipeline.cpp); the bytes are the same
+// for any count.
 //
 // Returns MergeFailed, having written nothing at all to newFile, when
 //   - the old body cannot be read in full, does not unpack to exactly
@@ -37,7 +40,7 @@ constexpr uint32_t MergeFailed = 0xFFFFFFFF;
 //   - memory runs out, or the new body cannot be compressed.
 // The one exception is a write that newFile itself cuts short, which is also
 // reported as MergeFailed. The streams stay the caller's.
-uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);
+uint32_t MergeBookDiff(ByteStream* package, ByteStream* oldFile, ByteStream* newFile, int32_t threads = 1);
 
 // The memory a merge works in: the raw body, old and then new, and the new
 // packed body. Kept from one merge to the next, it spares the system handing
@@ -48,8 +51,9 @@ struct MergeRoom {
 };
 
 // MergeBookDiff's work without the write: the new body is left in
-// room->body, and its length returned (or MergeFailed, for the same causes).
-// The body is packed on PackThreads(threads) threads.
+// room->body, and its length returned (or MergeFailed, for the same causes,
+// the package standing where MergeBookDiff leaves it). On
+// PackThreads(threads) threads (merge_pipeline.cpp).
 uint32_t MergeBookBody(ByteStream* package, ByteStream* oldFile, MergeRoom* room, int32_t threads);
 
 // Reads the BookDiff list that the package stands at through its terminator,
@@ -58,3 +62,11 @@ uint32_t MergeBookBody(ByteStream* package, ByteStream* oldFile, MergeRoom* room
 // a terminator. Merged from the copy, a body comes out as from the package.
 // False when memory runs out.
 bool CopyBookDiff(ByteStream* package, ByteBlock* list, uint32_t* length);
+
+// Applies the list that the package stands at through its terminator, in
+// stream order. False when the table refused a put (no buckets, or no
+// memory); the rest of the list is then read but not applied, so that the
+// package still ends up behind the list. The stored form's limits are no
+// reason to refuse: they apply to the table the whole list leaves, when it
+// is saved.
+bool ApplyBookDiff(ByteStream* package, JosekiTable* table);

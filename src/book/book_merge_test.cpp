@@ -48,7 +48,7 @@ class MergeBookDiffTest : public ::testing::Test {
       stream.reset(OpenMemoryStream(package.data(), static_cast<uint32_t>(package.size()), true));
     }
     Outcome outcome;
-    outcome.result = MergeBookDiff(stream.get(), oldFile.get(), newFile.get());
+    outcome.result = MergeBookDiff(stream.get(), oldFile.get(), newFile.get(), MergeThreads());
     outcome.packageAt = stream->Tell();
     outcome.oldAt = oldFile->Tell();
     EXPECT_EQ(newFile->Close(), 0);

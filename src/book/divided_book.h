@@ -15,10 +15,6 @@
 
 class ByteStream;
 
-constexpr int32_t DivisionCount = 64;
-constexpr uint32_t DividedTableOffset = 8;   // where the offset table stands
-constexpr uint32_t DividedFirstBlock = 264;  // directly behind the table
-
 // The result of MergeDividedBook when the book cannot be brought up to date.
 constexpr int32_t DividedMergeFailed = -1;
 
@@ -27,7 +23,9 @@ constexpr int32_t DividedMergeFailed = -1;
 // block padded with zero bytes to a multiple of 4, and fills in the offset
 // table at offset 8 once the last division is written; newFile then stands
 // behind the last block. Both files stand at offset 8, behind their magics,
-// on entry; only one division's table is in memory at a time.
+// on entry. The divisions are merged on PackThreads(threads) threads
+// (merge_pipeline.cpp), with at most one division more in memory than
+// there are threads; the bytes are the same for any count.
 //
 // The blocks are read wherever the offsets say: divisions may share one
 // block, or name overlapping ones, and each is merged from what it finds.
@@ -43,4 +41,39 @@ constexpr int32_t DividedMergeFailed = -1;
 //                       file, for one) or newFile cannot be written; newFile's
 //                       offset table then still holds zeros and the file is
 //                       no book.
-int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile);
+int32_t MergeDividedBook(ByteStream* package, ByteStream* oldFile, ByteStream* newFile, int32_t threads = 1);
+
+// The steps of MergeDividedBook on the file's layout; the merge itself, and
+// which thread does what, is in merge_pipeline.cpp.
+
+// The old file's layout, read and checked before anything is written.
+struct DividedLayout {
+  uint32_t offsets[DivisionCount];      // of the old blocks
+  uint32_t packedSizes[DivisionCount];  // read only when every body is small
+  int64_t length = 0;                   // of the old file
+  bool allSmall = false;                // every body packs to at most HeldBodyMost bytes
+};
+
+// A division whose old body packs to more than this is not held in memory:
+// the book is then merged one division after the other, each old body
+// unpacked straight from the file, as a single book is.
+constexpr uint32_t HeldBodyMost = 16 * 1024 * 1024;
+
+// Reads the old offset table, the old file's length and whether every body
+// is small (which leaves oldFile anywhere). False when an offset is unusable:
+// the first below 264, or one with no room for a block's two counts.
+bool ReadDividedLayout(ByteStream* oldFile, DividedLayout* old);
+
+// Reserves newFile's offset table (zeros) and any gap behind it up to the
+// old first offset; newFile then stands where the first block goes.
+bool StartDividedFile(ByteStream* newFile, const DividedLayout& old);
+
+// Writes a division's new block at the end of newFile, padded with zeros to
+// a multiple of 4 bytes, and sets *next to the offset behind it. False when
+// the file cannot be written or the offset passes what Seek can reach.
+bool WriteDivisionBlock(ByteStream* newFile, const uint8_t* block, uint32_t length, uint32_t offset,
+                        uint32_t* next);
+
+// Fills in the offset table (newOffsets[0 .. 63]) and leaves newFile behind
+// the last block, at newOffsets[64].
+bool FinishDividedFile(ByteStream* newFile, const uint32_t* newOffsets);

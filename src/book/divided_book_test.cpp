@@ -73,7 +73,7 @@ class MergeDividedBookTest : public ::testing::Test {
     EXPECT_EQ(oldFile->Read(skipped, 8), 8);
     EXPECT_EQ(newFile->Write(Magic.data(), 8), 8);
     Outcome outcome;
-    outcome.result = MergeDividedBook(stream.get(), oldFile.get(), newFile.get());
+    outcome.result = MergeDividedBook(stream.get(), oldFile.get(), newFile.get(), MergeThreads());
     outcome.packageAt = stream->Tell();
     EXPECT_EQ(newFile->Close(), 0);
     outcome.file = ReadBytes(TempPath("new"));

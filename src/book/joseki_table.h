@@ -1,9 +1,10 @@
 // The in-memory form of one opening-book body: a hash table with a fixed
 // number of buckets whose chains hold positions, each with its book moves.
 //
-// A table is made only by LoadJosekiTable (book_body.h), changed by PutMove
-// and RemoveMove, put in move order by SortMoves, written back by
-// SaveJosekiTable and destroyed by DestroyJosekiTable. It owns its bucket
+// A table is made empty by CreateJosekiTable or from a raw body by
+// LoadJosekiTable and BodyLoader (book_body.h, body_loader.h), changed by
+// PutMove and RemoveMove, put in move order by SortMoves, written back by
+// SaveJosekiTable and BodySaver and destroyed by DestroyJosekiTable. It owns its bucket
 // arrays and every node reachable from them; nothing is shared or copied.
 #pragma once
 

@@ -3,13 +3,12 @@
 #define ZLIB_CONST
 #include <zlib.h>
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "book/byte_arrival.h"
-#include "book/ordered_work.h"
+#include "thread/arrived_bytes.h"
+#include "thread/ordered_work.h"
 #include "thread/worker_thread.h"
 
 namespace {
@@ -131,8 +130,8 @@ int32_t PackChunk(const Job& job, uint32_t index, ChunkPacker* p) {
 // in order as it is taken.
 class ChunkWork : public OrderedWork {
  public:
-  ChunkWork(const Job& job, uint8_t* packed, uint32_t capacity, ByteArrival* arrival)
-      : job_(job), packed_(packed), capacity_(capacity), arrival_(arrival) {}
+  ChunkWork(const Job& job, uint8_t* packed, uint32_t capacity, ArrivedBytes* arrived)
+      : job_(job), packed_(packed), capacity_(capacity), arrived_(arrived) {}
 
   bool Start(uint32_t members) {
     packers_.reset(new (std::nothrow) ChunkPacker[OrderedWorkSlots(members)]);
@@ -142,9 +141,9 @@ class ChunkWork : public OrderedWork {
   // A chunk still being written is handed out once it is there, with the
   // primer before it.
   bool Prepare(uint32_t index, uint32_t) override {
-    if (arrival_ == nullptr) return true;
+    if (arrived_ == nullptr) return true;
     const uint32_t end = index * PackChunkSize + ChunkLength(job_.rawSize, index);
-    if (arrival_->AwaitBytes(end) >= end) return true;
+    if (arrived_->Await(end) >= end) return true;
     cutShort_ = true;
     return false;
   }
@@ -191,28 +190,24 @@ class ChunkWork : public OrderedWork {
   const Job& job_;
   uint8_t* packed_;
   uint32_t capacity_;
-  ByteArrival* arrival_;
-  bool cutShort_ = false;  // the arrival ended before the body did
+  ArrivedBytes* arrived_;
+  bool cutShort_ = false;  // the arrived bytes ended before the body did
   std::unique_ptr<ChunkPacker[]> packers_;
   uint64_t length_ = 0;
   uLong adler_ = 1;
   int32_t result_ = PackDone;
 };
 
-std::atomic<int32_t> packThreadsSetting{0};
-
 }  // namespace
 
-void SetPackThreads(int32_t threads) { packThreadsSetting.store(threads > 0 ? threads : 0); }
+int32_t DefaultPackThreads() {
+  const int32_t processors = ProcessorCount();
+  return processors > PackAutoThreads ? PackAutoThreads : processors;
+}
 
 int32_t PackThreads(int32_t threads) {
-  int32_t wanted = threads > 0 ? threads : packThreadsSetting.load();
-  if (wanted <= 0) {
-    wanted = ProcessorCount();
-    if (wanted > PackAutoThreads) wanted = PackAutoThreads;
-  }
-  if (wanted > PackMostThreads) wanted = PackMostThreads;
-  return wanted < 1 ? 1 : wanted;
+  if (threads > PackMostThreads) return PackMostThreads;
+  return threads < 1 ? 1 : threads;
 }
 
 uint32_t PackedBodyBound(uint32_t rawSize) {
@@ -223,7 +218,7 @@ uint32_t PackedBodyBound(uint32_t rawSize) {
 }
 
 int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint32_t capacity,
-                    uint32_t* packedSize, int32_t threads, ByteArrival* arrival) {
+                    uint32_t* packedSize, int32_t threads, ArrivedBytes* arrived) {
   if (packedSize == nullptr) return PackFailed;
   *packedSize = 0;
   if (packed == nullptr || (raw == nullptr && rawSize > 0)) return PackFailed;
@@ -231,7 +226,7 @@ int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint3
 
   const Job job{raw, rawSize, ChunkCount(rawSize)};
   const uint32_t members = static_cast<uint32_t>(PackThreads(threads));
-  ChunkWork work(job, packed, capacity, arrival);
+  ChunkWork work(job, packed, capacity, arrived);
   if (!work.Start(members)) return PackNoMemory;
   work.Begin();
   if (!RunOrderedWork(&work, job.chunkCount, members)) {

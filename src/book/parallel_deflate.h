@@ -18,24 +18,24 @@
 
 #include <cstdint>
 
-class ByteArrival;
+class ArrivedBytes;
 
 // The length of a chunk of raw body deflated on its own.
 constexpr uint32_t PackChunkSize = 1024 * 1024;
 
-// The most threads a packing uses, the caller's own one included; when the
-// choice is left to the packer, at most PackAutoThreads.
+// The most threads a packing uses, the caller's own one included; a
+// program that leaves the choice to the processors takes at most
+// PackAutoThreads.
 constexpr int32_t PackMostThreads = 16;
 constexpr int32_t PackAutoThreads = 8;
 
-// The number of threads that packings use when their caller leaves it open,
-// as a program's option sets it (fixpack --threads); 0, the default, leaves
-// it to the number of processors.
-void SetPackThreads(int32_t threads);
+// The threads a program uses when its user does not say: one per processor,
+// at most PackAutoThreads. The programs (the updater, fixpack) pass it down
+// as every other count; nothing below them keeps a setting.
+int32_t DefaultPackThreads();
 
-// The threads a packing that asks for `threads` uses: `threads` itself when
-// above 0, else the setting above, else the number of processors (at most
-// PackAutoThreads); never more than PackMostThreads, never less than 1.
+// The threads a packing or a merge that is given `threads` uses: `threads`
+// itself, never more than PackMostThreads, never less than 1.
 int32_t PackThreads(int32_t threads);
 
 // Results of PackRawBody.
@@ -55,14 +55,14 @@ uint32_t PackedBodyBound(uint32_t rawSize);
 // PackThreads(threads) threads, the caller's own one included; threads that
 // cannot be started leave the work to fewer, down to the caller alone, with
 // the same bytes. No more than one chunk more than the threads is held
-// packed at a time. The buffers stay the caller's. With `arrival`, the body
+// packed at a time. The buffers stay the caller's. With `arrived`, the body
 // is still being written: each chunk is packed once its bytes are there.
 // Returns
 //   PackDone;
 //   PackNoRoom    when the stream would pass `capacity` (no byte beyond it is
 //                 ever written; PackedBodyBound(rawSize) always suffices);
 //   PackNoMemory;
-//   PackFailed    also when the arrival ends short of the body.
+//   PackFailed    also when the arrived bytes end short of the body.
 // On failure *packedSize is 0 and the bytes in `packed` mean nothing.
 int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint32_t capacity,
-                    uint32_t* packedSize, int32_t threads, ByteArrival* arrival = nullptr);
+                    uint32_t* packedSize, int32_t threads, ArrivedBytes* arrived = nullptr);

@@ -35,6 +35,7 @@ struct Entry {
   PackageFiles* files;
   const char* folder;  // the install folder, as the caller gave it
   bool separator;      // whether a separator goes behind it
+  int32_t threads;     // that merge a book
   int32_t kind;
   std::string oldPath;
   std::string newPath;
@@ -71,10 +72,10 @@ int32_t WriteContent(ByteStream* package, Entry* entry, ByteStream* source, Byte
     return entry->Fail(ApplyWriteFailed, "the new file cannot be written");
   }
   if (divided) {
-    if (MergeDividedBook(package, source, target) != 0) {
+    if (MergeDividedBook(package, source, target, entry->threads) != 0) {
       return entry->Fail(ApplyWriteFailed, "the divided book cannot be merged");
     }
-  } else if (MergeBookDiff(package, source, target) == MergeFailed) {
+  } else if (MergeBookDiff(package, source, target, entry->threads) == MergeFailed) {
     return entry->Fail(ApplyWriteFailed, "the book cannot be merged");
   }
   return 0;
@@ -394,7 +395,7 @@ int32_t CopyPayload(ByteStream* package, ByteStream* oldFile, ByteStream* newFil
 }
 
 int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport* report,
-                            PackageFiles* files) {
+                            PackageFiles* files, int32_t threads) {
   ApplyReport unused;
   if (report == nullptr) report = &unused;
   *report = ApplyReport();
@@ -410,6 +411,7 @@ int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport
     entry.files = files;
     entry.folder = folder;
     entry.separator = separator;
+    entry.threads = threads;
     EntryHead head;
     int32_t result = ReadEntry(package, &entry, &head, report->entriesApplied, &names);
     if (result == EntryEndsScript) return ApplyOk;

@@ -14,10 +14,11 @@ class PackageFiles;
 // Applies the entries from the read stream's position to its end, as
 // ApplyPackage does but without the check beforehand: each entry is checked
 // as it is reached, with the script's own reader (script_reader.h), against
-// the names of the entries before it too. Returns one of the Apply results; `report`, when given,
-// is filled in; `files` defaults to SystemPackageFiles().
+// the names of the entries before it too. Returns one of the Apply results;
+// `report`, when given, is filled in; `files` defaults to
+// SystemPackageFiles(); books are merged on `threads` threads.
 int32_t ApplyPackageEntries(ByteStream* package, const char* folder, ApplyReport* report = nullptr,
-                            PackageFiles* files = nullptr);
+                            PackageFiles* files = nullptr, int32_t threads = 1);
 
 // Carries out the payload of a KindFile entry: reads u32 N and N bytes from
 // the package and writes them to newFile. oldFile is not used and may be

@@ -70,7 +70,7 @@ int32_t ReadPackage(const char* path, std::vector<uint8_t>* script, ReadFailure*
     return damaged("the update data file is shorter than its header says");
   }
   if (rawSize > MaxScriptSize) return damaged("the package script would be larger than 1 GiB");
-  if (rawSize > packedSize * MaxInflateRatio) {
+  if (rawSize > MostUnpacked(packedSize)) {
     return damaged("the package script is larger than its packed size allows");
   }
 
@@ -115,7 +115,7 @@ int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script, const 
 }
 
 int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder, ApplyReport* report,
-                     PackageFiles* files) {
+                     PackageFiles* files, int32_t threads) {
   // An empty vector's data() may be null; the stream still needs a block.
   static uint8_t empty = 0;
   if (script == nullptr) {
@@ -138,7 +138,7 @@ int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder, Apply
       report->systemError = ENOMEM;
       return ApplyNoOldFile;
     }
-    result = ApplyPackageEntries(package.get(), folder, report, files);
+    result = ApplyPackageEntries(package.get(), folder, report, files, threads);
   } catch (const std::bad_alloc&) {
     result = ApplyWriteFailed;
     report->cause = "the entry's names cannot be held";

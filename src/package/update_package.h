@@ -87,6 +87,8 @@ int32_t ReadUpdatePackage(const char* path, std::vector<uint8_t>* script, const 
 // as its entry loop would fail at that entry, but before any file is
 // touched. Memory that runs out fails the entry at hand with
 // ApplyWriteFailed and ENOMEM; nothing is thrown. `report`, when given, is
-// filled in; `files` defaults to SystemPackageFiles().
+// filled in; `files` defaults to SystemPackageFiles(). Books are merged on
+// `threads` threads (the programs pass their own count); the bytes are the
+// same for any count.
 int32_t ApplyPackage(uint8_t* script, uint32_t length, const char* folder, ApplyReport* report = nullptr,
-                     PackageFiles* files = nullptr);
+                     PackageFiles* files = nullptr, int32_t threads = 1);

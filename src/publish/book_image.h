@@ -45,10 +45,9 @@ JosekiTablePtr LoadBookBody(const BookImage& image, int32_t body, std::string* e
 
 // The whole BookBody block of the table as the updater writes it, by the
 // updater's own PackTableBody (book/table_packing.h): every position's moves
-// sorted by code, serialised, packed by PackBody on PackThreads(threads)
-// threads. The same table always gives the same bytes. The table is freed on
+// sorted by code, serialised, packed by PackBody on `threads` threads. The same table always gives the same bytes. The table is freed on
 // the way. False, with a cause, when the table cannot be stored.
-bool PackBookBody(JosekiTablePtr table, std::vector<uint8_t>* block, std::string* error, int32_t threads = 0);
+bool PackBookBody(JosekiTablePtr table, std::vector<uint8_t>* block, std::string* error, int32_t threads = 1);
 
 // A single book file around one block.
 std::vector<uint8_t> SingleBookBytes(const std::vector<uint8_t>& block);

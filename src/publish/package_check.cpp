@@ -46,7 +46,7 @@ bool SameBookContent(const std::vector<uint8_t>& result, const BookImage& wanted
 }
 
 bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedEntry>& plan,
-                  std::string* error) {
+                  std::string* error, int32_t threads) {
   MemoryPackageFiles folder;
   std::set<std::string> expected;
   // A file entry finds a present file of other content, as an update
@@ -70,7 +70,7 @@ bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedE
   std::vector<uint8_t> copy = script;
   ApplyReport report;
   const int32_t result =
-      ApplyPackage(copy.data(), static_cast<uint32_t>(copy.size()), nullptr, &report, &folder);
+      ApplyPackage(copy.data(), static_cast<uint32_t>(copy.size()), nullptr, &report, &folder, threads);
   if (result != ApplyOk) {
     const size_t failed = static_cast<size_t>(report.failedEntry > 0 ? report.failedEntry - 1 : 0);
     const std::string label = failed < plan.size() ? plan[failed].label + ": " : std::string();

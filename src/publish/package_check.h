@@ -32,6 +32,6 @@ bool SameBookContent(const std::vector<uint8_t>& result, const BookImage& wanted
 // (compared after the merge's sort); each file entry's new name holds its
 // content; each old name keeps what its new name held before; and nothing
 // else stands in the folder. Otherwise false, with a cause that names the entry
-// and the first difference.
+// and the first difference. Books are merged on `threads` threads.
 bool CheckPackage(const std::vector<uint8_t>& script, const std::vector<PlannedEntry>& plan,
-                  std::string* error);
+                  std::string* error, int32_t threads = 1);

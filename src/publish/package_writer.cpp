@@ -31,7 +31,7 @@ bool AppendFileEntry(std::vector<uint8_t>* script, const std::string& oldName, c
   return true;
 }
 
-bool MakeUpdateDataFile(const std::vector<uint8_t>& script, std::vector<uint8_t>* file) {
+bool MakeUpdateDataFile(const std::vector<uint8_t>& script, std::vector<uint8_t>* file, int32_t threads) {
   if (script.size() > MaxScriptSize) return false;
-  return PackBlock(script.data(), script.size(), file);
+  return PackBlock(script.data(), script.size(), file, threads);
 }

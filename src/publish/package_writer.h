@@ -24,5 +24,6 @@ bool AppendFileEntry(std::vector<uint8_t>* script, const std::string& oldName, c
                      const std::vector<uint8_t>& content);
 
 // The whole update data file around the script. False when the script is
-// larger than the updater accepts or cannot be packed.
-bool MakeUpdateDataFile(const std::vector<uint8_t>& script, std::vector<uint8_t>* file);
+// larger than the updater accepts or cannot be packed. Packed on `threads`
+// threads, the same bytes for any count.
+bool MakeUpdateDataFile(const std::vector<uint8_t>& script, std::vector<uint8_t>* file, int32_t threads = 1);

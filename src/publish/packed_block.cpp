@@ -6,6 +6,8 @@
 #include <new>
 
 #include "book/book_format.h"
+#include "book/parallel_deflate.h"
+#include "book/table_packing.h"
 
 namespace {
 
@@ -132,7 +134,7 @@ std::string DescribeBlock(const BlockCheck& check, uint64_t available) {
   return "";
 }
 
-bool PackBlock(const uint8_t* raw, uint64_t size, std::vector<uint8_t>* block) {
+bool PackBlock(const uint8_t* raw, uint64_t size, std::vector<uint8_t>* block, int32_t threads) {
   block->clear();
   if (size > 0xFFFFFFFFu) return false;
   const uint32_t capacity = PackedBodyCapacity(static_cast<uint32_t>(size));
@@ -142,8 +144,8 @@ bool PackBlock(const uint8_t* raw, uint64_t size, std::vector<uint8_t>* block) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  const uint32_t length = PackBody(raw, static_cast<uint32_t>(size), block->data());
-  if (length == 0) {
+  uint32_t length = 0;
+  if (PackBody(raw, static_cast<uint32_t>(size), block->data(), threads, &length) != PackDone) {
     block->clear();
     return false;
   }

@@ -47,7 +47,8 @@ inline bool BlockUsable(const BlockCheck& check) {
 std::string DescribeBlock(const BlockCheck& check, uint64_t available);
 
 // Packs `size` raw bytes into a whole block (the two sizes and the stream)
-// with the updater's own PackBody (book/book_format.h), so the same bytes
-// always give the same block. False when the raw bytes or the stream would
-// not fit the sizes the updater writes, or memory runs out.
-bool PackBlock(const uint8_t* raw, uint64_t size, std::vector<uint8_t>* block);
+// with the updater's own PackBody (book/table_packing.h) on `threads`
+// threads, so the same bytes always give the same block. False when the raw
+// bytes or the stream would not fit the sizes the updater writes, or memory
+// runs out.
+bool PackBlock(const uint8_t* raw, uint64_t size, std::vector<uint8_t>* block, int32_t threads = 1);

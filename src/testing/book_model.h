@@ -228,16 +228,23 @@ class DiffList {
 inline BookMove Put(uint16_t code, uint16_t aux = 0, uint32_t data = 0) { return {code, aux, data}; }
 inline BookMove Delete(uint16_t code) { return {code, 0xFFFF, 0xFFFFFFFF}; }
 
-// While it lives, bodies are packed on `threads` threads and only the next
-// `starts` threads can start (-1: any number).
+// The threads that the tests' merges are given: 1 unless a ThreadSetting
+// lives.
+inline int32_t& MergeThreads() {
+  static int32_t threads = 1;
+  return threads;
+}
+
+// While it lives, the tests' merges run on `threads` threads and only the
+// next `starts` threads can start (-1: any number).
 class ThreadSetting {
  public:
   ThreadSetting(int32_t threads, int32_t starts) {
-    SetPackThreads(threads);
+    MergeThreads() = threads;
     SetWorkerStartLimit(starts);
   }
   ~ThreadSetting() {
-    SetPackThreads(0);
+    MergeThreads() = 1;
     SetWorkerStartLimit(-1);
   }
 };

@@ -1,10 +1,10 @@
-// The few thread operations that the body packer needs, the same on every
-// platform: start a thread and wait for its end, and an auto-reset signal
-// that one thread raises and another awaits. Win32 builds use the runtime's
-// _beginthreadex and kernel events (worker_thread_win32.cpp), as the
-// updater's own worker does, so the program needs no threads library of its
-// own; native builds use std::thread (worker_thread_std.cpp). The build
-// links one of the two.
+// The few thread operations that the body packer and the merge pipeline
+// need, the same on every platform: start a thread and wait for its end, and
+// an auto-reset signal that one thread raises and another awaits. Win32
+// builds use the runtime's _beginthreadex and kernel events
+// (worker_thread_win32.cpp), as the updater's own worker does, so the
+// program needs no threads library of its own; native builds use
+// std::thread (worker_thread_std.cpp). The build links one of the two.
 //
 // Nothing here throws. Every operation may be called from any thread, but a
 // thread or a signal is freed by one thread only, once nobody else uses it.

@@ -18,7 +18,6 @@
 #include "app/status_messages.h"
 #include "app/update_run.h"
 #include "app/update_texts.h"
-#include "book/parallel_deflate.h"
 #include "oom/failing_allocator.h"
 #include "oom/oom_package.h"
 #include "oom/sweep.h"
@@ -75,7 +74,6 @@ class UpdateRunOutOfMemory : public ::testing::Test {
   }
   void TearDown() override {
     FakeBookkeepingHook = nullptr;
-    SetPackThreads(0);
   }
 
   // Both install folders as they were, and the fake set up afresh.
@@ -121,8 +119,8 @@ int FailureCount() {
 }
 
 TEST_F(UpdateRunOutOfMemory, EveryAllocationFailingLeavesWholeEntries) {
+  // RunUpdates merges on one thread unless told otherwise.
   FakeBookkeepingHook = CountOrNot;
-  SetPackThreads(1);
   const int last = static_cast<int>(states.size()) - 1;
   int32_t result = 0;
   bool thrown = false;

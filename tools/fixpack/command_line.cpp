@@ -103,16 +103,18 @@ bool ParseCount(const std::string& text, uint32_t min, uint32_t max, uint32_t* v
   return true;
 }
 
-bool TakeThreadsOption(const CommandArguments& arguments, std::string* error) {
-  return !arguments.Has(ThreadsOption.name) || TakeThreadsValue(arguments.Value(ThreadsOption.name), error);
+bool TakeThreadsOption(const CommandArguments& arguments, int32_t* threads, std::string* error) {
+  *threads = DefaultPackThreads();
+  return !arguments.Has(ThreadsOption.name) ||
+         TakeThreadsValue(arguments.Value(ThreadsOption.name), threads, error);
 }
 
-bool TakeThreadsValue(const std::string& value, std::string* error) {
-  uint32_t threads = 0;
-  if (!ParseCount(value, 1, static_cast<uint32_t>(PackMostThreads), &threads)) {
+bool TakeThreadsValue(const std::string& value, int32_t* threads, std::string* error) {
+  uint32_t count = 0;
+  if (!ParseCount(value, 1, static_cast<uint32_t>(PackMostThreads), &count)) {
     *error = "--threads takes a count from 1 to " + std::to_string(PackMostThreads);
     return false;
   }
-  SetPackThreads(static_cast<int32_t>(threads));
+  *threads = static_cast<int32_t>(count);
   return true;
 }

@@ -64,11 +64,12 @@ constexpr OptionRule ThreadsOption = {"--threads", true};
   "  --threads N   pack every body on N threads (1 to 16; default: one per\n" \
   "                processor, at most 8); the bytes are the same for any N\n"
 
-// Sets the threads that pack bodies from --threads when it is given. False,
-// with a message, when its value is not a count from 1 to 16.
-bool TakeThreadsOption(const CommandArguments& arguments, std::string* error);
+// Sets *threads, the threads that pack bodies and merge books, from
+// --threads when it is given, else to DefaultPackThreads(). False, with a
+// message, when its value is not a count from 1 to 16.
+bool TakeThreadsOption(const CommandArguments& arguments, int32_t* threads, std::string* error);
 // The same for the option's value alone.
-bool TakeThreadsValue(const std::string& value, std::string* error);
+bool TakeThreadsValue(const std::string& value, int32_t* threads, std::string* error);
 
 // The process exit statuses of every command.
 constexpr int ExitOk = 0;      // did what was asked; a sound file

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "book/book_format.h"
+#include "book/parallel_deflate.h"
 #include "fixpack/command_line.h"
 #include "fixpack/file_bytes.h"
 #include "fixpack/file_identity.h"
@@ -162,8 +163,9 @@ int CompareWithRelease(const std::vector<uint8_t>& script, const char* folder, c
 int RunApply(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
+  int32_t threads = 1;
   if (!ParseArguments(argc, argv, {{"--expect", true}, ThreadsOption}, &arguments, &error) ||
-      !TakeThreadsOption(arguments, &error)) {
+      !TakeThreadsOption(arguments, &threads, &error)) {
     return UsageError("apply", error, ApplyHelp);
   }
   if (arguments.positional.size() != 2) return UsageError("apply", "give DATAFILE and FOLDER", ApplyHelp);
@@ -205,7 +207,8 @@ int RunApply(int argc, char** argv) {
   PackageFiles* files = nullptr;  // the C runtime's and POSIX's (SystemPackageFiles)
 #endif
   ApplyReport report;
-  const int32_t result = ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report, files);
+  const int32_t result =
+      ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report, files, threads);
   if (result != ApplyOk) return Failure("apply", FailureText(dataFile, folder, result, report));
   Say(stdout, "%s: applied %s to %s\n", dataFile,
       Counted(report.entriesApplied, "entry", "entries").c_str(), folder);

@@ -109,8 +109,9 @@ void PrintEntry(size_t index, const ManifestEntry& entry, const EntryFiles& file
 int RunBuild(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
+  int32_t threads = 1;
   if (!ParseArguments(argc, argv, {OutputOption, ThreadsOption}, &arguments, &error) ||
-      !TakeThreadsOption(arguments, &error)) {
+      !TakeThreadsOption(arguments, &threads, &error)) {
     return UsageError("build", error, BuildHelp);
   }
   if (arguments.positional.size() != 1) return UsageError("build", "give one MANIFEST", BuildHelp);
@@ -166,7 +167,7 @@ int RunBuild(int argc, char** argv) {
     plan.push_back(planned);
   }
 
-  if (!CheckPackage(script, plan, &error)) return Failure("build", "refused: " + error);
+  if (!CheckPackage(script, plan, &error, threads)) return Failure("build", "refused: " + error);
   for (size_t i = 0; i < entries.size(); ++i) {
     if (entries[i].kind != KindFile && files[i]->counts.groups == 0) {
       Say(stderr, "fixpack build: warning: %s:%u: OLDBOOK and NEWBOOK hold the same positions and moves; the entry only repacks the book\n",
@@ -175,7 +176,7 @@ int RunBuild(int argc, char** argv) {
   }
 
   std::vector<uint8_t> dataFile;
-  if (!MakeUpdateDataFile(script, &dataFile))
+  if (!MakeUpdateDataFile(script, &dataFile, threads))
     return Failure("build", output + ": the script cannot be packed");
   // The file is written beside its place and read back with the updater's
   // own reader before it takes the name.

@@ -10,7 +10,6 @@
 
 #include "book/book_format.h"
 #include "book/divided_book.h"
-#include "book/ordered_work.h"
 #include "book/parallel_deflate.h"
 #include "fixpack/command_line.h"
 #include "fixpack/file_bytes.h"
@@ -20,6 +19,7 @@
 #include "fixpack/terminal_text.h"
 #include "publish/book_image.h"
 #include "publish/book_text.h"
+#include "thread/ordered_work.h"
 
 const char PackHelp[] =
     "usage: fixpack pack TEXT -o FILE [--buckets B] [--divided] [--threads N]\n\n"
@@ -135,9 +135,10 @@ class BodyPacking : public OrderedWork {
 int RunPack(int argc, char** argv) {
   CommandArguments arguments;
   std::string error;
+  int32_t threads = 1;
   if (!ParseArguments(argc, argv, {OutputOption, {"--buckets", true}, {"--divided", false}, ThreadsOption},
                       &arguments, &error) ||
-      !TakeThreadsOption(arguments, &error)) {
+      !TakeThreadsOption(arguments, &threads, &error)) {
     return UsageError("pack", error, PackHelp);
   }
   if (arguments.positional.size() != 1) return UsageError("pack", "give one TEXT", PackHelp);
@@ -190,12 +191,12 @@ int RunPack(int argc, char** argv) {
   BodyPacking packing(&book, defaultBuckets, &blocks, &progress);
   // A single body is packed on every thread; divisions, each on one, are
   // packed several at once.
-  const uint32_t members = divided ? static_cast<uint32_t>(PackThreads(0)) : 1;
-  packing.Start(members, divided ? 1 : 0);
+  const uint32_t members = divided ? static_cast<uint32_t>(PackThreads(threads)) : 1;
+  packing.Start(members, divided ? 1 : threads);
   if (!RunOrderedWork(&packing, static_cast<uint32_t>(book.bodies.size()), members)) {
     // Without a cause, memory ran out: on a thread, or for the threads.
     const BodyPacking::Failure& failure = packing.Failed();
-    if (failure.error.empty()) throw std::bad_alloc();
+    if (failure.error.empty()) return Failure("pack", "not enough memory");
     if (failure.isText) return Failure("pack", textPath + ":" + failure.error);
     const std::string division = divided ? ": division " + std::to_string(failure.body) : std::string();
     return Failure("pack", output + division + ": " + failure.error);

@@ -1,4 +1,4 @@
-#include "book/ordered_work.h"
+#include "thread/ordered_work.h"
 
 #include <gtest/gtest.h>
 
