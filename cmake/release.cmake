@@ -31,6 +31,21 @@ install(PROGRAMS "${FIX_RELEASE_I686_BUILD}/bin/fixmodule.exe" DESTINATION x86)
 install(TARGETS fixpack RUNTIME DESTINATION publisher)
 install(FILES docs/publishing.md DESTINATION publisher)
 install(FILES "${release_dir}/readme.txt" DESTINATION .)
+# A signed release (scripts/release.sh with a certificate) puts the signed
+# programs in place of the built ones: FIX_RELEASE_SIGNED names their
+# folder, with x64/ and x86/ in it.
+install(CODE [[
+  set(signed "$ENV{FIX_RELEASE_SIGNED}")
+  if(signed)
+    set(top "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+    foreach(pair x64/fixmodule.exe:x64 x86/fixmodule.exe:x86 x64/fixpack.exe:publisher)
+      string(REPLACE ":" ";" pair "${pair}")
+      list(GET pair 0 from)
+      list(GET pair 1 to)
+      file(COPY "${signed}/${from}" DESTINATION "${top}/${to}")
+    endforeach()
+  endif()
+]])
 # Last, over everything installed before it: SHA256SUMS.txt in the form
 # sha256sum -c reads.
 install(CODE [[

@@ -37,7 +37,7 @@ if [ -n "$findings" ]; then
 fi
 # Every compile of the lint build runs clang-tidy; the tests' leave the
 # analyzer out.
-commands=$(ninja -C "$dir" -t commands | sed -n 's/.*__run_co_compile --tidy="\([^"]*\)" --source=\([^ ]*\) .*/\2 \1/p' | sort -u)
+commands=$(ninja -C "$dir" -t commands | sed -n 's/.*__run_co_compile\( --launcher=[^ ]*\)\? --tidy="\([^"]*\)" --source=\([^ ]*\) .*/\3 \2/p' | sort -u)
 files=$(cut -d' ' -f1 <<<"$commands" | sort -u | wc -l)
 analysed=$(grep -v -- '-clang-analyzer-\*' <<<"$commands" | cut -d' ' -f1 | sort -u | wc -l)
 echo "clang-tidy: $count finding(s) in $files files ($analysed with the analyzer), $(($(date +%s) - start))s; full output in $log"

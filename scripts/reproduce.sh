@@ -11,6 +11,10 @@
 # scripts/test.sh makes it; the second build is made with the same preset.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Every object compiled afresh: a compiler cache would hand the second build
+# the first one's objects, and a folder that leaked into them would not show.
+export CCACHE_DISABLE=1
+unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
 arches=("$@")
 [ ${#arches[@]} -gt 0 ] || arches=(x86_64)
 again=out/reproduce

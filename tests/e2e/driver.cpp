@@ -39,6 +39,7 @@
 //       --press, presses its OK button.
 //
 // Every line printed is UTF-8; CR and LF inside texts are shown as \r \n.
+// The first line is always "driver: started".
 // Exit code 0 when the step held, 1 when it did not, 2 for a usage error.
 #include <windows.h>
 
@@ -516,6 +517,9 @@ int MessageBoxStep(const Options& options) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // The first line of every run: the scripts tell a step that ran from a
+  // start that Wine could not make.
+  Print("driver: started");
   if (argc < 2) return 2;
   const std::wstring command = argv[1];
   Options options;

@@ -260,8 +260,11 @@ main() {
     [ -f "$E2E_BUILDS/$arch/tools/fixpack.exe" ] || { log "build out/$arch first (fixpack.exe)"; exit 2; }
     [ -f "$E2E_BUILDS/$arch/bin/file_names_check.exe" ] || { log "build out/$arch first (file_names_check.exe)"; exit 2; }
   done
+  local ground
+  ground_check "${arches[@]}" || { ground=$?; log "fixpack.exe not run"; exit "$ground"; }
   mkdir -p "$E2E_OUT"
   prefix_setup || exit 1
+  prefix_check "${arches[@]}" || { ground=$?; log "fixpack.exe not run"; exit "$ground"; }
   wine_start
   trap 'wine_stop' EXIT
 

@@ -32,6 +32,51 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # Windows; the updater's texts are code page 932 bytes.
 export LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8
 
+# What the runs stand on, each missing piece named in one line with the
+# command that installs it. ground_check: the Japanese locale, Xvfb and the
+# X tools, Wine, and for i686 Wine's 32-bit side. prefix_check, once the
+# prefix is made: for i686, a prefix with a 32-bit side, in which the i686
+# driver starts. Exit status 3 when Wine's 32-bit side is all that is
+# missing, so that a caller can leave the i686 runs out.
+WINE32_LOADER=${FIX_WINE32_LOADER:-/usr/lib/wine/wine}
+ground_check() {  # arch...
+  local missing=() tool arch
+  locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' ||
+    missing+=("the Japanese locale ja_JP.UTF-8, which gives Wine code page 932 (sudo bash scripts/setup.sh makes it)")
+  for tool in Xvfb:xvfb xdotool:xdotool import:imagemagick identify:imagemagick \
+              wine:wine wineboot:wine wineserver:wine; do
+    command -v "${tool%%:*}" >/dev/null ||
+      missing+=("${tool%%:*} (sudo apt-get install ${tool#*:}, or sudo bash scripts/setup.sh)")
+  done
+  [ -x /usr/lib/wine/wine64 ] || missing+=("Wine's 64-bit side (sudo apt-get install wine64)")
+  if [ ${#missing[@]} -gt 0 ]; then
+    for tool in "${missing[@]}"; do log "e2e: missing: $tool"; done
+    return 1
+  fi
+  for arch in "$@"; do
+    if [ "$arch" = i686 ] && [ ! -x "$WINE32_LOADER" ]; then
+      log "e2e: missing: Wine's 32-bit side, which runs the i686 programs" \
+        "(sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install wine32:i386)"
+      return 3
+    fi
+  done
+}
+prefix_check() {  # arch...
+  local arch out
+  for arch in "$@"; do
+    [ "$arch" = i686 ] || continue
+    if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+      log "e2e: the Wine prefix $WINEPREFIX has no 32-bit side (rm -rf $WINEPREFIX; the next run makes it again)"
+      return 3
+    fi
+    out=$(use_arch i686 && drv 2>&1)
+    if [ $? != 2 ]; then
+      log "e2e: the i686 driver does not start in $WINEPREFIX, so no 32-bit program will: ${out:-no word from Wine}"
+      return 3
+    fi
+  done
+}
+
 XVFB_PID=
 APP_PATHS='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths'
 
@@ -74,6 +119,8 @@ display_stop() {
 prefix_setup() {
   if [ -f "$WINEPREFIX/.fix-e2e-ready" ]; then
     [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] && return 0
+    # Without Wine's 32-bit side a new prefix would have none either.
+    [ -x "$WINE32_LOADER" ] || return 0
     log "== the Wine prefix $WINEPREFIX has no 32-bit side; making it again"
   fi
   log "== making the Wine prefix $WINEPREFIX (once)"
@@ -93,7 +140,21 @@ prefix_setup() {
 wine_start() { wineserver -p 30; }
 wine_stop() { wineserver -k 2>/dev/null || true; }
 
-drv() { wine "$DRIVER_EXE" "$@"; }
+# The driver says "driver: started" first; a run without that line never
+# started (Wine could not load it: no 32-bit side, a broken prefix, or a
+# start Wine lost) and fails with status 3 and nothing on stdout, whatever
+# Wine's own status. Its other lines pass through as they come, and into
+# DRIVER_TRANSCRIPT when that names a file: what the driver saw.
+drv() {
+  wine "$DRIVER_EXE" "$@" | {
+    IFS= read -r first || true
+    [ "${first%$'\r'}" = "driver: started" ] || { log "  the driver did not start (${DRIVER_EXE##*/} $1)"; exit 3; }
+    if [ -n "${DRIVER_TRANSCRIPT:-}" ]; then tee -a "$DRIVER_TRANSCRIPT"; else cat; fi
+  }
+  local statuses=("${PIPESTATUS[@]}")
+  [ "${statuses[1]}" = 0 ] || return "${statuses[1]}"
+  return "${statuses[0]}"
+}
 
 # Registers (or, with no folder, removes) the App Paths entry of an
 # executable name, through Wine's own reg tool. The products' installers are
@@ -110,10 +171,20 @@ register() {  # exe-name [windows-folder]
   fi
 }
 
-# Screenshot of the whole screen, trimmed to what is drawn on it.
+# Set by a screenshot that failed or came out empty.
+SHOT_FAULT=0
+
+# Screenshot of the whole screen, trimmed to what is drawn on it. An empty
+# screen (nothing drawn, trimmed to a single pixel) fails: the window it
+# was to show is not there.
 snap() {  # file.png
   mkdir -p "$(dirname "$1")"
-  import -window root -trim +repage "$1" 2>/dev/null || log "screenshot failed: $1"
+  import -window root -trim +repage "$1" 2>/dev/null || { log "  FAILED: screenshot $1"; SHOT_FAULT=1; return 1; }
+  local size
+  size=$(identify -format '%w %h' "$1" 2>/dev/null)
+  case $size in
+    ''|'1 1'|'1 '*|*' 1') log "  FAILED: the screenshot $1 is empty (${size:-unreadable})"; SHOT_FAULT=1; return 1 ;;
+  esac
 }
 
 # A screenshot once the screen has stopped changing: two looks in a row
@@ -122,7 +193,7 @@ snap_steady() {  # file.png
   local before= now tries
   for tries in $(seq 25); do
     now=$(import -window root rgb:- 2>/dev/null | md5sum)
-    if [ "$now" = "$before" ]; then snap "$1"; return 0; fi
+    if [ "$now" = "$before" ]; then snap "$1"; return; fi
     before=$now
     sleep 0.15
   done

@@ -477,6 +477,17 @@ picker_answer() {  # --pick PATH | --cancel
   out=$(drv picker "$@") || fail "Open dialog: $out"
 }
 
+# What a passing scenario must also have shown: the program ran (the
+# driver saw its greeting, or its own message box where it cannot make its
+# dialog) and every screenshot held a window. Every driver step's status is
+# checked where it runs, and a driver that never started fails its step.
+proven() {  # scenario
+  grep -q -F "text=\"$GREETING\"" "$DRIVER_TRANSCRIPT" ||
+    grep -q '^message box caption=' "$DRIVER_TRANSCRIPT" ||
+    fail "the driver never saw the program's greeting ($1); see $DRIVER_TRANSCRIPT" || return 1
+  [ "$SHOT_FAULT" = 0 ] || fail "a screenshot failed or was empty"
+}
+
 ALL=(no_data only_updc cancel close_box close_while_applying keys not_registered picked
      damaged so_folder held_file held_data read_only no_template scanned_file running_product
      long_folder)
@@ -499,11 +510,14 @@ main() {
       { log "build out/$arch first (fixmodule.exe, e2e_driver.exe)"; exit 2; }
   done
   [ -x "$FIXPACK" ] || { log "build out/native first (fixpack)"; exit 2; }
+  local ground
+  ground_check "${arches[@]}" || { ground=$?; log "no scenario run"; exit "$ground"; }
   mkdir -p "$E2E_OUT"
   display_start || exit 1
   trap 'updater_kill; wine_stop; display_stop' EXIT
   trap 'exit 130' INT TERM HUP
   prefix_setup || exit 1
+  prefix_check "${arches[@]}" || { ground=$?; log "no scenario run"; exit "$ground"; }
   # A run that was cut short may have left updaters in the prefix; the
   # driver would find their dialogs.
   wine_stop
@@ -528,9 +542,13 @@ main() {
     log "== the $arch program"
     failed=()
     begin_arch=$SECONDS
+    mkdir -p "$E2E_OUT/$arch/driver"
     for name in "${names[@]}"; do
       start=$SECONDS
-      if "scenario_$name"; then
+      SHOT_FAULT=0
+      DRIVER_TRANSCRIPT=$E2E_OUT/$arch/driver/$name.log
+      : >"$DRIVER_TRANSCRIPT"
+      if "scenario_$name" && proven "$name"; then
         log "ok   $name ($((SECONDS - start)) s)"
       else
         log "FAIL $name ($((SECONDS - start)) s)"
