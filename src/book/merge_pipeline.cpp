@@ -221,7 +221,7 @@ int32_t TableResult(int32_t packed) {
 }  // namespace
 
 int32_t PackTableBody(JosekiTablePtr table, ByteBlock* raw, ByteBlock* body, uint32_t* bodyLength,
-                      int32_t threads) {
+                      int32_t threads, const PackProgress* progress) {
   *bodyLength = 0;
   const uint32_t size =
       RawBodySize(static_cast<uint32_t>(table->bucketCount), static_cast<uint32_t>(table->nodeCount),
@@ -236,7 +236,7 @@ int32_t PackTableBody(JosekiTablePtr table, ByteBlock* raw, ByteBlock* body, uin
   if (PackThreads(threads) > 1 && body->Reserve(BodyCountsSize + static_cast<uint64_t>(capacity)) &&
       saving.Start(&table)) {
     const int32_t packed = PackBody(raw->bytes.get(), size, body->bytes.get(), threads, bodyLength,
-                                    saving.SavedBytes());
+                                    saving.SavedBytes(), progress);
     if (saving.Finish() != SaveDone) {
       *bodyLength = 0;
       return TableNotStorable;
@@ -249,7 +249,8 @@ int32_t PackTableBody(JosekiTablePtr table, ByteBlock* raw, ByteBlock* body, uin
   if (saver.Save(raw->bytes.get(), size, &written) != SaveDone) return TableNotStorable;
   table.reset();
   if (!body->Reserve(BodyCountsSize + static_cast<uint64_t>(capacity))) return TableNoMemory;
-  return TableResult(PackBody(raw->bytes.get(), size, body->bytes.get(), threads, bodyLength));
+  return TableResult(
+      PackBody(raw->bytes.get(), size, body->bytes.get(), threads, bodyLength, nullptr, progress));
 }
 
 uint32_t MergeBookBody(ByteStream* package, ByteStream* oldFile, MergeRoom* room, int32_t threads) {

@@ -130,8 +130,9 @@ int32_t PackChunk(const Job& job, uint32_t index, ChunkPacker* p) {
 // in order as it is taken.
 class ChunkWork : public OrderedWork {
  public:
-  ChunkWork(const Job& job, uint8_t* packed, uint32_t capacity, ArrivedBytes* arrived)
-      : job_(job), packed_(packed), capacity_(capacity), arrived_(arrived) {}
+  ChunkWork(const Job& job, uint8_t* packed, uint32_t capacity, ArrivedBytes* arrived,
+            const PackProgress* progress)
+      : job_(job), packed_(packed), capacity_(capacity), arrived_(arrived), progress_(progress) {}
 
   bool Start(uint32_t members) {
     packers_.reset(new (std::nothrow) ChunkPacker[OrderedWorkSlots(members)]);
@@ -167,6 +168,10 @@ class ChunkWork : public OrderedWork {
     // Each chunk's own length: z_off_t is 32 bits on Windows, too small for
     // the running total of a large body.
     adler_ = adler32_combine(adler_, chunk.adler, static_cast<z_off_t>(ChunkLength(job_.rawSize, index)));
+    if (progress_ != nullptr) {
+      progress_->report(index * PackChunkSize + ChunkLength(job_.rawSize, index), job_.rawSize,
+                        progress_->context);
+    }
     return true;
   }
 
@@ -191,6 +196,7 @@ class ChunkWork : public OrderedWork {
   uint8_t* packed_;
   uint32_t capacity_;
   ArrivedBytes* arrived_;
+  const PackProgress* progress_;
   bool cutShort_ = false;  // the arrived bytes ended before the body did
   std::unique_ptr<ChunkPacker[]> packers_;
   uint64_t length_ = 0;
@@ -218,7 +224,8 @@ uint32_t PackedBodyBound(uint32_t rawSize) {
 }
 
 int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint32_t capacity,
-                    uint32_t* packedSize, int32_t threads, ArrivedBytes* arrived) {
+                    uint32_t* packedSize, int32_t threads, ArrivedBytes* arrived,
+                    const PackProgress* progress) {
   if (packedSize == nullptr) return PackFailed;
   *packedSize = 0;
   if (packed == nullptr || (raw == nullptr && rawSize > 0)) return PackFailed;
@@ -226,7 +233,7 @@ int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint3
 
   const Job job{raw, rawSize, ChunkCount(rawSize)};
   const uint32_t members = static_cast<uint32_t>(PackThreads(threads));
-  ChunkWork work(job, packed, capacity, arrived);
+  ChunkWork work(job, packed, capacity, arrived, progress);
   if (!work.Start(members)) return PackNoMemory;
   work.Begin();
   if (!RunOrderedWork(&work, job.chunkCount, members)) {

@@ -38,6 +38,14 @@ int32_t DefaultPackThreads();
 // itself, never more than PackMostThreads, never less than 1.
 int32_t PackThreads(int32_t threads);
 
+// What a packing tells as it goes: after each chunk has joined the stream,
+// on the thread that called the packing, that `packed` of the body's `total`
+// raw bytes are packed. Telling changes nothing in the bytes.
+struct PackProgress {
+  void (*report)(uint32_t packed, uint32_t total, void* context);
+  void* context;
+};
+
 // Results of PackRawBody.
 constexpr int32_t PackDone = 0;
 constexpr int32_t PackNoRoom = -2;    // the stream would not fit the capacity
@@ -57,6 +65,7 @@ uint32_t PackedBodyBound(uint32_t rawSize);
 // the same bytes. No more than one chunk more than the threads is held
 // packed at a time. The buffers stay the caller's. With `arrived`, the body
 // is still being written: each chunk is packed once its bytes are there.
+// With `progress`, the packing tells how far it has come.
 // Returns
 //   PackDone;
 //   PackNoRoom    when the stream would pass `capacity` (no byte beyond it is
@@ -65,4 +74,5 @@ uint32_t PackedBodyBound(uint32_t rawSize);
 //   PackFailed    also when the arrived bytes end short of the body.
 // On failure *packedSize is 0 and the bytes in `packed` mean nothing.
 int32_t PackRawBody(const uint8_t* raw, uint32_t rawSize, uint8_t* packed, uint32_t capacity,
-                    uint32_t* packedSize, int32_t threads, ArrivedBytes* arrived = nullptr);
+                    uint32_t* packedSize, int32_t threads, ArrivedBytes* arrived = nullptr,
+                    const PackProgress* progress = nullptr);

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "book/book_body.h"
+#include "book/table_packing.h"
 #include "thread/worker_thread.h"
 #include "stream/wrap_around.h"
 
@@ -216,6 +219,45 @@ TEST(ParallelDeflateTest, ABookLikeBodyPacksWithinAFraction1Of2000OfCompress) {
   EXPECT_TRUE(Unpacks(packed, raw));
   EXPECT_LE(static_cast<double>(packed.size()), static_cast<double>(alone) * 1.0005)
       << packed.size() << " bytes against compress's " << alone;
+}
+
+// Whether the table is saved before the packing (one thread) or beside it,
+// the progress hears every chunk's end in order, up to the whole body, on
+// the caller's thread alone, and changes no byte.
+TEST(ParallelDeflateTest, AProgressHearsEachChunkOnTheCallersThreadAndChangesNoByte) {
+  struct Heard {
+    std::thread::id caller = std::this_thread::get_id();
+    bool elsewhere = false;
+    std::vector<uint32_t> packed;
+    uint32_t total = 0;
+  };
+  const auto hear = [](uint32_t packed, uint32_t total, void* context) {
+    Heard* heard = static_cast<Heard*>(context);
+    heard->elsewhere |= std::this_thread::get_id() != heard->caller;
+    heard->packed.push_back(packed);
+    heard->total = total;
+  };
+  const Bytes raw = BookLikeBody(150000, 8192);
+  const uint32_t size = static_cast<uint32_t>(raw.size());
+  std::vector<uint32_t> ends;
+  for (uint32_t end = Chunk; end < size + Chunk; end += Chunk) ends.push_back(std::min(end, size));
+  const auto pack = [&](int32_t threads, const PackProgress* progress) {
+    ByteBlock room, body;
+    uint32_t length = 0;
+    JosekiTablePtr table(LoadJosekiTable(raw.data(), size));
+    EXPECT_TRUE(table &&
+                PackTableBody(std::move(table), &room, &body, &length, threads, progress) == TablePacked);
+    return Bytes(body.bytes.get(), body.bytes.get() + length);
+  };
+  const Bytes silent = pack(1, nullptr);
+  for (int32_t threads : {1, 4}) {
+    Heard heard;
+    const PackProgress progress{hear, &heard};
+    EXPECT_EQ(pack(threads, &progress), silent) << threads << " threads";
+    EXPECT_EQ(heard.packed, ends) << threads << " threads";
+    EXPECT_EQ(heard.total, size);
+    EXPECT_FALSE(heard.elsewhere) << threads << " threads";
+  }
 }
 
 }  // namespace

@@ -14,12 +14,13 @@ uint32_t PackedBodyCapacity(uint32_t size) {
 }
 
 int32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block, int32_t threads, uint32_t* blockLength,
-                 ArrivedBytes* arrived) {
+                 ArrivedBytes* arrived, const PackProgress* progress) {
   *blockLength = 0;
   const uint32_t capacity = PackedBodyCapacity(size);
   if (capacity == 0) return PackNoRoom;
   uint32_t packedLength = 0;
-  const int32_t packed = PackRawBody(raw, size, block + BodyCountsSize, capacity, &packedLength, threads, arrived);
+  const int32_t packed =
+      PackRawBody(raw, size, block + BodyCountsSize, capacity, &packedLength, threads, arrived, progress);
   if (packed != PackDone) return packed;
   if (packedLength > 0x7FFFFFF7u) return PackNoRoom;  // a write takes a signed length
   StoreU32(block, packedLength);

@@ -8,6 +8,7 @@
 #include "book/joseki_table.h"
 
 class ArrivedBytes;
+struct PackProgress;
 
 // The room behind its two counts that a packed body of `size` raw bytes is
 // given: the system's own rule, 0.2 % above the raw size plus 12 bytes, but
@@ -25,9 +26,10 @@ uint32_t PackedBodyCapacity(uint32_t size);
 // (8 + packedSize) and returns PackDone, or one of PackRawBody's failures
 // (PackNoMemory when memory ran out; PackNoRoom also when the packed size
 // would pass what one stream write can take, 2^31 - 9), with *blockLength 0.
-// With `arrived`, the raw bytes are still being written (PackRawBody).
+// With `arrived`, the raw bytes are still being written, and with
+// `progress` the packing tells how far it has come (PackRawBody).
 int32_t PackBody(const uint8_t* raw, uint32_t size, uint8_t* block, int32_t threads, uint32_t* blockLength,
-                 ArrivedBytes* arrived = nullptr);
+                 ArrivedBytes* arrived = nullptr, const PackProgress* progress = nullptr);
 
 // Results of PackTableBody.
 constexpr int32_t TablePacked = 0;
@@ -42,7 +44,8 @@ constexpr int32_t TablePackFailed = -4;  // zlib refused, or the packed size pas
 // *bodyLength bytes. The blocks are reused when they are large enough.
 // PackThreads(threads) threads pack the body; with more than one, the table
 // is saved and freed on a thread of its own while the chunks already saved
-// are packed (merge_pipeline.cpp). Returns TablePacked or one of the
+// are packed (merge_pipeline.cpp). With `progress`, the packing tells how
+// many raw bytes are packed (PackRawBody). Returns TablePacked or one of the
 // failures above, with *bodyLength 0.
 int32_t PackTableBody(JosekiTablePtr table, ByteBlock* raw, ByteBlock* body, uint32_t* bodyLength,
-                      int32_t threads);
+                      int32_t threads, const PackProgress* progress = nullptr);

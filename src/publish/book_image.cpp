@@ -76,10 +76,11 @@ JosekiTablePtr LoadBookBody(const BookImage& image, int32_t body, std::string* e
   return table;
 }
 
-bool PackBookBody(JosekiTablePtr table, std::vector<uint8_t>* block, std::string* error, int32_t threads) {
+bool PackBookBody(JosekiTablePtr table, std::vector<uint8_t>* block, std::string* error, int32_t threads,
+                  const PackProgress* progress) {
   ByteBlock raw, body;
   uint32_t length = 0;
-  switch (PackTableBody(std::move(table), &raw, &body, &length, threads)) {
+  switch (PackTableBody(std::move(table), &raw, &body, &length, threads, progress)) {
     case TablePacked:
       break;
     case TableTooLarge:

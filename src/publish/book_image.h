@@ -10,6 +10,8 @@
 
 #include "book/joseki_table.h"
 
+struct PackProgress;
+
 enum BookLayout : int32_t {
   LayoutSingle = 0,   // magic, one BookBody
   LayoutDivided = 1,  // magic, 64 offsets, 64 BookBody blocks
@@ -45,9 +47,12 @@ JosekiTablePtr LoadBookBody(const BookImage& image, int32_t body, std::string* e
 
 // The whole BookBody block of the table as the updater writes it, by the
 // updater's own PackTableBody (book/table_packing.h): every position's moves
-// sorted by code, serialised, packed by PackBody on `threads` threads. The same table always gives the same bytes. The table is freed on
-// the way. False, with a cause, when the table cannot be stored.
-bool PackBookBody(JosekiTablePtr table, std::vector<uint8_t>* block, std::string* error, int32_t threads = 1);
+// sorted by code, serialised, packed by PackBody on `threads` threads,
+// telling `progress` how far it has come. The same table always gives the
+// same bytes. The table is freed on the way. False, with a cause, when the
+// table cannot be stored.
+bool PackBookBody(JosekiTablePtr table, std::vector<uint8_t>* block, std::string* error, int32_t threads = 1,
+                  const PackProgress* progress = nullptr);
 
 // A single book file around one block.
 std::vector<uint8_t> SingleBookBytes(const std::vector<uint8_t>& block);

@@ -50,7 +50,8 @@ const char PackHelp[] =
 namespace {
 
 // The bodies of a book built from their text and packed, several at once,
-// and taken in body order.
+// and taken in body order. The progress counts the divisions of a divided
+// book, the bytes packed of a single body.
 class BodyPacking : public OrderedWork {
  public:
   struct Failure {
@@ -61,7 +62,11 @@ class BodyPacking : public OrderedWork {
 
   BodyPacking(BookText* book, uint32_t defaultBuckets, std::vector<std::vector<uint8_t>>* blocks,
               Progress* progress)
-      : book_(book), defaultBuckets_(defaultBuckets), blocks_(blocks), progress_(progress) {}
+      : book_(book),
+        single_(book->bodies.size() == 1),
+        defaultBuckets_(defaultBuckets),
+        blocks_(blocks),
+        progress_(progress) {}
 
   void Start(uint32_t members, int32_t threads) {
     slots_.reset(new Slot[OrderedWorkSlots(members)]);
@@ -87,7 +92,11 @@ class BodyPacking : public OrderedWork {
       body.moves.shrink_to_fit();
       slot.positions = static_cast<uint64_t>(table->nodeCount);
       slot.moves = static_cast<uint64_t>(table->moveCount);
-      slot.packed = PackBookBody(std::move(table), &(*blocks_)[k], &slot.failure.error, threads_);
+      // A single body is the only item, done on the caller's thread, where
+      // the packer tells its progress.
+      const PackProgress bytes{Progress::ReportBytes, progress_};
+      slot.packed = PackBookBody(std::move(table), &(*blocks_)[k], &slot.failure.error, threads_,
+                                 single_ ? &bytes : nullptr);
     } catch (const std::bad_alloc&) {
       slot.outOfMemory = true;
     }
@@ -103,7 +112,7 @@ class BodyPacking : public OrderedWork {
     }
     positions_ += slot.positions;
     moves_ += slot.moves;
-    progress_->Update(k + 1);
+    if (!single_) progress_->Update(k + 1);
     return true;
   }
 
@@ -121,6 +130,7 @@ class BodyPacking : public OrderedWork {
   };
 
   BookText* book_;
+  bool single_;
   uint32_t defaultBuckets_;
   std::vector<std::vector<uint8_t>>* blocks_;
   Progress* progress_;
@@ -187,7 +197,8 @@ int RunPack(int argc, char** argv) {
   const bool divided = book.bodies.size() == static_cast<size_t>(DivisionCount);
 
   std::vector<std::vector<uint8_t>> blocks(book.bodies.size());
-  Progress progress("pack " + output, divided ? "divisions" : "bodies", book.bodies.size());
+  Progress progress =
+      divided ? Progress("pack " + output, "divisions", DivisionCount) : Progress("pack " + output);
   BodyPacking packing(&book, defaultBuckets, &blocks, &progress);
   // A single body is packed on every thread; divisions, each on one, are
   // packed several at once.

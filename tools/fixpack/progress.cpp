@@ -40,14 +40,37 @@ void Progress::Report(int32_t done, void* progress) {
 }
 
 void Progress::Update(uint64_t done) {
-  if (!shown_) return;
+  if (!Due()) return;
+  char counts[64];
+  snprintf(counts, sizeof counts, "%llu/%llu %s", static_cast<unsigned long long>(done),
+           static_cast<unsigned long long>(total_), unit_);
+  Draw(counts);
+}
+
+void Progress::ReportBytes(uint32_t done, uint32_t total, void* progress) {
+  static_cast<Progress*>(progress)->UpdateBytes(done, total);
+}
+
+void Progress::UpdateBytes(uint64_t done, uint64_t total) {
+  if (!Due()) return;
+  constexpr double MiB = 1024.0 * 1024.0;
+  char counts[64];
+  snprintf(counts, sizeof counts, "%.1f/%.1f MiB", static_cast<double>(done) / MiB,
+           static_cast<double>(total) / MiB);
+  Draw(counts);
+}
+
+bool Progress::Due() {
+  if (!shown_) return false;
   const auto now = std::chrono::steady_clock::now();
-  if (now < next_) return;
+  if (now < next_) return false;
   next_ = now + std::chrono::milliseconds(200);
+  return true;
+}
+
+void Progress::Draw(const char* counts) {
   char line[512];
-  int length =
-      snprintf(line, sizeof line, "%s: %llu/%llu %s", task_.c_str(), static_cast<unsigned long long>(done),
-               static_cast<unsigned long long>(total_), unit_);
+  int length = snprintf(line, sizeof line, "%s: %s", task_.c_str(), counts);
   if (length < 0) return;
   if (length >= static_cast<int>(sizeof line)) length = static_cast<int>(sizeof line) - 1;
   fprintf(stderr, "\r%s%*s", line, width_ > length ? width_ - length : 0, "");

@@ -5,12 +5,15 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class Progress {
  public:
   // `task` names the work ("diff old.dat"), `unit` what is counted
   // ("divisions"), `total` how many there are.
   Progress(std::string task, const char* unit, uint64_t total);
+  // A progress in bytes, drawn in MiB, whose total UpdateBytes gives.
+  explicit Progress(std::string task) : Progress(std::move(task), "MiB", 0) {}
   ~Progress();  // clears the line it drew
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
@@ -23,6 +26,11 @@ class Progress {
   // Update as a callback for the publisher library's long operations:
   // `progress` is the Progress, `done` the count finished.
   static void Report(int32_t done, void* progress);
+
+  // Reports that `done` of `total` bytes are finished, for work whose total
+  // is known only once it has begun; as a callback, for the body packer.
+  void UpdateBytes(uint64_t done, uint64_t total);
+  static void ReportBytes(uint32_t done, uint32_t total, void* progress);
 
   // Clears the line that a progress draws on the terminal, if one stands
   // there, so that a result line begins on a clean line; the progress draws
@@ -38,4 +46,9 @@ class Progress {
   int width_ = 0;       // the longest line drawn so far
   std::chrono::steady_clock::time_point next_;
   static Progress* drawing_;  // the progress whose line stands, or null
+
+  // True when a line is to be drawn now: on a terminal, and not sooner than
+  // the last line allows.
+  bool Due();
+  void Draw(const char* counts);  // the task and `counts`
 };
