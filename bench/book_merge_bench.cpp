@@ -622,11 +622,21 @@ int RunSpawn(char** argv) {
 Timing RunFixpackApply(const std::string& fixpack, const std::string& dataFile, const std::string& folder,
                        double* peak) {
   const std::string said = RunSelf({"--spawn", fixpack, "apply", dataFile, folder}, "fixpack apply failed");
+  // Four figures, each checked for being there: wall, cpu, faults, kilobytes.
   Timing t;
-  long kb = 0;
-  if (std::sscanf(said.c_str(), "%lf %lf %ld %ld", &t.wall, &t.cpu, &t.faults, &kb) != 4) {
-    Fail("fixpack apply's figures cannot be read");
-  }
+  const char* at = said.c_str();
+  char* end = nullptr;
+  t.wall = std::strtod(at, &end);
+  const bool wall = end != at;
+  at = end;
+  t.cpu = std::strtod(at, &end);
+  const bool cpu = end != at;
+  at = end;
+  t.faults = std::strtol(at, &end, 10);
+  const bool faults = end != at;
+  at = end;
+  const long kb = std::strtol(at, &end, 10);
+  if (!wall || !cpu || !faults || end == at) Fail("fixpack apply's figures cannot be read");
   *peak = static_cast<double>(kb) * 1024.0;
   return t;
 }
