@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "book/book_format.h"
@@ -89,8 +90,7 @@ std::string FailureText(const char* dataFile, const char* folder, int32_t result
 
 // Per entry, what it did; for a book entry, replayed on the book its old
 // name now keeps, which is the book the merge read.
-bool ReportEntries(const std::vector<uint8_t>& script, const char* folder) {
-  const ScriptWalk walk = WalkScript(script.data(), static_cast<uint32_t>(script.size()));
+bool ReportEntries(const std::vector<uint8_t>& script, const ScriptWalk& walk, const char* folder) {
   int32_t surprising = 0;
   for (size_t i = 0; i < walk.entries.size(); ++i) {
     const ScriptEntry& entry = walk.entries[i];
@@ -127,8 +127,7 @@ bool ReportEntries(const std::vector<uint8_t>& script, const char* folder) {
 
 // Every file the package wrote, against the file of the same name in the
 // release folder.
-int CompareWithRelease(const std::vector<uint8_t>& script, const char* folder, const char* release) {
-  const ScriptWalk walk = WalkScript(script.data(), static_cast<uint32_t>(script.size()));
+int CompareWithRelease(const ScriptWalk& walk, const char* folder, const char* release) {
   int32_t differences = 0;
   for (const ScriptEntry& entry : walk.entries) {
     const std::string made = FolderPath(folder, entry.newName);
@@ -144,7 +143,7 @@ int CompareWithRelease(const std::vector<uint8_t>& script, const char* folder, c
     BookImage wantedBook;
     std::string cause = "other bytes";
     if (entry.kind != KindFile && ParseBookImage(std::move(wantedBytes), &wantedBook, &cause) &&
-        SameBookContent(madeBytes, wantedBook, &cause)) {
+        SameBookContent(std::move(madeBytes), wantedBook, &cause)) {
       continue;  // the same positions and moves, packed otherwise
     }
     Say(stdout, "  differs: %s: %s\n", entry.newName.c_str(), cause.c_str());
@@ -214,8 +213,9 @@ int RunApply(int argc, char** argv) {
       Counted(report.entriesApplied, "entry", "entries").c_str(), folder);
   // What follows only looks: the package is applied whatever it finds.
   try {
-    ReportEntries(script, folder);
-    if (release != nullptr) return CompareWithRelease(script, folder, release);
+    const ScriptWalk walk = WalkScript(script.data(), static_cast<uint32_t>(script.size()));
+    ReportEntries(script, walk, folder);
+    if (release != nullptr) return CompareWithRelease(walk, folder, release);
   } catch (const std::bad_alloc&) {
     Say(stderr, "fixpack apply: warning: what the package changed cannot be told: not enough memory\n");
     return release != nullptr ? ExitFailed : ExitOk;
