@@ -23,9 +23,6 @@
 #include "publish/diff_replay.h"
 #include "publish/package_check.h"
 #include "publish/package_script.h"
-#ifdef _WIN32
-#include "app/platform.h"  // PlatformPackageFiles
-#endif
 
 const char ApplyHelp[] =
     "usage: fixpack apply DATAFILE FOLDER [--expect RELEASE] [--threads N]\n\n"
@@ -197,17 +194,9 @@ int RunApply(int argc, char** argv) {
     return Failure("apply", std::string(dataFile) + ": not applied, nothing changed: " + cause +
                                 (systemError != 0 ? std::string(": ") + SystemErrorText(systemError) : ""));
   }
-#ifdef _WIN32
-  // The updater's own file layer (src/app/win32/package_files_win32.cpp):
-  // the system's renames, links and file identities, as fixmodule.exe has
-  // them, rather than the C runtime's.
-  PackageFiles* files = PlatformPackageFiles();
-#else
-  PackageFiles* files = nullptr;  // the C runtime's and POSIX's (SystemPackageFiles)
-#endif
   ApplyReport report;
-  const int32_t result =
-      ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report, files, threads);
+  const int32_t result = ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report,
+                                      CommandFiles(), threads);
   if (result != ApplyOk) return Failure("apply", FailureText(dataFile, folder, result, report));
   Say(stdout, "%s: applied %s to %s\n", dataFile,
       Counted(report.entriesApplied, "entry", "entries").c_str(), folder);
