@@ -85,7 +85,14 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 installed=0
 all_installed && installed=1
-[ "$installed" = 1 ] || apt_update
+wine32=0
+dpkg -s wine32:i386 >/dev/null 2>&1 && wine32=1
+# Wine's 32-bit side comes from the i386 architecture: added before the one
+# apt-get update, so that its index is fetched with the others.
+if [ "$wine32" = 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  sudo_if_needed dpkg --add-architecture i386
+fi
+[ "$installed" = 1 ] && [ "$wine32" = 1 ] || apt_update
 
 # The Japanese locale makes Wine use code page 932 for the updater's texts.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
@@ -112,11 +119,7 @@ fi
 # Wine's 32-bit side, which runs the 32-bit updater in the end-to-end
 # scenarios. It comes from the i386 architecture and pulls amd64 Wine
 # packages up to its own version.
-if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    sudo_if_needed dpkg --add-architecture i386
-  fi
-  apt_update
+if [ "$wine32" = 0 ]; then
   if apt_install "$log" wine32:i386; then
     cat "$log"
   else

@@ -35,8 +35,8 @@ export LC_ALL=ja_JP.UTF-8 LANG=ja_JP.UTF-8
 # What the runs stand on, each missing piece named in one line with the
 # command that installs it. ground_check: the Japanese locale, Xvfb and the
 # X tools, Wine, and for i686 Wine's 32-bit side. prefix_check, once the
-# prefix is made: for i686, a prefix with a 32-bit side, in which the i686
-# driver starts. Exit status 3 when Wine's 32-bit side is all that is
+# prefix is made: each architecture's driver starts in it (for i686, a
+# prefix with a 32-bit side). Exit status 3 when Wine's 32-bit side is all that is
 # missing, so that a caller can leave the i686 runs out.
 WINE32_LOADER=${FIX_WINE32_LOADER:-/usr/lib/wine/wine}
 ground_check() {  # arch...
@@ -61,18 +61,20 @@ ground_check() {  # arch...
     fi
   done
 }
+# Without a side of Wine a program of that side does not start, while wine
+# still exits with 0 and not a word; the driver without a command ends with
+# 2 once it has run, so each architecture's driver is started once here.
 prefix_check() {  # arch...
   local arch out
   for arch in "$@"; do
-    [ "$arch" = i686 ] || continue
-    if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    if [ "$arch" = i686 ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
       log "e2e: the Wine prefix $WINEPREFIX has no 32-bit side (rm -rf $WINEPREFIX; the next run makes it again)"
       return 3
     fi
-    out=$(use_arch i686 && drv 2>&1)
+    out=$(use_arch "$arch" && drv 2>&1)
     if [ $? != 2 ]; then
-      log "e2e: the i686 driver does not start in $WINEPREFIX, so no 32-bit program will: ${out:-no word from Wine}"
-      return 3
+      log "e2e: the $arch driver does not start in $WINEPREFIX, so no $arch program will: ${out:-no word from Wine}"
+      if [ "$arch" = i686 ]; then return 3; else return 1; fi
     fi
   done
 }

@@ -109,12 +109,12 @@ check fresh "wine32 installed" [ -f "$FAKE_STATE/wine32" ]
 check fresh "i386 added before an update" before 'dpkg --add-architecture i386' 'apt-get update'
 check fresh "wine32 after that update" before 'apt-get update' 'apt-get install .*wine32:i386'
 check fresh "no word but apt's" [ "$(setup_lines)" = 0 ]
-check fresh "two updates" [ "$(calls 'apt-get update')" = 2 ]
+check fresh "one update, with i386" [ "$(calls 'apt-get update')" = 1 ]
 
 run_setup index-fails plain FAKE_UPDATE_FAILURES=99 FAKE_WINE32=broken
 check index-fails "exit 0" [ "$STATUS" = 0 ]
-check index-fails "three tries of each update" [ "$(calls 'apt-get update')" = 6 ]
-check index-fails "a pause between tries" [ "$(calls '^sleep 7$')" = 4 ]
+check index-fails "three tries of the update" [ "$(calls 'apt-get update')" = 3 ]
+check index-fails "a pause between tries" [ "$(calls '^sleep 7$')" = 2 ]
 check index-fails "the failing index named" said "still fails after 3 tries (E: Failed to fetch http://deb.debian.org/debian-security"
 check index-fails "the locale made" [ -f "$FAKE_STATE/ja_JP" ]
 check index-fails "the packages still installed" [ "$(calls 'apt-get install .* cmake ')" = 1 ]
@@ -123,7 +123,7 @@ check index-fails "wine32's reason in one line" said "setup: Wine's 32-bit side 
 
 run_setup index-fails-once plain FAKE_UPDATE_FAILURES=1
 check index-fails-once "exit 0" [ "$STATUS" = 0 ]
-check index-fails-once "tried again once" [ "$(calls 'apt-get update')" = 3 ]
+check index-fails-once "tried again once" [ "$(calls 'apt-get update')" = 2 ]
 check index-fails-once "one pause" [ "$(calls '^sleep')" = 1 ]
 check index-fails-once "no word of giving up" not_said "still fails"
 
@@ -138,7 +138,7 @@ run_setup packages-broken plain FAKE_PACKAGES=broken
 check packages-broken "apt's status" [ "$STATUS" = 100 ]
 check packages-broken "apt's reason" said "setup: the packages cannot be installed: E: Unable to locate package clang-tidy-14"
 check packages-broken "the locale made all the same" [ -f "$FAKE_STATE/ja_JP" ]
-check packages-broken "wine32 not tried" [ "$(calls 'wine32')" = 0 ]
+check packages-broken "wine32 not tried" [ "$(calls 'install .*wine32')" = 0 ]
 
 run_setup no-locales-package no-locale-gen
 check no-locales-package "exit 0" [ "$STATUS" = 0 ]

@@ -45,23 +45,21 @@ bool NotAvailable(DWORD error) {
          error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_NOT_SAME_DEVICE;
 }
 
-bool HasReadOnlyMark(const char* path) {
-  const DWORD attributes = AttributesAt(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-}
-
 // The result of a rename, replace, link or removal the system refused with
 // `error`: FilesInUse when another program has the file open for now (a
 // virus scanner or the indexer reading it, the product running from it),
-// which the applier waits for; -1 otherwise. A read-only mark on `markedFile`
-// (the file a replace or a removal would end) explains an access denied by
-// itself, and the applier takes its own road around such files.
+// which the applier waits for; -1 otherwise. Access is denied for other
+// reasons too, which no wait mends: by a read-only mark on `markedFile`
+// (the file a replace or a removal would end), which the applier takes its
+// own road around, or because a folder stands there, which DeleteFileW
+// never removes and no rename replaces.
 int32_t Refused(DWORD error, const char* markedFile) {
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return FilesInUse;
-  if (error == ERROR_ACCESS_DENIED && (markedFile == nullptr || !HasReadOnlyMark(markedFile))) {
-    return FilesInUse;
-  }
-  return -1;
+  if (error != ERROR_ACCESS_DENIED) return -1;
+  if (markedFile == nullptr) return FilesInUse;
+  const DWORD attributes = AttributesAt(markedFile);
+  const DWORD explained = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & explained) != 0 ? -1 : FilesInUse;
 }
 
 // A reparse point that stands for another name (a symbolic link, a
