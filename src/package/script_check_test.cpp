@@ -268,8 +268,8 @@ TEST(FrameBookDiffListTest, TellsWhereAndHowAListEnds) {
     SCOPED_TRACE(c.size);
     uint32_t records = 0;
     const DiffListFrame frame = FrameBookDiffList(
-        whole.data(), c.size, 0, [](const uint8_t*, void* count) { ++*static_cast<uint32_t*>(count); },
-        &records);
+        whole.data(), c.size, 0,
+        [](const uint8_t*, const uint8_t*, void* count) { ++*static_cast<uint32_t*>(count); }, &records);
     EXPECT_EQ(frame.ending, c.ending);
     EXPECT_EQ(frame.end, c.end);
     EXPECT_EQ(frame.groups, c.groups);

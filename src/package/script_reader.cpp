@@ -37,9 +37,10 @@ HeadEnding ReadName(ByteStream* script, ScriptName* name) {
   return name->bytes.back() == '\0' ? HeadRead : HeadNameWithoutNul;
 }
 
-void VisitRecords(const uint8_t* first, uint32_t count, DiffRecordVisitor visit, void* context) {
+void VisitRecords(const uint8_t* group, uint32_t count, DiffRecordVisitor visit, void* context) {
   if (visit == nullptr) return;
-  for (uint32_t i = 0; i < count; ++i) visit(first + i * MoveRecordSize, context);
+  const uint8_t* first = group + GroupHeadBytes;
+  for (uint32_t i = 0; i < count; ++i) visit(group, first + i * MoveRecordSize, context);
 }
 
 }  // namespace
@@ -137,12 +138,12 @@ DiffListFrame FrameBookDiffList(const uint8_t* bytes, uint32_t size, uint32_t at
     const uint32_t count = bytes[at + 8];
     const uint32_t whole = (left - GroupHeadBytes) / MoveRecordSize;
     if (whole < count) {
-      VisitRecords(bytes + at + GroupHeadBytes, whole, visit, context);
+      VisitRecords(bytes + at, whole, visit, context);
       frame.ending = ListEndsInRecords;
       frame.cutCount = count;
       return frame;
     }
-    VisitRecords(bytes + at + GroupHeadBytes, count, visit, context);
+    VisitRecords(bytes + at, count, visit, context);
     at += GroupHeadBytes + count * MoveRecordSize;
     ++frame.groups;
   }

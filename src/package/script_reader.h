@@ -109,8 +109,9 @@ enum DiffListEnding : int32_t {
 };
 
 // Called with each 8-byte record that the merge reads in full, in stream
-// order; `context` is passed through.
-using DiffRecordVisitor = void (*)(const uint8_t* record, void* context);
+// order, and the head of its group (the position's key: u32 low, u32 high);
+// `context` is passed through.
+using DiffRecordVisitor = void (*)(const uint8_t* group, const uint8_t* record, void* context);
 
 // The framing of one BookDiff list.
 struct DiffListFrame {

@@ -1,6 +1,7 @@
 #include "publish/diff_replay.h"
 
 #include "book/book_format.h"
+#include "package/script_reader.h"
 #include "package/update_package.h"
 
 namespace {
@@ -17,30 +18,30 @@ const BookMove* FindMove(const JosekiTable& table, const PositionKey& key, uint1
   return nullptr;
 }
 
-// The list at `at`, framed as the merge frames it: groups until a
-// terminator, and the end of the script ends it anywhere.
-void ReplayList(JosekiTable* table, const uint8_t* script, uint32_t size, uint32_t at, DiffEffect* effect) {
-  while (size - at >= 4 && !IsListEnd(LoadU32(script + at))) {
-    if (size - at < 9) return;
-    const PositionKey key{LoadU32(script + at), LoadU32(script + at + 4)};
-    uint32_t count = script[at + 8];
-    at += 9;
-    for (; count > 0 && size - at >= 8; --count, at += 8) {
-      const BookMove move{static_cast<uint16_t>(LoadU16(script + at)), static_cast<uint16_t>(LoadU16(script + at + 2)),
-                           LoadU32(script + at + 4)};
-      const BookMove* held = FindMove(*table, key, move.code);
-      if (IsDeleteMarker(move)) {
-        ++effect->deletes;
-        if (held == nullptr) ++effect->missedDeletes;
-        RemoveMove(table, key, move);
-      } else {
-        ++effect->puts;
-        if (held != nullptr && held->aux == move.aux && held->data == move.data) ++effect->idlePuts;
-        PutMove(table, key, move);
-      }
-    }
-    if (count > 0) return;
+struct Replay {
+  JosekiTable* table;
+  DiffEffect* effect;
+  bool outOfMemory = false;  // a put found no memory: the table is no longer the merge's
+};
+
+// One record, on the table as the records before it left it.
+void ReplayRecord(const uint8_t* group, const uint8_t* record, void* context) {
+  Replay& replay = *static_cast<Replay*>(context);
+  if (replay.outOfMemory) return;
+  const PositionKey key{LoadU32(group), LoadU32(group + 4)};
+  const BookMove move{static_cast<uint16_t>(LoadU16(record)), static_cast<uint16_t>(LoadU16(record + 2)),
+                      LoadU32(record + 4)};
+  DiffEffect& effect = *replay.effect;
+  if (IsDeleteMarker(move)) {
+    ++effect.deletes;
+    if (RemoveMove(replay.table, key, move) == 0) ++effect.missedDeletes;
+    return;
   }
+  ++effect.puts;
+  const BookMove* held = FindMove(*replay.table, key, move.code);
+  if (held != nullptr && held->aux == move.aux && held->data == move.data) ++effect.idlePuts;
+  // A table without buckets takes no move, in the merge as here.
+  if (PutMove(replay.table, key, move) == 0 && replay.table->bucketCount > 0) replay.outOfMemory = true;
 }
 
 }  // namespace
@@ -57,7 +58,14 @@ bool ReplayEntryDiff(const BookImage& before, const uint8_t* script, uint32_t si
   for (int32_t body = 0; body < bodies && static_cast<size_t>(body) < entry.lists.size(); ++body) {
     JosekiTablePtr table = LoadBookBody(before, body, error);
     if (!table) return false;
-    ReplayList(table.get(), script, size, entry.lists[static_cast<size_t>(body)].offset, effect);
+    // The list framed by the merge's own rules: groups until a terminator,
+    // and the end of the script ends it anywhere.
+    Replay replay{table.get(), effect};
+    FrameBookDiffList(script, size, entry.lists[static_cast<size_t>(body)].offset, ReplayRecord, &replay);
+    if (replay.outOfMemory) {
+      *error = "not enough memory";
+      return false;
+    }
   }
   return true;
 }

@@ -21,7 +21,7 @@ struct DiffEffect {
 
 // Replays the lists of the book or divided-book entry `entry` of the
 // script on the book `before` (a divided entry's list k on division k).
-// False, with a cause, when a body of the book does not load or the book's
-// layout is not the entry's.
+// False, with a cause, when a body of the book does not load, the book's
+// layout is not the entry's, or memory runs out ("not enough memory").
 bool ReplayEntryDiff(const BookImage& before, const uint8_t* script, uint32_t size, const ScriptEntry& entry,
                      DiffEffect* effect, std::string* error);

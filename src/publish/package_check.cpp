@@ -1,15 +1,16 @@
 #include "publish/package_check.h"
 
 #include <set>
+#include <utility>
 
 #include "package/memory_package_files.h"
 #include "package/update_package.h"
 #include "publish/book_diff.h"
 
 // The book the update left, compared with the book to reach body by body.
-bool SameBookContent(const std::vector<uint8_t>& result, const BookImage& wanted, std::string* cause) {
+bool SameBookContent(std::vector<uint8_t> result, const BookImage& wanted, std::string* cause) {
   BookImage made;
-  if (!ParseBookImage(result, &made, cause)) return false;
+  if (!ParseBookImage(std::move(result), &made, cause)) return false;
   if (made.layout != wanted.layout) {
     *cause = "the updater made a book of the other layout";
     return false;

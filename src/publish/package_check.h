@@ -21,8 +21,9 @@ struct PlannedEntry {
 
 // True when the book file `result` holds what `wanted` holds: the same
 // layout, bucket counts, positions and moves (compared after the merge's
-// sort). Otherwise false, with the body and the first difference.
-bool SameBookContent(const std::vector<uint8_t>& result, const BookImage& wanted, std::string* cause);
+// sort). Otherwise false, with the body and the first difference. `result`
+// is taken, not copied, where the caller moves it in.
+bool SameBookContent(std::vector<uint8_t> result, const BookImage& wanted, std::string* cause);
 
 // Applies the script with ApplyPackage to a memory folder that holds each
 // book entry's old book under its new name, and a present file of other

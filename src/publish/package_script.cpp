@@ -69,7 +69,7 @@ class Walker {
     return true;
   }
 
-  static void CountRecord(const uint8_t* record, void* context) {
+  static void CountRecord(const uint8_t* /*group*/, const uint8_t* record, void* context) {
     DiffCounts* counts = static_cast<DiffCounts*>(context);
     const BookMove move{static_cast<uint16_t>(LoadU16(record)), static_cast<uint16_t>(LoadU16(record + 2)),
                         LoadU32(record + 4)};

@@ -3,12 +3,28 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include "fixpack/command_line.h"
 #include "publish/packed_block.h"
 #include "stream/cp932_path.h"
 
 namespace {
+
+// The file's length as it stands, 0 where it has none to tell (a pipe).
+uint64_t FileLength(FILE* file) {
+#ifdef _WIN32
+  struct _stati64 status;
+  if (_fstati64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFREG) == 0) return 0;
+#else
+  struct stat status;
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+#endif
+  return static_cast<uint64_t>(status.st_size);
+}
 
 std::string Cause(const std::string& path, const char* what) {
   const int code = errno;
@@ -27,19 +43,40 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::st
     *error = Cause(path, "cannot be opened");
     return false;
   }
-  // Read in pieces to the end rather than trusting a length from ftell, whose
-  // long is 32 bits on Windows.
-  uint8_t piece[64 * 1024];
-  size_t got;
-  while ((got = fread(piece, 1, sizeof piece, file)) > 0) bytes->insert(bytes->end(), piece, piece + got);
-  const bool failed = ferror(file) != 0;
-  fclose(file);
-  if (failed) {
-    bytes->clear();
-    *error = Cause(path, "cannot be read");
-    return false;
+  // The length in 64 bits (ftell's long is 32 bits on Windows), so that a
+  // file larger than this process can hold is refused before any of it is
+  // read, and the rest is read into room made once. The pieces are read to
+  // the end all the same: the length is only what the file held on opening.
+  const uint64_t length = FileLength(file);
+  const char* cause = nullptr;
+  if (length > bytes->max_size()) {
+    cause = "too large to hold in memory";
+  } else {
+    try {
+      bytes->reserve(static_cast<size_t>(length));
+      uint8_t piece[64 * 1024];
+      size_t got;
+      while (cause == nullptr && (got = fread(piece, 1, sizeof piece, file)) > 0) {
+        if (got > bytes->max_size() - bytes->size()) {
+          cause = "too large to hold in memory";
+        } else {
+          bytes->insert(bytes->end(), piece, piece + got);
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      cause = "not enough memory";
+    }
   }
-  return true;
+  const bool failed = cause == nullptr && ferror(file) != 0;
+  if (failed) cause = "cannot be read";
+  const int code = errno;
+  fclose(file);
+  if (cause == nullptr) return true;
+  std::vector<uint8_t>().swap(*bytes);
+  errno = failed ? code : 0;
+  *error = Cause(path, cause);
+  if (!failed && length != 0) *error += " (" + std::to_string(length) + " bytes)";
+  return false;
 }
 
 bool WriteFileBytes(const std::string& path, const uint8_t* data, size_t size, std::string* error) {

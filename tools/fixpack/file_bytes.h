@@ -13,7 +13,8 @@
 struct CommandArguments;
 
 // Reads the whole file into `bytes`. False, with "PATH: cause" in `error`,
-// when it cannot be opened or read.
+// when it cannot be opened or read, or memory cannot hold it ("not enough
+// memory", with its length); never throws.
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
 // Writes `size` bytes as the whole file, created or cut to length 0. False,

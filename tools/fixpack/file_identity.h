@@ -3,19 +3,16 @@
 // own inputs however either is spelt (./a.dat, dir/../a.dat, a link).
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
-struct FileIdentity {
-  bool exists = false;  // a file stands under the path
-  uint64_t volume = 0;  // st_dev; the volume's serial number on Windows
-  uint64_t index = 0;   // st_ino; the file index on Windows
-};
+class PackageFiles;
 
-// The identity of the file the path names, following links; `exists` is
-// false when there is none or it cannot be asked.
-FileIdentity IdentityOf(const std::string& path);
+// The file layer the commands share with the updater: on Windows its own
+// Win32 layer (src/app/win32/package_files_win32.cpp), with the system's
+// renames, links and file identities as fixmodule.exe has them; natively
+// the C runtime's and POSIX's (SystemPackageFiles).
+PackageFiles* CommandFiles();
 
 // Whether a folder stands under the path (following links).
 bool IsFolder(const std::string& path);
@@ -27,7 +24,8 @@ struct CommandInput {
   std::string role;
 };
 
-// False when `output` is none of `inputs`. True when it is one, with the
-// refusal in `refusal`: "OUTPUT is ROLE (PATH), an input of this command;
-// nothing was written".
+// False when `output` is none of `inputs`, by the identity of the file each
+// leads to (PackageFiles::Identity): an output that does not exist yet is
+// none. True when it is one, with the refusal in `refusal`: "OUTPUT is ROLE
+// (PATH), an input of this command; nothing was written".
 bool OutputIsInput(const std::string& output, const std::vector<CommandInput>& inputs, std::string* refusal);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "book/book_format.h"
@@ -22,9 +23,6 @@
 #include "publish/diff_replay.h"
 #include "publish/package_check.h"
 #include "publish/package_script.h"
-#ifdef _WIN32
-#include "app/platform.h"  // PlatformPackageFiles
-#endif
 
 const char ApplyHelp[] =
     "usage: fixpack apply DATAFILE FOLDER [--expect RELEASE] [--threads N]\n\n"
@@ -89,8 +87,7 @@ std::string FailureText(const char* dataFile, const char* folder, int32_t result
 
 // Per entry, what it did; for a book entry, replayed on the book its old
 // name now keeps, which is the book the merge read.
-bool ReportEntries(const std::vector<uint8_t>& script, const char* folder) {
-  const ScriptWalk walk = WalkScript(script.data(), static_cast<uint32_t>(script.size()));
+bool ReportEntries(const std::vector<uint8_t>& script, const ScriptWalk& walk, const char* folder) {
   int32_t surprising = 0;
   for (size_t i = 0; i < walk.entries.size(); ++i) {
     const ScriptEntry& entry = walk.entries[i];
@@ -127,8 +124,7 @@ bool ReportEntries(const std::vector<uint8_t>& script, const char* folder) {
 
 // Every file the package wrote, against the file of the same name in the
 // release folder.
-int CompareWithRelease(const std::vector<uint8_t>& script, const char* folder, const char* release) {
-  const ScriptWalk walk = WalkScript(script.data(), static_cast<uint32_t>(script.size()));
+int CompareWithRelease(const ScriptWalk& walk, const char* folder, const char* release) {
   int32_t differences = 0;
   for (const ScriptEntry& entry : walk.entries) {
     const std::string made = FolderPath(folder, entry.newName);
@@ -144,7 +140,7 @@ int CompareWithRelease(const std::vector<uint8_t>& script, const char* folder, c
     BookImage wantedBook;
     std::string cause = "other bytes";
     if (entry.kind != KindFile && ParseBookImage(std::move(wantedBytes), &wantedBook, &cause) &&
-        SameBookContent(madeBytes, wantedBook, &cause)) {
+        SameBookContent(std::move(madeBytes), wantedBook, &cause)) {
       continue;  // the same positions and moves, packed otherwise
     }
     Say(stdout, "  differs: %s: %s\n", entry.newName.c_str(), cause.c_str());
@@ -198,24 +194,17 @@ int RunApply(int argc, char** argv) {
     return Failure("apply", std::string(dataFile) + ": not applied, nothing changed: " + cause +
                                 (systemError != 0 ? std::string(": ") + SystemErrorText(systemError) : ""));
   }
-#ifdef _WIN32
-  // The updater's own file layer (src/app/win32/package_files_win32.cpp):
-  // the system's renames, links and file identities, as fixmodule.exe has
-  // them, rather than the C runtime's.
-  PackageFiles* files = PlatformPackageFiles();
-#else
-  PackageFiles* files = nullptr;  // the C runtime's and POSIX's (SystemPackageFiles)
-#endif
   ApplyReport report;
-  const int32_t result =
-      ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report, files, threads);
+  const int32_t result = ApplyPackage(script.data(), static_cast<uint32_t>(script.size()), folder, &report,
+                                      CommandFiles(), threads);
   if (result != ApplyOk) return Failure("apply", FailureText(dataFile, folder, result, report));
   Say(stdout, "%s: applied %s to %s\n", dataFile,
       Counted(report.entriesApplied, "entry", "entries").c_str(), folder);
   // What follows only looks: the package is applied whatever it finds.
   try {
-    ReportEntries(script, folder);
-    if (release != nullptr) return CompareWithRelease(script, folder, release);
+    const ScriptWalk walk = WalkScript(script.data(), static_cast<uint32_t>(script.size()));
+    ReportEntries(script, walk, folder);
+    if (release != nullptr) return CompareWithRelease(walk, folder, release);
   } catch (const std::bad_alloc&) {
     Say(stderr, "fixpack apply: warning: what the package changed cannot be told: not enough memory\n");
     return release != nullptr ? ExitFailed : ExitOk;

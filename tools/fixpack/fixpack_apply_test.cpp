@@ -34,12 +34,18 @@ Outcome RunCommand(std::vector<std::string> arguments) {
   return outcome;
 }
 
-TEST(FixpackApplyTest, AppliesAndSaysSo) {
-  ScratchFolder folder;
-  folder.Put("install/a.txt", Text("old"));
+// An install folder with a.txt, and upda.dat writing a.txt afresh and then
+// sub\b.txt.
+void PutTwoFilePackage(ScratchFolder* folder) {
+  folder->Put("install/a.txt", Text("old"));
   Script script;
   script.File("a.bak", "a.txt", Text("new")).File("b.bak", "sub\\b.txt", Text("b"));
-  folder.Put("upda.dat", package_test::DataFile(script.bytes()));
+  folder->Put("upda.dat", package_test::DataFile(script.bytes()));
+}
+
+TEST(FixpackApplyTest, AppliesAndSaysSo) {
+  ScratchFolder folder;
+  PutTwoFilePackage(&folder);
   folder.Put("install/sub/keep", Text(""));
 
   const Outcome outcome = RunCommand({folder / "upda.dat", folder / "install"});
@@ -164,10 +170,7 @@ TEST(FixpackApplyTest, AFullDiskIsNamed) {
 
 TEST(FixpackApplyTest, SaysWhatIsWrongInWords) {
   ScratchFolder folder;
-  folder.Put("install/a.txt", Text("old"));
-  Script script;
-  script.File("a.bak", "a.txt", Text("new")).File("b.bak", "sub\\b.txt", Text("b"));
-  folder.Put("upda.dat", package_test::DataFile(script.bytes()));
+  PutTwoFilePackage(&folder);
   folder.Put("book.dat", Text(std::string("JSKDIV1\0", 8) + std::string(300, '\0')));
   folder.Put("readme.txt", Text("a readme, given for the data file\r\n"));
   const struct {

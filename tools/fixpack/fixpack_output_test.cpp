@@ -33,10 +33,10 @@ const OutputCase OutputCases[] = {
 
 TEST(FixpackOutputs, AnOutputThatIsAnInputIsRefusedAndNothingIsWritten) {
   ScratchFolder folder;
-  folder.Put("old.txt", Text("buckets 5\n00000040 00000000 0005:0001:00000007\n"));
-  folder.Put("new.txt", Text("buckets 5\n00000040 00000000 0005:0001:00000008\n"));
-  ASSERT_EQ(RunTool(RunPack, {folder / "old.txt", "-o", folder / "old.dat"}).status, 0);
-  ASSERT_EQ(RunTool(RunPack, {folder / "new.txt", "-o", folder / "new.dat"}).status, 0);
+  ASSERT_NO_FATAL_FAILURE(
+      PutPackedBook(folder, "old.txt", "buckets 5\n00000040 00000000 0005:0001:00000007\n", "old.dat"));
+  ASSERT_NO_FATAL_FAILURE(
+      PutPackedBook(folder, "new.txt", "buckets 5\n00000040 00000000 0005:0001:00000008\n", "new.dat"));
   folder.Put("r.txt", Text("release 1.1\r\n"));
   folder.Put("sub/keep.txt", Text("x"));
   folder.Put("m.txt", Text("book joseki.bak joseki.dat old.dat new.dat\nfile readme.old readme.txt r.txt\n"));

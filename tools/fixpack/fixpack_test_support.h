@@ -14,6 +14,7 @@
 
 #include "book/book_format.h"
 #include "book/joseki_table.h"
+#include "fixpack/fixpack_commands.h"
 #include "publish/book_text.h"
 #include "publish/packed_block.h"
 #include "testing/package_builder.h"
@@ -39,6 +40,18 @@ inline Outcome RunTool(int (*command)(int, char**), std::vector<std::string> arg
   const int status = command(static_cast<int>(argv.size()), argv.data());
   Outcome outcome{status, ::testing::internal::GetCapturedStdout(), ::testing::internal::GetCapturedStderr()};
   return outcome;
+}
+
+// Puts `text` into the folder as `textName` and packs it into the book
+// `bookName` with fixpack pack (`options` behind), as the publisher makes
+// books. Wrap in ASSERT_NO_FATAL_FAILURE.
+inline void PutPackedBook(const ScratchFolder& folder, const std::string& textName, const std::string& text,
+                          const std::string& bookName, const std::vector<std::string>& options = {}) {
+  folder.Put(textName, Text(text));
+  std::vector<std::string> arguments = {folder / textName, "-o", folder / bookName};
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  const Outcome outcome = RunTool(RunPack, arguments);
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
 }
 
 inline bool Contains(const std::string& text, const std::string& part) {

@@ -279,11 +279,11 @@ TEST(FixpackVerifyTest, ShowsTheFirstHundredFindingsUnlessAll) {
 
 TEST(FixpackInspectTest, TellsTheFiguresOfBooksAndPackages) {
   ScratchFolder folder;
-  folder.Put("old.txt", Text("buckets 4\n40 0 1:0:0\n41 0 1:0:0 2:0:0\n42 0 1:0:0 2:0:0 3:0:0\n"));
-  folder.Put("new.txt", Text("buckets 4\n40 0 1:0:0 9:0:0\n42 0 1:0:0 2:0:0 3:0:0\n"));
-  ASSERT_EQ(RunTool(RunPack, {folder / "old.txt", "-o", folder / "old"}).status, 0);
-  ASSERT_EQ(RunTool(RunPack, {folder / "new.txt", "-o", folder / "new"}).status, 0);
-  ASSERT_EQ(RunTool(RunPack, {folder / "old.txt", "--divided", "-o", folder / "divided"}).status, 0);
+  const std::string old = "buckets 4\n40 0 1:0:0\n41 0 1:0:0 2:0:0\n42 0 1:0:0 2:0:0 3:0:0\n";
+  ASSERT_NO_FATAL_FAILURE(PutPackedBook(folder, "old.txt", old, "old"));
+  ASSERT_NO_FATAL_FAILURE(
+      PutPackedBook(folder, "new.txt", "buckets 4\n40 0 1:0:0 9:0:0\n42 0 1:0:0 2:0:0 3:0:0\n", "new"));
+  ASSERT_NO_FATAL_FAILURE(PutPackedBook(folder, "old.txt", old, "divided", {"--divided"}));
 
   const Outcome single = RunTool(RunInspect, {folder / "old"});
   ASSERT_EQ(single.status, 0) << single.err;
